@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs everything the builds and tests need on a fresh Debian machine.
+# Safe to run again: it only calls apt-get when a package is missing.
+set -euo pipefail
+
+packages=(
+  g++ cmake make git pkg-config
+  googletest libgtest-dev libbenchmark-dev
+  g++-multilib qemu-user-static
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  clang libclang-rt-14-dev
+  libcli11-dev libpng-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

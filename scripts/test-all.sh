@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the three targets and runs every check:
+# native tests, the same under AddressSanitizer and UndefinedBehaviorSanitizer,
+# the i386 build under emulated processors of each kind, the byte-for-byte
+# comparison of the native and i386 builds, and the checks of the DLL.
+# Ends with "N passed, N failed" and exits non-zero on any failure.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${ZEVERIVE_BUILD_DIR:-$root/build}
+jobs=$(nproc)
+
+passed=0
+failed=0
+failures=()
+
+check() {
+  local name=$1
+  shift
+  echo "=== $name"
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    failures+=("$name")
+    echo "=== FAILED: $name"
+  fi
+}
+
+configure_and_build() {
+  local dir=$1
+  shift
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >"$dir.configure.log" 2>&1 \
+    || { cat "$dir.configure.log"; return 1; }
+  cmake --build "$dir" -j "$jobs" 2>&1 | grep -E 'error|warning|Error' || true
+  test "${PIPESTATUS[0]}" -eq 0
+}
+
+bash "$root/scripts/install-deps.sh" || { echo "0 passed, 1 failed"; exit 1; }
+mkdir -p "$build"
+
+# --- native x86-64 ---------------------------------------------------------
+check "native build" configure_and_build "$build/native"
+check "native tests" ctest --test-dir "$build/native" --output-on-failure -j "$jobs"
+
+check "sanitizer build" configure_and_build "$build/sanitize" -DZEVERIVE_SANITIZE=ON -DZEVERIVE_CLI=OFF
+check "sanitizer tests" ctest --test-dir "$build/sanitize" --output-on-failure -j "$jobs"
+
+# --- i386 under qemu --------------------------------------------------------
+# Each emulated processor with the variant detection must choose for it.
+declare -A expect=(
+  [pentium2]=0
+  [pentium3]=2
+  [athlon,-sse,-sse2]=1
+  [phenom]=2
+)
+i386="$build/i386"
+check "i386 build" configure_and_build "$i386" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i386-linux.cmake" -DZEVERIVE_CLI=OFF
+for model in pentium2 pentium3 athlon,-sse,-sse2 phenom; do
+  check "i386 tests on $model" env ZEVERIVE_EXPECT_VARIANT="${expect[$model]}" \
+    qemu-i386-static -cpu "$model" "$i386/tests/zeverive_tests" --gtest_brief=1
+  if [ -x "$i386/tests/kernel_check/kernel_check" ]; then
+    check "i386 kernel checker on $model" qemu-i386-static -cpu "$model" "$i386/tests/kernel_check/kernel_check"
+  fi
+done
+if [ -x "$i386/tests/kernel_check/kernel_check" ]; then
+  check "isa leaks in i386 objects" bash "$root/scripts/check-isa-leaks.sh" "$i386"
+fi
+
+# --- the same bytes from both builds -----------------------------------------
+compare_builds() {
+  local name=$1
+  shift
+  local out="$build/compare"
+  mkdir -p "$out"
+  "$build/native/tests/$name" "$@" "$out/$name.native.bin" \
+    && qemu-i386-static -cpu phenom "$i386/tests/$name" "$@" "$out/$name.i386.bin" \
+    && cmp "$out/$name.native.bin" "$out/$name.i386.bin"
+}
+check "kernel outputs native = i386" compare_builds kernel_check/kernel_check --seed 1 --dump
+check "frames native = i386" compare_builds frame_dump
+
+# --- Windows DLL --------------------------------------------------------------
+check "windows build" configure_and_build "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  -DZEVERIVE_TESTS=OFF -DZEVERIVE_CLI=OFF
+check "windows dll exports" bash "$root/scripts/check-dll.sh" "$build/windows/src/zeverive.auf"
+
+echo
+if [ "$failed" -gt 0 ]; then
+  printf 'failed: %s\n' "${failures[@]}"
+fi
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

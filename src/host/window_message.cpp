@@ -1,0 +1,59 @@
+// Remote slider control: messages 2024 to 2031 carry slider values packed
+// into their value word, as two unsigned 16-bit halves or, for the mode, the
+// whole word.
+
+#include "host/callbacks.h"
+
+namespace {
+
+constexpr uint32_t kSetMode = 2024;
+constexpr uint32_t kSetEdgeLv3AndLv4 = 2026;
+constexpr uint32_t kSetEdgeLv5AndNr2 = 2027;
+constexpr uint32_t kSetNr3AndNr4 = 2029;
+constexpr uint32_t kSetNr5hAndStrength = 2030;
+constexpr uint32_t kSetStrength = 2031;
+
+}  // namespace
+
+extern "C" int32_t ZEVERIVE_CDECL window_message(void*, uint32_t message, uintptr_t, intptr_t value_word,
+                                                 void*, HostFilter* filter) {
+    const uint32_t word = static_cast<uint32_t>(value_word);
+    const int32_t low = static_cast<int32_t>(word & 0xFFFFu);
+    const int32_t high = static_cast<int32_t>(word >> 16);
+    int32_t* sliders = filter->slider_values;
+
+    bool notify_host = false;
+    bool recompute = false;
+    switch (message) {
+        case kSetMode:
+            sliders[0] = static_cast<int32_t>(word);
+            notify_host = true;
+            break;
+        case kSetEdgeLv3AndLv4:
+            sliders[2] = low;
+            sliders[3] = high;
+            break;
+        case kSetEdgeLv5AndNr2:
+            sliders[4] = low;
+            sliders[5] = high;
+            notify_host = recompute = true;
+            break;
+        case kSetNr3AndNr4:
+            sliders[6] = low;
+            sliders[7] = high;
+            break;
+        case kSetNr5hAndStrength:
+            sliders[8] = low;
+            sliders[9] = high;
+            break;
+        case kSetStrength:
+            sliders[9] = low;
+            notify_host = recompute = true;
+            break;
+        default:
+            break;
+    }
+    if (notify_host) filter->host_services[kHostServiceAfterRemoteChange](filter);
+    if (recompute) filter->settings_changed(filter);
+    return 0;
+}

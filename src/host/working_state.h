@@ -1,0 +1,57 @@
+// The plug-in's working state between initialise and finalise: the kernel
+// variant and the line buffers. Process-wide, like the host's own view of a
+// plug-in; callbacks never overlap, so nothing here is locked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "cpu/detect.h"
+
+namespace zeverive {
+
+constexpr int kMaxLineLength = 832;
+
+// Six lines of kMaxLineLength floats, each view on a 16-byte boundary.
+struct LineBuffers {
+    float* scratch;  // copy before an analysis step, output of a synthesis step
+    float* shift0;   // the line as loaded, decomposed in place
+    float* shift1;   // rotated left by 1 (four-phase mode)
+    float* shift2;   // rotated left by 2, or mode 3's own-phase decomposition
+    float* shift3;   // rotated left by 3 (four-phase mode)
+    float* mask;     // edge mask: 1.0 protects a coefficient, 0.0 lets it go
+};
+constexpr int kLineBufferCount = 6;
+
+// Where initialise gets its processor facts and memory from. The product
+// always uses default_lifecycle_services; tests substitute a failing
+// allocator or a refusing SSE probe.
+struct LifecycleServices {
+    KernelVariant (*choose_variant)();
+    bool (*sse_runs)();
+    void* (*allocate)(size_t bytes);
+    void (*release)(void* block);
+};
+extern const LifecycleServices default_lifecycle_services;
+
+struct WorkingState {
+    KernelVariant variant;
+    LineBuffers lines;                     // aligned views, used for everything
+    void* line_blocks[kLineBufferCount];   // as the heap returned them, for freeing
+    void* sse_scratch_block;
+    LifecycleServices services;            // what initialise used, so finalise frees alike
+    bool ready;                            // every buffer exists
+};
+extern WorkingState working_state;
+
+// initialise with the given services: 1 when every buffer exists, otherwise
+// 0 with everything already released.
+int32_t initialise_with(const LifecycleServices& services);
+
+// The first 16-byte boundary at or after `block`.
+template <typename T>
+T* align16(void* block) {
+    return reinterpret_cast<T*>((reinterpret_cast<uintptr_t>(block) + 15) & ~uintptr_t{15});
+}
+
+}  // namespace zeverive

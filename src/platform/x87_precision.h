@@ -1,0 +1,13 @@
+// The scalar kernels round the way double arithmetic does; on the x87 unit
+// that needs the precision control at 53 bits. At that precision a spill of
+// a register to a double slot changes nothing, so the results do not depend
+// on register allocation either.
+#pragma once
+
+namespace zeverive {
+
+// Sets the x87 precision control to 53 bits; no-op where the x87 unit does
+// not do the arithmetic (x86-64).
+void set_x87_double_precision();
+
+}  // namespace zeverive

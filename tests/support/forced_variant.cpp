@@ -1,0 +1,47 @@
+#include "support/forced_variant.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "host/callbacks.h"
+#include "host/working_state.h"
+
+namespace zeverive_test {
+namespace {
+
+using namespace zeverive;
+
+KernelVariant report_x87() { return kVariantX87; }
+KernelVariant report_3dnow() { return kVariant3DNow; }
+KernelVariant report_sse() { return kVariantSse; }
+bool sse_accepted() { return true; }
+
+const LifecycleServices services_for[kVariantCount] = {
+    {report_x87, sse_accepted, std::malloc, std::free},
+    {report_3dnow, sse_accepted, std::malloc, std::free},
+    {report_sse, sse_accepted, std::malloc, std::free},
+};
+
+}  // namespace
+
+bool variant_runs_here(KernelVariant variant) {
+#if defined(__x86_64__)
+    (void)variant;
+    return true;
+#else
+    const ProcessorFeatures features = read_processor_features();
+    if (variant == kVariantSse) return features.sse;
+    if (variant == kVariant3DNow) return features.amd_3dnow;
+    return true;
+#endif
+}
+
+ForcedVariant::ForcedVariant(KernelVariant variant) {
+    if (initialise_with(services_for[variant]) != 1) throw std::runtime_error("initialise failed");
+}
+
+ForcedVariant::~ForcedVariant() {
+    finalise();
+}
+
+}  // namespace zeverive_test

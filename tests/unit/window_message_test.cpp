@@ -1,0 +1,74 @@
+// Remote slider messages: which sliders each message writes, and what it
+// calls afterwards, in which order.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/callbacks.h"
+#include "host/filter_params.h"
+#include "support/test_host.h"
+
+namespace {
+
+using zeverive_test::TestHost;
+using Calls = std::vector<std::string>;
+
+int32_t send(TestHost& host, uint32_t message, uint32_t value_word) {
+    return host.filter.window_message(nullptr, message, 0, static_cast<intptr_t>(static_cast<int32_t>(value_word)),
+                                      nullptr, &host.filter);
+}
+
+struct MessageCase {
+    uint32_t message;
+    uint32_t value_word;
+    std::vector<std::pair<int, int32_t>> writes;
+    Calls calls;
+};
+
+TEST(WindowMessage, EachMessageWritesItsSlidersThenCallsTheHostThenRecomputes) {
+    const Calls both = {"host_service_21", "settings_changed"};
+    const MessageCase cases[] = {
+        {2024, 0x00000002u, {{0, 2}}, {"host_service_21"}},
+        {2024, 0x80000001u, {{0, static_cast<int32_t>(0x80000001u)}}, {"host_service_21"}},
+        {2025, 0x00050006u, {}, {}},
+        {2026, 0xFFFF0000u, {{2, 0}, {3, 65535}}, {}},
+        {2027, 0x0011000Cu, {{4, 12}, {5, 17}}, both},
+        {2028, 0x00050006u, {}, {}},
+        {2029, 0x00630001u, {{6, 1}, {7, 99}}, {}},
+        {2030, 0x00320014u, {{8, 20}, {9, 50}}, {}},
+        {2031, 0x00070064u, {{9, 100}}, both},
+        {2023, 0x00010001u, {}, {}},
+        {2032, 0x00010001u, {}, {}},
+    };
+    for (const MessageCase& c : cases) {
+        TestHost host;
+        int32_t expected[kSliderCount];
+        std::copy(host.sliders, host.sliders + kSliderCount, expected);
+        for (const auto& [slider, value] : c.writes) expected[slider] = value;
+
+        EXPECT_EQ(send(host, c.message, c.value_word), 0) << c.message;
+        for (int i = 0; i < kSliderCount; ++i) EXPECT_EQ(host.sliders[i], expected[i]) << c.message << " slider " << i;
+        EXPECT_EQ(TestHost::calls(), c.calls) << c.message;
+    }
+}
+
+TEST(WindowMessage, StrengthFromTheLowHalfTakesEffectAtOnce) {
+    TestHost host;
+    send(host, 2031, 0x00070032u);  // strength 50; the high half is ignored
+    EXPECT_EQ(host.sliders[9], 50);
+    EXPECT_FLOAT_EQ(zeverive::filter_params.strength, 0.5f);
+    EXPECT_FLOAT_EQ(zeverive::filter_params.row_thresholds[0], 20 * 0.8192f * 0.5f);
+}
+
+TEST(WindowMessage, ValuesWaitForTheNextRecomputation) {
+    TestHost host;
+    send(host, 2030, 0x00000000u);  // slider 8 and strength 0: not applied yet
+    EXPECT_GT(zeverive::filter_params.row_thresholds[0], 0.0f);
+    send(host, 2027, 0x00140032u);  // applies everything written so far
+    EXPECT_EQ(zeverive::filter_params.row_thresholds[0], 0.0f);
+    EXPECT_EQ(zeverive::filter_params.edge_thresholds[3], 150.0f);
+}
+
+}  // namespace
