@@ -3,7 +3,9 @@
 # programs are static so that qemu-i386-static runs them on any host.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_C_COMPILER gcc)
 set(CMAKE_CXX_COMPILER g++)
+set(CMAKE_C_FLAGS_INIT "-m32 -march=pentiumpro -mfpmath=387")
 set(CMAKE_CXX_FLAGS_INIT "-m32 -march=pentiumpro -mfpmath=387")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32 -static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")

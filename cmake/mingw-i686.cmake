@@ -2,6 +2,7 @@
 # as the i386 Linux build.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_CXX_FLAGS_INIT "-march=pentiumpro -mfpmath=387")

@@ -15,9 +15,10 @@ namespace {
 using namespace zeverive;
 using namespace zeverive_test;
 
-TestFrame denoised(KernelVariant variant, int mode, const TestFrame& input) {
+TestFrame denoised(KernelVariant variant, int mode, const TestFrame& input, int vertical = 100) {
     ForcedVariant forced(variant);
     TestHost host;
+    host.sliders[10] = vertical;
     host.set_slider(0, mode);
     TestFrame frame = input;
     process_frame(&host.filter, &frame.info);
@@ -54,27 +55,36 @@ TEST_P(EveryModeAndVariant, RaisesThePsnrOfANoisyFrameAndKeepsAnEdge) {
 INSTANTIATE_TEST_SUITE_P(Frames, EveryModeAndVariant,
                          ::testing::Combine(::testing::Values(0, 1, 2), ::testing::Values(0, 1, 2, 3)));
 
-// The variants add their products in different orders and compare at the
-// threshold differently, so their frames differ by a sample here and there;
-// a wrong kernel would differ everywhere and by far more.
+// The variants add their products in different orders (a few units in the
+// last place) and compare at the threshold differently. In one pass that
+// shows as rebuilt values on either side of an integer, so a sample differs
+// by one here and there, and as the rare decision near a threshold that
+// goes the other way, which moves a few samples by up to a threshold's
+// worth. With both passes, the column pass's differences of one become
+// input differences for the row pass, which move many more decisions. A
+// wrong kernel differs everywhere and by far more.
 TEST(VariantConsistency, FramesDifferOnlyByRoundingAndThresholdTies) {
     TestFrame input(480, 432);
     fill_smooth(input);
     add_noise(input, 48, 29);
+    const long pixels = static_cast<long>(input.pixels.size());
     for (int mode = 0; mode < 4; ++mode) {
-        const TestFrame reference = denoised(kVariantX87, mode, input);
-        for (KernelVariant v : {kVariant3DNow, kVariantSse}) {
-            if (!variant_runs_here(v)) continue;
-            const TestFrame other = denoised(v, mode, input);
-            int largest = 0;
-            long by_one = 0, by_more = 0;
-            for (size_t i = 0; i < input.pixels.size(); ++i) {
-                const int d = std::abs(other.pixels[i].y - reference.pixels[i].y);
-                largest = std::max(largest, d);
-                by_one += d == 1;
-                by_more += d > 1;
+        for (int vertical : {0, 100}) {
+            const TestFrame reference = denoised(kVariantX87, mode, input, vertical);
+            for (KernelVariant v : {kVariant3DNow, kVariantSse}) {
+                if (!variant_runs_here(v)) continue;
+                const TestFrame other = denoised(v, mode, input, vertical);
+                int largest = 0;
+                long by_more_than_one = 0;
+                for (long i = 0; i < pixels; ++i) {
+                    const int d = std::abs(other.pixels[i].y - reference.pixels[i].y);
+                    largest = std::max(largest, d);
+                    by_more_than_one += d > 1;
+                }
+                const long allowed = vertical == 0 ? pixels / 2000 : pixels / 33;
+                EXPECT_LE(largest, 64) << "mode " << mode << " variant " << v << " vertical " << vertical;
+                EXPECT_LE(by_more_than_one, allowed) << "mode " << mode << " variant " << v << " vertical " << vertical;
             }
-            printf("mode %d variant %d: largest %d, by one %ld, by more %ld of %zu\n", mode, v, largest, by_one, by_more, input.pixels.size());
         }
     }
 }
