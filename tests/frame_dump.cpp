@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
         ForcedVariant forced(variant);
         TestHost host;
         for (int mode = 0; mode < 4; ++mode) {
-            for (const auto [w, h, display] : {std::tuple{352, 288, 0}, std::tuple{720, 480, 0}, std::tuple{400, 600, 2}}) {
+            for (const auto& [w, h, display] : {std::tuple{352, 288, 0}, std::tuple{720, 480, 0}, std::tuple{400, 600, 2}}) {
                 host.sliders[0] = mode;
                 host.sliders[11] = display;
                 host.apply();

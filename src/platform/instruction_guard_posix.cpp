@@ -1,8 +1,13 @@
 // Guarded trial of one instruction on Linux: a SIGILL handler jumps back out
 // of the trial, and the handler that was there before is restored.
+//
+// The kernel starts a signal handler with a fresh x87 state (64-bit
+// precision) and a jump out of the handler keeps it, so the control word is
+// put back afterwards: the scalar kernels depend on its 53-bit precision.
 
 #include <csetjmp>
 #include <csignal>
+#include <cstdint>
 
 #include "cpu/detect.h"
 
@@ -15,6 +20,18 @@ void on_illegal_instruction(int) {
     siglongjmp(*trial_landing, 1);
 }
 
+#if defined(__i386__)
+uint16_t x87_control_word() {
+    uint16_t control;
+    __asm__ volatile("fnstcw %0" : "=m"(control));
+    return control;
+}
+
+void set_x87_control_word(uint16_t control) {
+    __asm__ volatile("fldcw %0" : : "m"(control));
+}
+#endif
+
 }  // namespace
 
 bool instruction_runs(void (*trial)()) {
@@ -24,6 +41,9 @@ bool instruction_runs(void (*trial)()) {
     sigemptyset(&guard.sa_mask);
     sigaction(SIGILL, &guard, &previous);
 
+#if defined(__i386__)
+    const uint16_t control = x87_control_word();
+#endif
     sigjmp_buf landing;
     trial_landing = &landing;
     volatile bool ran = false;
@@ -31,6 +51,9 @@ bool instruction_runs(void (*trial)()) {
         trial();
         ran = true;
     }
+#if defined(__i386__)
+    set_x87_control_word(control);
+#endif
     sigaction(SIGILL, &previous, nullptr);
     trial_landing = nullptr;
     return ran;

@@ -31,7 +31,7 @@ TEST_P(EveryModeAndVariant, RaisesThePsnrOfANoisyFrameAndKeepsAnEdge) {
     const auto [variant, mode] = GetParam();
     if (!variant_runs_here(variant)) GTEST_SKIP() << "processor lacks variant " << variant;
 
-    for (const auto [w, h] : {std::pair{256, 192}, std::pair{480, 432}}) {
+    for (const auto& [w, h] : {std::pair{256, 192}, std::pair{480, 432}}) {
         TestFrame clean(w, h);
         fill_smooth(clean);
         TestFrame noisy = clean;

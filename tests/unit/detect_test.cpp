@@ -48,4 +48,15 @@ TEST(Detection, GuardContainsAFaultingInstructionAndRestoresTheHandler) {
     EXPECT_EQ(sse_runs(), read_processor_features().sse);
 }
 
+#if defined(__i386__)
+// A fault inside the trial must not leave the x87 unit at the signal
+// handler's 64-bit precision.
+TEST(Detection, AContainedFaultKeepsTheX87Precision) {
+    ASSERT_FALSE(instruction_runs(undefined_instruction));
+    uint16_t control;
+    __asm__ volatile("fnstcw %0" : "=m"(control));
+    EXPECT_EQ(control & 0x0300, 0x0200);
+}
+#endif
+
 }  // namespace

@@ -186,13 +186,15 @@ TEST_F(FrameDriver, TruncatesTowardZeroAndClampsInsteadOfWrapping) {
     for (int y = 0; y < 64; ++y) {
         for (int x = 0; x < 64; ++x) {
             const bool inside = x >= 22 && x < 42 && y >= 22 && y < 42;
-            if (!inside) ASSERT_GT(frame.at(x, y).y, 30000) << x << "," << y;
+            if (!inside) {
+                ASSERT_GT(frame.at(x, y).y, 30000) << x << "," << y;
+            }
         }
     }
 }
 
 TEST_F(FrameDriver, FramesLargerThanTheLineBuffersAreLeftUnchanged) {
-    for (const auto [w, h] : {std::pair{833, 16}, std::pair{16, 833}}) {
+    for (const auto& [w, h] : {std::pair{833, 16}, std::pair{16, 833}}) {
         TestFrame frame(w, h);
         fill_smooth(frame);
         add_noise(frame, 50, 5);
@@ -220,7 +222,7 @@ TEST_F(FrameDriver, ASmallFrameDoesNotChangeTheNextLargeFrame) {
 
 TEST_F(FrameDriver, ShortLinesWriteOnlyTheirOwnPixels) {
     const int sentinel = 12345;
-    for (const auto [mode, width] : {std::pair{1, 1}, std::pair{2, 1}, std::pair{2, 3}}) {
+    for (const auto& [mode, width] : {std::pair{1, 1}, std::pair{2, 1}, std::pair{2, 3}}) {
         host.set_slider(0, mode);
         TestFrame frame(width, 24, width + 4);
         for (auto& p : frame.pixels) p = YcPixel{sentinel, 7, -7};

@@ -1,0 +1,124 @@
+// Every kernel in every variant at every size the pipeline uses: time per
+// call, and samples per second as the items processed.
+//
+//   kernel_bench [--benchmark_filter=REGEX] [--benchmark_repetitions=N] ...
+//
+// Names are <operation>/<variant>/<size>; the size is the length or half
+// length of the transforms and edge masks, and the first index of a band
+// for the shrinks. Samples count every coefficient a call reads from its
+// lines (all lines of a multi-line shrink).
+
+#include <benchmark/benchmark.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "cpu/kernel_table.h"
+#include "kernel_check/kernel_cases.h"
+#include "kernels/edge_mask.h"
+#include "kernels/odd_lowpass.h"
+
+namespace {
+
+using namespace zeverive;
+using namespace zeverive::check;
+
+// Decomposed-looking lines, masks with both values, and the SSE scratch.
+// Line 0 is the transforms' input and line 1 their output; lines 2 to 5
+// are shrunk; the edge masks write a mask of their own, so no benchmark
+// changes another one's data.
+struct Workspace {
+    Workspace() {
+        Random random(2024);
+        for (auto& line : lines) {
+            line = std::make_unique<GuardedLine>(kLineLength);
+            fill_line(random, line->data(), kLineLength, Spread::kCoefficients);
+        }
+        for (int i = 0; i < kLineLength; ++i) mask[i] = float(random.below(2));
+        edge_mask.fill(1.0f);
+    }
+    float* line(int k) { return lines[k]->data(); }
+
+    std::unique_ptr<GuardedLine> lines[6];
+    GuardedLine mask{kLineLength};
+    GuardedLine edge_mask{kLineLength};
+    ScratchScope scratch;
+};
+
+Workspace& workspace() {
+    static Workspace w;
+    return w;
+}
+
+void add(const std::string& name, int samples, std::function<void()> call) {
+    benchmark::RegisterBenchmark(name.c_str(), [samples, call](benchmark::State& state) {
+        for (auto _ : state) {
+            call();
+            benchmark::ClobberMemory();
+        }
+        state.SetItemsProcessed(state.iterations() * samples);
+    });
+}
+
+std::string name_of(const char* op, const char* variant, int size) {
+    return std::string(op) + "/" + variant + "/" + std::to_string(size);
+}
+
+void register_all() {
+    Workspace& w = workspace();
+    // The shrinks and edge masks work in place; repeated calls test the same
+    // coefficients again, which costs what the first test did. Their
+    // thresholds sit inside the coefficients' range so both outcomes occur.
+    const float shrink_threshold = 400.0f;
+    const float edge_threshold = 900.0f;
+    for (KernelVariant v = 0; v < kVariantCount; ++v) {
+        if (!variant_runs(v)) continue;
+        const char* variant = kVariantNames[v];
+        for (int n : kForwardLengths)
+            add(name_of("forward_transform", variant, n), n,
+                [&w, v, n] { kernel_table.forward_transform[v](w.line(0), n, w.line(1)); });
+        for (int h : kHalfLengths)
+            add(name_of("inverse_transform", variant, h), 2 * h,
+                [&w, v, h] { kernel_table.inverse_transform[v](w.line(0), w.line(0) + h, h, w.line(1)); });
+        for (const Band& b : kBands) {
+            const int n = b.end - b.start;
+            add(name_of("shrink_band", variant, b.start), n, [&w, v, b, shrink_threshold] {
+                kernel_table.shrink_band[v](w.line(2), b.start, b.end, shrink_threshold, w.mask.data());
+            });
+            add(name_of("shrink_band_2phase", variant, b.start), 2 * n, [&w, v, b, shrink_threshold] {
+                kernel_table.shrink_band_2phase[v](w.line(2), w.line(3), b.start, b.end, shrink_threshold,
+                                                   w.mask.data());
+            });
+            add(name_of("shrink_band_4phase", variant, b.start), 4 * n, [&w, v, b, shrink_threshold] {
+                kernel_table.shrink_band_4phase[v](w.line(2), w.line(3), w.line(4), w.line(5), b.start, b.end,
+                                                   shrink_threshold, w.mask.data());
+            });
+        }
+        for (int h : kHalfLengths)
+            add(name_of("edge_mask", variant, h), h, [&w, v, h, edge_threshold] {
+                kernel_table.edge_mask[v](w.edge_mask.data(), h, w.line(0), edge_threshold);
+            });
+    }
+    // The mode-3 kernels have one form, shared by every variant.
+    for (int n : kForwardLengths)
+        add(name_of("odd_lowpass_analysis", "scalar", n), n, [&w, n] { odd_lowpass_analysis(w.line(0), n, w.line(1)); });
+    for (int h : kHalfLengths)
+        add(name_of("odd_lowpass_synthesis", "scalar", h), h,
+            [&w, h] { odd_lowpass_synthesis(w.line(0), h, w.line(1)); });
+    for (int h : kHalfLengths)
+        add(name_of("edge_mask_pair", "scalar", h), 2 * h, [&w, h, edge_threshold] {
+            edge_mask_pair(w.edge_mask.data(), h, w.line(0), w.line(2), edge_threshold);
+        });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    register_all();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,198 @@
+// shrink_band, shrink_band_2phase and shrink_band_4phase: x87, 3DNow! and
+// SSE forms.
+
+#include "kernels/shrink_band.h"
+
+#include <cmath>
+
+#include "kernels/sse_scratch.h"
+#include "kernels/sse_target.h"
+#include "kernels/two_lane.h"
+
+namespace zeverive {
+
+// ---------------------------------------------------------------- x87 ---
+// Strict test, line by line up to the first large coefficient; a position
+// where all are small is multiplied by its mask value.
+
+void shrink_band_x87(float* line, int start, int end, float threshold, const float* mask) {
+    for (int i = start; i < end; ++i) {
+        if (std::fabs(line[i]) < threshold) line[i] = mask[i] * line[i];
+    }
+}
+
+void shrink_band_2phase_x87(float* line0, float* line1, int start, int end, float threshold,
+                            const float* mask) {
+    for (int i = start; i < end; ++i) {
+        if (!(std::fabs(line0[i]) < threshold)) continue;
+        if (!(std::fabs(line1[i]) < threshold)) continue;
+        line0[i] = mask[i] * line0[i];
+        line1[i] = mask[i] * line1[i];
+    }
+}
+
+void shrink_band_4phase_x87(float* line0, float* line1, float* line2, float* line3, int start, int end,
+                            float threshold, const float* mask) {
+    for (int i = start; i < end; ++i) {
+        if (!(std::fabs(line0[i]) < threshold)) continue;
+        if (!(std::fabs(line1[i]) < threshold)) continue;
+        if (!(std::fabs(line2[i]) < threshold)) continue;
+        if (!(std::fabs(line3[i]) < threshold)) continue;
+        line0[i] = mask[i] * line0[i];
+        line1[i] = mask[i] * line1[i];
+        line2[i] = mask[i] * line2[i];
+        line3[i] = mask[i] * line3[i];
+    }
+}
+
+// -------------------------------------------------------------- 3DNow! ---
+// keep = mask > 0, or any coefficient outside [-threshold, threshold]; the
+// stored value is the coefficient ANDed with keep, so a cleared position
+// gets +0.0. Two elements per step, whole pairs only.
+
+namespace {
+
+// All-ones in the lanes whose coefficient lies outside [-t, t].
+ZEVERIVE_PAIR_OP Pair outside(Pair x, Pair t, Pair minus_t) {
+    return pair_or(pair_cmpgt(x, t), pair_cmpgt(minus_t, x));
+}
+
+}  // namespace
+
+ZEVERIVE_TARGET_3DNOW void shrink_band_3dnow(float* line, int start, int end, float threshold,
+                                             const float* mask) {
+    empty_mmx_state();
+    const Pair zero = pair_zero();
+    const Pair t = pair_splat(&threshold);
+    const Pair minus_t = pair_sub(zero, t);
+    for (int i = start, n = (end - start) / 2; n > 0; --n, i += 2) {
+        const Pair x = pair_load(line + i);
+        const Pair keep = pair_or(pair_cmpgt(pair_load(mask + i), zero), outside(x, t, minus_t));
+        pair_store(line + i, pair_and(x, keep));
+    }
+    empty_mmx_state();
+}
+
+ZEVERIVE_TARGET_3DNOW void shrink_band_2phase_3dnow(float* line0, float* line1, int start, int end,
+                                                    float threshold, const float* mask) {
+    empty_mmx_state();
+    const Pair zero = pair_zero();
+    const Pair t = pair_splat(&threshold);
+    const Pair minus_t = pair_sub(zero, t);
+    for (int i = start, n = (end - start) / 2; n > 0; --n, i += 2) {
+        const Pair x0 = pair_load(line0 + i);
+        const Pair x1 = pair_load(line1 + i);
+        Pair keep = pair_cmpgt(pair_load(mask + i), zero);
+        keep = pair_or(keep, outside(x0, t, minus_t));
+        keep = pair_or(keep, outside(x1, t, minus_t));
+        pair_store(line0 + i, pair_and(x0, keep));
+        pair_store(line1 + i, pair_and(x1, keep));
+    }
+    empty_mmx_state();
+}
+
+ZEVERIVE_TARGET_3DNOW void shrink_band_4phase_3dnow(float* line0, float* line1, float* line2, float* line3,
+                                                    int start, int end, float threshold, const float* mask) {
+    empty_mmx_state();
+    const Pair zero = pair_zero();
+    const Pair t = pair_splat(&threshold);
+    const Pair minus_t = pair_sub(zero, t);
+    for (int i = start, n = (end - start) / 2; n > 0; --n, i += 2) {
+        const Pair x0 = pair_load(line0 + i);
+        const Pair x1 = pair_load(line1 + i);
+        const Pair x2 = pair_load(line2 + i);
+        const Pair x3 = pair_load(line3 + i);
+        Pair keep = pair_cmpgt(pair_load(mask + i), zero);
+        keep = pair_or(keep, outside(x0, t, minus_t));
+        keep = pair_or(keep, outside(x1, t, minus_t));
+        keep = pair_or(keep, outside(x2, t, minus_t));
+        keep = pair_or(keep, outside(x3, t, minus_t));
+        pair_store(line0 + i, pair_and(x0, keep));
+        pair_store(line1 + i, pair_and(x1, keep));
+        pair_store(line2 + i, pair_and(x2, keep));
+        pair_store(line3 + i, pair_and(x3, keep));
+    }
+    empty_mmx_state();
+}
+
+// ----------------------------------------------------------------- SSE ---
+// The same decision as 3DNow!, four elements per step with aligned loads,
+// written back with streaming stores (MOVNTPS), which go around the cache.
+
+namespace {
+
+struct Bounds {
+    __m128 zero, t, minus_t;
+};
+
+// The threshold goes through the four floats of the shared scratch and
+// comes back as one aligned vector.
+ZEVERIVE_SSE_HELPER Bounds threshold_bounds(float threshold) {
+    float* scratch = sse_scratch;
+    scratch[0] = threshold;
+    scratch[1] = threshold;
+    scratch[2] = threshold;
+    scratch[3] = threshold;
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 t = _mm_load_ps(scratch);
+    return Bounds{zero, t, _mm_sub_ps(zero, t)};
+}
+
+ZEVERIVE_SSE_HELPER __m128 outside(const Bounds& b, __m128 x) {
+    return _mm_or_ps(_mm_cmpgt_ps(x, b.t), _mm_cmplt_ps(x, b.minus_t));
+}
+
+// Streaming stores are weakly ordered. This thread sees its own stores
+// anyway; the fence makes them visible to whichever host thread runs the
+// next callback before this call returns.
+ZEVERIVE_SSE_HELPER void finish_streaming() { _mm_sfence(); }
+
+}  // namespace
+
+ZEVERIVE_TARGET_SSE void shrink_band_sse(float* line, int start, int end, float threshold, const float* mask) {
+    const Bounds b = threshold_bounds(threshold);
+    for (int i = start, n = (end - start) / 4; n > 0; --n, i += 4) {
+        const __m128 x = _mm_load_ps(line + i);
+        const __m128 keep = _mm_or_ps(_mm_cmpgt_ps(_mm_load_ps(mask + i), b.zero), outside(b, x));
+        _mm_stream_ps(line + i, _mm_and_ps(x, keep));
+    }
+    finish_streaming();
+}
+
+ZEVERIVE_TARGET_SSE void shrink_band_2phase_sse(float* line0, float* line1, int start, int end, float threshold,
+                                                const float* mask) {
+    const Bounds b = threshold_bounds(threshold);
+    for (int i = start, n = (end - start) / 4; n > 0; --n, i += 4) {
+        const __m128 x0 = _mm_load_ps(line0 + i);
+        const __m128 x1 = _mm_load_ps(line1 + i);
+        __m128 keep = _mm_cmpgt_ps(_mm_load_ps(mask + i), b.zero);
+        keep = _mm_or_ps(keep, outside(b, x0));
+        keep = _mm_or_ps(keep, outside(b, x1));
+        _mm_stream_ps(line0 + i, _mm_and_ps(x0, keep));
+        _mm_stream_ps(line1 + i, _mm_and_ps(x1, keep));
+    }
+    finish_streaming();
+}
+
+ZEVERIVE_TARGET_SSE void shrink_band_4phase_sse(float* line0, float* line1, float* line2, float* line3, int start,
+                                                int end, float threshold, const float* mask) {
+    const Bounds b = threshold_bounds(threshold);
+    for (int i = start, n = (end - start) / 4; n > 0; --n, i += 4) {
+        const __m128 x0 = _mm_load_ps(line0 + i);
+        const __m128 x1 = _mm_load_ps(line1 + i);
+        const __m128 x2 = _mm_load_ps(line2 + i);
+        const __m128 x3 = _mm_load_ps(line3 + i);
+        __m128 keep = _mm_cmpgt_ps(_mm_load_ps(mask + i), b.zero);
+        keep = _mm_or_ps(keep, outside(b, x0));
+        keep = _mm_or_ps(keep, outside(b, x1));
+        keep = _mm_or_ps(keep, outside(b, x2));
+        keep = _mm_or_ps(keep, outside(b, x3));
+        _mm_stream_ps(line0 + i, _mm_and_ps(x0, keep));
+        _mm_stream_ps(line1 + i, _mm_and_ps(x1, keep));
+        _mm_stream_ps(line2 + i, _mm_and_ps(x2, keep));
+        _mm_stream_ps(line3 + i, _mm_and_ps(x3, keep));
+    }
+    finish_streaming();
+}
+
+}  // namespace zeverive
