@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "cpu/detect.h"
+#include "platform/x87_precision.h"
 
 namespace zeverive {
 namespace {
@@ -19,18 +20,6 @@ sigjmp_buf* trial_landing;
 void on_illegal_instruction(int) {
     siglongjmp(*trial_landing, 1);
 }
-
-#if defined(__i386__)
-uint16_t x87_control_word() {
-    uint16_t control;
-    __asm__ volatile("fnstcw %0" : "=m"(control));
-    return control;
-}
-
-void set_x87_control_word(uint16_t control) {
-    __asm__ volatile("fldcw %0" : : "m"(control));
-}
-#endif
 
 }  // namespace
 

@@ -30,22 +30,13 @@
 #include "kernels/odd_lowpass.h"
 #include "kernels/sse_target.h"
 #include "kernels/transform.h"
+#include "platform/x87_precision.h"
 
 namespace zeverive {
 namespace check {
 namespace {
 
 // ------------------------------------------------------ processor state ---
-
-uint16_t x87_control_word() {
-    uint16_t control;
-    __asm__ volatile("fnstcw %0" : "=m"(control));
-    return control;
-}
-
-void set_x87_control_word(uint16_t control) {
-    __asm__ volatile("fldcw %0" : : "m"(control));
-}
 
 // FNSTENV masks every exception as a side effect; FLDENV puts the
 // environment back. The tag word is 0xffff when all eight registers are

@@ -9,6 +9,7 @@
 #include "cpu/detect.h"
 #include "host/callbacks.h"
 #include "host/working_state.h"
+#include "platform/x87_precision.h"
 
 namespace {
 
@@ -53,9 +54,7 @@ TEST(Detection, GuardContainsAFaultingInstructionAndRestoresTheHandler) {
 // handler's 64-bit precision.
 TEST(Detection, AContainedFaultKeepsTheX87Precision) {
     ASSERT_FALSE(instruction_runs(undefined_instruction));
-    uint16_t control;
-    __asm__ volatile("fnstcw %0" : "=m"(control));
-    EXPECT_EQ(control & 0x0300, 0x0200);
+    EXPECT_EQ(zeverive::x87_control_word() & zeverive::kX87PrecisionMask, zeverive::kX87Precision53);
 }
 #endif
 

@@ -6,6 +6,7 @@
 
 #include "common/single_precision.h"
 #include "host/filter_params.h"
+#include "platform/x87_precision.h"
 #include "support/test_host.h"
 
 namespace {
@@ -113,9 +114,7 @@ TEST(Settings, EveryStrengthAndShrinkSliderMatchesTheWideProduct) {
 
 #if defined(__i386__)
 TEST(Settings, X87PrecisionControlIsSetTo53BitsAtStartUp) {
-    uint16_t control;
-    __asm__ volatile("fnstcw %0" : "=m"(control));
-    EXPECT_EQ(control & 0x0300, 0x0200);
+    EXPECT_EQ(zeverive::x87_control_word() & zeverive::kX87PrecisionMask, zeverive::kX87Precision53);
 }
 #endif
 
