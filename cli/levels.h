@@ -1,0 +1,59 @@
+// Video levels and the host's scale.
+//
+// The host works on Y from 0 (black) to 4096 (white) and on Cb, Cr from
+// -2048 to 2048. Video stores Y from 16 to 235 and Cb, Cr from 16 to 240 at
+// 8 bits, and the same range times 2^(bits-8) at higher depths (10-bit Y
+// 64..940). The mapping to the host is the straight line through those
+// points, rounded to the nearest integer, for every code including the
+// ones outside the nominal range (8-bit Y 0 becomes -299, 255 becomes 4470),
+// so super-black and super-white survive.
+//
+// Back from the host, a sample the plug-in left as it was returns to its
+// original code, whatever that was. A changed sample is mapped straight
+// back through the same line, rounded, which at 8 to 12 bits gives every
+// host value one code (the host's scale is finer than the codes there, so
+// the round trip would be exact anyway). At 14 and 16 bits the host's
+// scale is coarser than the codes and no mapping of the host value alone could
+// give every code back; there the plug-in's change, scaled back, is added
+// to the original code, which keeps the detail finer than the host sees.
+// Results stay within the depth's code range, widened to include the
+// original code when a file holds a code above it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "host/records.h"
+#include "picture.h"
+
+namespace zeverive::cli {
+
+// host = round((code - origin) * kHostSpan / span)
+struct LevelScale {
+    int32_t origin;
+    int32_t span;
+};
+
+constexpr int32_t kHostSpan = 4096;
+
+LevelScale luma_scale(int bit_depth);    // 16..235 at 8 bits
+LevelScale chroma_scale(int bit_depth);  // 16..240 about 128 at 8 bits
+
+// A code on the host's scale, held within the 16 bits of a host sample.
+int16_t code_to_host(LevelScale scale, int32_t code);
+// The code for a sample that was `original` and that the plug-in turned
+// from `host_before` (its mapped value) into `host_after`.
+int32_t host_change_to_code(LevelScale scale, int32_t original, int32_t host_before, int32_t host_after,
+                            int32_t max_code);
+
+// The host frame the plug-in is given: Y mapped, chroma mapped and
+// repeated over the pixels that share it (zero for monochrome video).
+void picture_to_host(const PictureFormat& format, const Picture& picture, std::vector<YcPixel>& host);
+
+// The picture to write: luma from the host's result; chroma the original
+// planes, or neutral when the coefficient display replaced the picture.
+// Host frames (.yc) are written as the plug-in left them.
+void host_to_picture(const PictureFormat& format, const Picture& original, const std::vector<YcPixel>& host_after,
+                     bool neutral_chroma, Picture& result);
+
+}  // namespace zeverive::cli

@@ -1,0 +1,246 @@
+#include "options.h"
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdlib>
+#include <iostream>
+
+#include "failure.h"
+#include "labels.h"
+
+namespace zeverive::cli {
+
+const char* const kSliderOptionNames[kSliderCount] = {
+    "mode", "edge-lv2", "edge-lv3", "edge-lv4", "edge-lv5", "nr2",
+    "nr3",  "nr4",      "nr5h",     "strength", "vertical", "display",
+};
+const char* const kCheckboxOptionName = "nr5-rows-x10";
+
+namespace {
+
+// What each slider does, for --help; the label, range and default come
+// from the record.
+const char* const kSliderHelp[kSliderCount] = {
+    "scheme: 0 one phase, 1 two phases, 2 four phases, 3 odd/even pairs",
+    "edge threshold, level 2 (higher: fewer details count as edges)",
+    "edge threshold, level 3",
+    "edge threshold, level 4",
+    "edge threshold, level 5",
+    "noise threshold, coarsest detail band",
+    "noise threshold, second detail band",
+    "noise threshold, third detail band",
+    "noise threshold, finest detail band",
+    "strength in percent; scales every noise threshold",
+    "pass along columns, in percent of the row thresholds; 0 skips it",
+    "0 the denoised picture; 1, 2 the row coefficients as grey levels (1 from the line's start, 2 its middle)",
+};
+
+std::optional<uint64_t> parse_unsigned(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty() || digits.size() > 16) return std::nullopt;
+    uint64_t value = 0;
+    for (char c : digits) {
+        int digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else return std::nullopt;
+        value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+    }
+    return value;
+}
+
+std::optional<int64_t> parse_integer(const std::string& text) {
+    if (!text.empty() && text[0] == '-') {
+        const std::optional<uint64_t> magnitude = parse_unsigned(text.substr(1));
+        if (!magnitude || *magnitude > (uint64_t{1} << 62)) return std::nullopt;
+        return -static_cast<int64_t>(*magnitude);
+    }
+    const std::optional<uint64_t> value = parse_unsigned(text);
+    if (!value || *value > (uint64_t{1} << 62)) return std::nullopt;
+    return static_cast<int64_t>(*value);
+}
+
+int processors() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
+}
+
+// Slider values are plain decimal, as the host's slider shows them.
+std::optional<int64_t> parse_decimal(const std::string& text) {
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::string digits = negative ? text.substr(1) : text;
+    if (digits.empty() || digits.size() > 10) return std::nullopt;
+    int64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return negative ? -value : value;
+}
+
+// An integer within a slider's range; the message names the slider by its
+// label and gives the range.
+CLI::Validator slider_range(const std::string& label, int32_t minimum, int32_t maximum) {
+    const std::string range = std::to_string(minimum) + ".." + std::to_string(maximum);
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            const std::optional<int64_t> value = parse_decimal(text);
+            if (value && *value >= minimum && *value <= maximum) return "";
+            return text + " is outside the range of slider '" + label + "', " + range;
+        },
+        range);
+}
+
+const char* const kFooter = R"(Formats:
+  YUV4MPEG2 (.y4m): 8, 9, 10, 12, 14 and 16 bits; 4:2:0 (any chroma siting), 4:2:2,
+    4:4:4 and mono. The stream header and each FRAME line are copied to the
+    output unchanged.
+  Raw host frames (.yc): the plug-in's own pixels, signed 16-bit Y, Cb, Cr
+    little-endian, row after row; needs --size.
+  A file named .y4m or .yc is read as such; other names and pipes ("-") are
+  YUV4MPEG2 when they start like it, raw host frames otherwise. The output
+  has the input's format.
+
+Levels: Y 16..235 becomes 0..4096 and Cb/Cr 16..240 become -2048..2048 on the
+  plug-in's scale (higher depths alike, e.g. 10-bit Y 64..940). Only luma is
+  denoised: chroma is copied unchanged, except with --display 1 or 2, which
+  shows coefficients on neutral chroma. Samples the plug-in leaves alone come
+  back bit for bit.
+
+Frames count from 0. Frames larger than 832x832 need --tile. Outputs appear
+only when complete. Exit status: 0 done, 1 failed, 2 bad command line.)";
+
+}  // namespace
+
+std::optional<WindowMessage> parse_message(const std::string& text) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) return std::nullopt;
+    const std::optional<uint64_t> number = parse_unsigned(text.substr(0, colon));
+    const std::optional<int64_t> value = parse_integer(text.substr(colon + 1));
+    if (!number || *number > 0xFFFFFFFFu || !value || *value < INT32_MIN || *value > 0xFFFFFFFFLL)
+        return std::nullopt;
+    return WindowMessage{static_cast<uint32_t>(*number), static_cast<uint32_t>(*value)};
+}
+
+std::optional<FrameSize> parse_size(const std::string& text) {
+    const size_t x = text.find('x');
+    if (x == std::string::npos) return std::nullopt;
+    const std::optional<uint64_t> width = parse_unsigned(text.substr(0, x));
+    const std::optional<uint64_t> height = parse_unsigned(text.substr(x + 1));
+    if (!width || !height || *width < 1 || *height < 1 || *width > kMaxFrameSide || *height > kMaxFrameSide)
+        return std::nullopt;
+    return FrameSize{static_cast<int>(*width), static_cast<int>(*height)};
+}
+
+ParseResult parse_options(int argc, const char* const* argv, Options& options) {
+    ParseResult result;
+
+    // The record decides the slider options, so the plug-in comes first.
+    {
+        CLI::App first;
+        first.set_help_flag();
+        first.allow_extras();
+        first.add_option("--plugin", options.plugin);
+        try {
+            first.parse(argc, argv);
+        } catch (const CLI::ParseError&) {
+            // Reported by the full parse below.
+        }
+    }
+    result.library = std::make_unique<PluginLibrary>(options.plugin.empty() ? PluginLibrary::built_in()
+                                                                            : PluginLibrary::load(options.plugin));
+    const FilterTable& table = result.library->table();
+    options.settings = default_settings(table);
+
+    CLI::App app("Denoises the luminance of video with the Zeverive plug-in, driven through the same callbacks "
+                 "a host editor uses.",
+                 "zeverive");
+    app.get_formatter()->column_width(34);
+    app.footer(kFooter);
+    app.add_option("INPUT", options.input, "video to denoise, or - for standard input")->type_name("");
+    app.add_option("OUTPUT", options.output, "where to write the result, or - for standard output")->type_name("");
+
+    std::string size_text;
+    app.add_option("--size", size_text, "frame size of raw host frames (.yc)")
+        ->type_name("WxH")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                return parse_size(text) ? "" : "expected WIDTHxHEIGHT, each 1.." + std::to_string(kMaxFrameSide);
+            },
+            ""));
+    options.jobs = processors();
+    app.add_option("-j,--jobs", options.jobs, "worker processes, each with its own plug-in instance (default: the processors available)")
+        ->check(CLI::Range(1, 256))
+        ->capture_default_str();
+    app.add_flag("--tile", options.tile,
+                 "process frames larger than 832x832 as overlapping tiles of at most 832x832, blended");
+    app.add_flag("-q,--quiet", options.quiet, "no progress line (it is shown only on a terminal anyway)");
+    auto* preview = app.add_option("--preview", options.preview, "write one frame, input beside output, as a PNG")
+                        ->type_name("FILE.png");
+    app.add_option("--preview-frame", options.preview_frame, "the frame --preview shows")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str()
+        ->needs(preview);
+    app.add_option("--reference", options.reference,
+                   "clean version of the input: prints the luma PSNR of input and output against it")
+        ->type_name("CLEAN");
+    app.add_option("--plugin", options.plugin, "load the plug-in from this shared library instead of the built-in one")
+        ->type_name("FILE");
+    app.add_flag("--list", options.list, "print the plug-in's record (name, sliders, check box) and exit");
+
+    std::vector<std::string> message_texts;
+    app.add_option("--message", message_texts,
+                   "send window message NUMBER with value word VALUE before the first frame, as a remote control "
+                   "would (decimal or 0x hex; repeatable; values are not checked against the slider ranges)")
+        ->type_name("NUMBER:VALUE")
+        ->allow_extra_args(false)  // one message per --message; INPUT may follow
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                return parse_message(text) ? "" : "expected NUMBER:VALUE, decimal or 0x hexadecimal";
+            },
+            ""));
+
+    // Kept as text and converted here, so that what the range check read
+    // is exactly what the slider gets.
+    std::array<std::string, kSliderCount> slider_texts;
+    for (int i = 0; i < kSliderCount; ++i) {
+        const std::string label = cp932_to_utf8(table.slider_labels[i]);
+        app.add_option(std::string("--") + kSliderOptionNames[i], slider_texts[i], label + ": " + kSliderHelp[i])
+            ->check(slider_range(label, table.slider_minimums[i], table.slider_maximums[i]))
+            ->type_name("INT")
+            ->default_str(std::to_string(options.settings.sliders[i]))
+            ->group("Sliders");
+    }
+    bool checkbox = options.settings.checkboxes[0] != 0;
+    app.add_flag(std::string("--") + kCheckboxOptionName + ",!--no-" + kCheckboxOptionName, checkbox,
+                 cp932_to_utf8(table.checkbox_labels[0]) + ": the finest band's threshold along rows times 10")
+        ->group("Sliders");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error);
+        result.exit_status = status == 0 ? 0 : 2;
+        return result;
+    }
+    if (!options.list && (options.input.empty() || options.output.empty())) {
+        std::cerr << "zeverive: INPUT and OUTPUT are required\nRun with --help for more information.\n";
+        result.exit_status = 2;
+        return result;
+    }
+    if (!size_text.empty()) options.size = parse_size(size_text);
+    for (const std::string& text : message_texts) options.settings.messages.push_back(*parse_message(text));
+    for (int i = 0; i < kSliderCount; ++i) {
+        if (!slider_texts[i].empty()) options.settings.sliders[i] = static_cast<int32_t>(*parse_decimal(slider_texts[i]));
+    }
+    options.settings.checkboxes[0] = checkbox ? 1 : 0;
+    return result;
+}
+
+}  // namespace zeverive::cli

@@ -1,0 +1,53 @@
+// The command line. Slider options take their defaults and ranges from the
+// plug-in's record, so a build with other values needs no change here.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "plugin_host.h"
+#include "video_io.h"
+
+namespace zeverive::cli {
+
+struct Options {
+    std::string input;
+    std::string output;
+    std::optional<FrameSize> size;
+    int jobs = 1;
+    bool tile = false;
+    bool quiet = false;
+    bool list = false;
+    std::string preview;
+    int64_t preview_frame = 0;
+    std::string reference;
+    std::string plugin;
+    HostSettings settings;
+};
+
+// The option name of each slider, in the record's order, and of the check
+// box.
+extern const char* const kSliderOptionNames[kSliderCount];
+extern const char* const kCheckboxOptionName;
+
+// "NUMBER:VALUE", each decimal or 0x hexadecimal; VALUE may also be a
+// negative 32-bit number, taken as its two's complement word.
+std::optional<WindowMessage> parse_message(const std::string& text);
+// "WxH", both at least 1 and at most the largest side accepted.
+std::optional<FrameSize> parse_size(const std::string& text);
+
+// What parsing decided: go on with `options` and `library`, or stop with
+// `exit_status` (after --help, or a usage error already reported).
+struct ParseResult {
+    std::optional<int> exit_status;
+    std::unique_ptr<PluginLibrary> library;
+};
+
+// Reads --plugin first, loads the record (built in or from the file), then
+// the whole command line against it. Throws Failure when the plug-in
+// cannot be loaded.
+ParseResult parse_options(int argc, const char* const* argv, Options& options);
+
+}  // namespace zeverive::cli

@@ -1,0 +1,54 @@
+// Luma PSNR against a clean version of the same video, summed over all
+// frames (one mean squared error for the whole clip, not a mean of
+// per-frame PSNRs, so a few perfect frames cannot dominate).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "byte_input.h"
+#include "picture.h"
+#include "video_io.h"
+
+namespace zeverive::cli {
+
+class PsnrMeter {
+public:
+    void add(const std::vector<int32_t>& clean, const std::vector<int32_t>& test);
+    // In dB for samples whose full scale is `peak`; infinity when
+    // identical. Needs at least one sample added.
+    double decibels(double peak) const;
+    uint64_t samples() const { return samples_; }
+
+private:
+    double squared_error_ = 0.0;
+    uint64_t samples_ = 0;
+};
+
+// A clean version of the input, read frame by frame alongside it, and the
+// PSNR of input and output against it.
+class ReferenceClip {
+public:
+    // Throws Failure when the clip cannot be read or its frames differ from
+    // the input's in size, depth or kind.
+    ReferenceClip(const std::string& path, std::optional<FrameSize> size, const PictureFormat& input_format);
+    // Adds frame `frame` of the input before and after the plug-in. Throws
+    // Failure when the clean clip has ended.
+    void compare(int64_t frame, const Picture& before, const Picture& after);
+    // "luma PSNR against NAME over N frames: input X dB, output Y dB (+Z dB)"
+    void report(int64_t frames, std::ostream& out) const;
+
+private:
+    std::unique_ptr<ByteInput> input_;
+    std::unique_ptr<VideoReader> reader_;
+    Picture clean_;
+    PsnrMeter input_meter_;
+    PsnrMeter output_meter_;
+    double peak_;
+};
+
+}  // namespace zeverive::cli

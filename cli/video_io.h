@@ -1,0 +1,46 @@
+// The two file formats behind one face, and which one a stream is.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "byte_input.h"
+#include "byte_sink.h"
+#include "picture.h"
+
+namespace zeverive::cli {
+
+struct FrameSize {
+    int width;
+    int height;
+};
+
+class VideoReader {
+public:
+    virtual ~VideoReader() = default;
+    virtual const PictureFormat& format() const = 0;
+    // The next frame; false at the end. Throws Failure naming the input and
+    // the frame.
+    virtual bool read(Picture& picture) = 0;
+    // The number of frames, when the input's length is known.
+    virtual std::optional<int64_t> frame_count() const = 0;
+};
+
+class VideoWriter {
+public:
+    virtual ~VideoWriter() = default;
+    virtual void write(const Picture& picture) = 0;
+};
+
+// Files named .y4m are YUV4MPEG2 and files named .yc raw host frames, which
+// need `size`; other names and pipes are YUV4MPEG2 when they start like
+// it and raw host frames otherwise. A YUV4MPEG2 stream must agree with
+// `size` if one is given. Throws Failure naming the input.
+std::unique_ptr<VideoReader> open_reader(ByteInput& input, std::optional<FrameSize> size);
+
+// A writer of the same kind as `reader`; a YUV4MPEG2 writer starts by
+// writing the stream header, carried over unchanged.
+std::unique_ptr<VideoWriter> make_writer(const VideoReader& reader, ByteSink& sink);
+
+}  // namespace zeverive::cli

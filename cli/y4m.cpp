@@ -1,0 +1,244 @@
+#include "y4m.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "failure.h"
+
+namespace zeverive::cli {
+namespace {
+
+constexpr std::string_view kMagic = "YUV4MPEG2";
+constexpr std::string_view kFrameMarker = "FRAME";
+// Frames are read in pieces of this size, so a header that promises a huge
+// frame costs memory only as fast as the data actually arrives.
+constexpr size_t kReadPiece = 1 << 20;
+
+// Shows a piece of unexpected input in a message without letting control
+// characters or a long binary run through.
+std::string quoted(std::string_view text) {
+    std::string shown;
+    for (char c : text.substr(0, 24)) shown += (c >= 0x20 && c < 0x7F) ? c : '?';
+    if (text.size() > 24) shown += "...";
+    return "'" + shown + "'";
+}
+
+// `text` begins with the word `word`, ended by a space, a newline or the
+// end of the input.
+bool starts_token(std::string_view text, std::string_view word) {
+    if (text.substr(0, word.size()) != word) return false;
+    return text.size() == word.size() || text[word.size()] == ' ' || text[word.size()] == '\n';
+}
+
+// Plain decimal digits only: no sign, no spaces, no overflow.
+std::optional<int64_t> parse_count(std::string_view text) {
+    if (text.empty() || text.size() > 12) return std::nullopt;
+    int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+bool is_ratio(std::string_view text) {
+    const size_t colon = text.find(':');
+    return colon != std::string_view::npos && parse_count(text.substr(0, colon)) &&
+           parse_count(text.substr(colon + 1));
+}
+
+}  // namespace
+
+std::optional<PictureFormat> colourspace_format(const std::string& tag) {
+    PictureFormat format;
+    if (tag == "420jpeg" || tag == "420paldv" || tag == "420mpeg2" || tag == "420") {
+        format.sampling = Sampling::k420;
+        return format;
+    }
+    struct Family {
+        const char* prefix;
+        Sampling sampling;
+    };
+    static const Family families[] = {
+        {"420p", Sampling::k420}, {"422p", Sampling::k422}, {"444p", Sampling::k444}, {"mono", Sampling::kMono}};
+    if (tag == "422" || tag == "444" || tag == "mono") {
+        format.sampling = tag == "422" ? Sampling::k422 : tag == "444" ? Sampling::k444 : Sampling::kMono;
+        return format;
+    }
+    for (const Family& family : families) {
+        const size_t length = std::strlen(family.prefix);
+        if (tag.compare(0, length, family.prefix) != 0) continue;
+        const std::string depth = tag.substr(length);
+        if (depth == "9" || depth == "10" || depth == "12" || depth == "14" || depth == "16") {
+            format.sampling = family.sampling;
+            format.bit_depth = std::stoi(depth);
+            return format;
+        }
+    }
+    return std::nullopt;
+}
+
+Y4mReader::Y4mReader(ByteInput& input) : input_(input) {
+    const std::string& name = input.name();
+    auto header_failure = [&](const std::string& problem) { return Failure(name + ": stream header: " + problem); };
+
+    ByteInput::Line result;
+    try {
+        const std::string head(input.peek(32));
+        if (head.empty()) throw Failure(name + ": the input is empty (no YUV4MPEG2 stream header)");
+        const bool cut_short = head.size() <= kMagic.size() && kMagic.substr(0, head.size()) == head;
+        if (!cut_short && !starts_token(head, kMagic))
+            throw Failure(name + ": not a YUV4MPEG2 stream (it starts with " + quoted(head) + ")");
+        result = input.read_line(line_, kMaxY4mLine);
+    } catch (const IoError& error) {
+        throw header_failure(error.what());
+    }
+    if (result == ByteInput::Line::kTooLong) throw header_failure("the header line is longer than 64 KiB");
+    if (result == ByteInput::Line::kUnterminated) throw header_failure("the input ends inside the header line");
+    header_bytes_ = line_.size() + 1;
+    header_parameters_ = line_.substr(kMagic.size());
+
+    std::optional<int64_t> width, height;
+    std::string colourspace = "420jpeg";
+    size_t start = kMagic.size();
+    while (start < line_.size()) {
+        size_t end = line_.find(' ', start);
+        if (end == std::string::npos) end = line_.size();
+        const std::string_view token(line_.data() + start, end - start);
+        start = end + 1;
+        if (token.empty()) continue;
+        const std::string_view value = token.substr(1);
+        switch (token[0]) {
+            case 'W':
+                width = parse_count(value);
+                if (!width) throw header_failure("malformed width " + quoted(token));
+                break;
+            case 'H':
+                height = parse_count(value);
+                if (!height) throw header_failure("malformed height " + quoted(token));
+                break;
+            case 'C':
+                colourspace = std::string(value);
+                break;
+            case 'F':
+                if (!is_ratio(value)) throw header_failure("malformed frame rate " + quoted(token));
+                break;
+            case 'A':
+                if (!is_ratio(value)) throw header_failure("malformed pixel aspect " + quoted(token));
+                break;
+            case 'I':
+                if (value.size() != 1 || std::string_view("ptbm?").find(value[0]) == std::string_view::npos)
+                    throw header_failure("unknown interlacing " + quoted(token));
+                break;
+            default:
+                // X parameters (colour range, comments and the like) and
+                // tags this program has no use for travel to the output as
+                // they are.
+                break;
+        }
+    }
+    if (!width) throw header_failure("no width (W) given");
+    if (!height) throw header_failure("no height (H) given");
+    const std::optional<PictureFormat> format = colourspace_format(colourspace);
+    if (!format) throw header_failure("unknown colourspace " + quoted("C" + colourspace));
+    if (*width == 0 || *height == 0)
+        throw header_failure("zero-sized frames (" + std::to_string(*width) + "x" + std::to_string(*height) + ")");
+    if (*width > kMaxFrameSide || *height > kMaxFrameSide)
+        throw header_failure("frame size " + std::to_string(*width) + "x" + std::to_string(*height) +
+                             " is larger than " + std::to_string(kMaxFrameSide) + " on a side");
+    format_ = *format;
+    format_.width = static_cast<int>(*width);
+    format_.height = static_cast<int>(*height);
+    const size_t bytes_per_sample = format_.bit_depth > 8 ? 2 : 1;
+    for (int plane = 0; plane < format_.plane_count(); ++plane)
+        frame_bytes_ += format_.plane_samples(plane) * bytes_per_sample;
+}
+
+bool Y4mReader::read(Picture& picture) {
+    const std::string& name = input_.name();
+    const int64_t frame = frames_read_;
+    try {
+        const std::string head(input_.peek(32));
+        if (head.empty()) return false;
+        const bool cut_short = head.size() <= kFrameMarker.size() && kFrameMarker.substr(0, head.size()) == head;
+        if (!cut_short && !starts_token(head, kFrameMarker))
+            throw frame_failure(name, frame, "expected a FRAME line, found " + quoted(head));
+        const ByteInput::Line result = input_.read_line(line_, kMaxY4mLine);
+        if (result == ByteInput::Line::kTooLong) throw frame_failure(name, frame, "FRAME line longer than 64 KiB");
+        if (result == ByteInput::Line::kUnterminated) throw frame_failure(name, frame, "truncated inside the FRAME line");
+        picture.frame_parameters = line_.substr(kFrameMarker.size());
+
+        size_t got = 0;
+        while (got < frame_bytes_) {
+            const size_t piece = std::min(kReadPiece, frame_bytes_ - got);
+            if (raw_.size() < got + piece) raw_.resize(got + piece);
+            const size_t read = input_.read(raw_.data() + got, piece);
+            got += read;
+            if (read < piece) break;
+        }
+        if (got < frame_bytes_) {
+            throw frame_failure(name, frame,
+                                "truncated: " + std::to_string(got) + " of " + std::to_string(frame_bytes_) +
+                                    " bytes of picture data");
+        }
+    } catch (const IoError& error) {
+        throw frame_failure(name, frame, error.what());
+    }
+
+    const uint8_t* source = raw_.data();
+    const bool wide = format_.bit_depth > 8;
+    for (int plane = 0; plane < 3; ++plane) {
+        std::vector<int32_t>& samples = picture.planes[plane];
+        if (plane >= format_.plane_count()) {
+            samples.clear();
+            continue;
+        }
+        samples.resize(format_.plane_samples(plane));
+        if (wide) {
+            for (int32_t& sample : samples) {
+                sample = source[0] | (source[1] << 8);
+                source += 2;
+            }
+        } else {
+            for (int32_t& sample : samples) sample = *source++;
+        }
+    }
+    ++frames_read_;
+    return true;
+}
+
+std::optional<int64_t> Y4mReader::estimated_frame_count() const {
+    const std::optional<uint64_t> total = input_.total_size();
+    if (!total || *total < header_bytes_) return std::nullopt;
+    return static_cast<int64_t>((*total - header_bytes_) / (frame_bytes_ + kFrameMarker.size() + 1));
+}
+
+Y4mWriter::Y4mWriter(ByteSink& sink, PictureFormat format, std::string header_parameters)
+    : sink_(sink), format_(format), header_parameters_(std::move(header_parameters)) {}
+
+void Y4mWriter::write_header() {
+    const std::string line = std::string(kMagic) + header_parameters_ + "\n";
+    sink_.write(line.data(), line.size());
+}
+
+void Y4mWriter::write(const Picture& picture) {
+    const std::string line = std::string(kFrameMarker) + picture.frame_parameters + "\n";
+    sink_.write(line.data(), line.size());
+    const bool wide = format_.bit_depth > 8;
+    for (int plane = 0; plane < format_.plane_count(); ++plane) {
+        const std::vector<int32_t>& samples = picture.planes[plane];
+        raw_.resize(samples.size() * (wide ? 2 : 1));
+        uint8_t* target = raw_.data();
+        if (wide) {
+            for (int32_t sample : samples) {
+                *target++ = static_cast<uint8_t>(sample);
+                *target++ = static_cast<uint8_t>(sample >> 8);
+            }
+        } else {
+            for (int32_t sample : samples) *target++ = static_cast<uint8_t>(sample);
+        }
+        sink_.write(raw_.data(), raw_.size());
+    }
+}
+
+}  // namespace zeverive::cli

@@ -1,0 +1,67 @@
+// YUV4MPEG2 streams: a header line, then frames, each a "FRAME" line and
+// the planes Y, Cb, Cr one after the other (16-bit little-endian samples
+// above 8 bits).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "byte_input.h"
+#include "byte_sink.h"
+#include "picture.h"
+
+namespace zeverive::cli {
+
+// The colourspace tag (after "C") as sampling and bit depth: 420jpeg,
+// 420paldv, 420mpeg2, 420, 422, 444 and mono at 8 bits; 420pN, 422pN,
+// 444pN and monoN for N of 9, 10, 12, 14 and 16. Nothing for other tags.
+std::optional<PictureFormat> colourspace_format(const std::string& tag);
+
+// Longest header or FRAME line accepted.
+constexpr size_t kMaxY4mLine = 1 << 16;
+
+class Y4mReader {
+public:
+    // Reads and checks the stream header; throws Failure naming the input.
+    explicit Y4mReader(ByteInput& input);
+
+    const PictureFormat& format() const { return format_; }
+    // Everything after "YUV4MPEG2" on the header line, exactly as read.
+    const std::string& header_parameters() const { return header_parameters_; }
+
+    // The next frame; false at the end of the stream. Throws Failure naming
+    // the input and the frame for a damaged or truncated frame.
+    bool read(Picture& picture);
+
+    // Frames in the whole stream when its length is known, assuming bare
+    // FRAME lines.
+    std::optional<int64_t> estimated_frame_count() const;
+
+    int64_t frames_read() const { return frames_read_; }
+
+private:
+    ByteInput& input_;
+    PictureFormat format_;
+    std::string header_parameters_;
+    size_t frame_bytes_ = 0;
+    int64_t frames_read_ = 0;
+    uint64_t header_bytes_ = 0;
+    std::vector<uint8_t> raw_;
+    std::string line_;
+};
+
+class Y4mWriter {
+public:
+    Y4mWriter(ByteSink& sink, PictureFormat format, std::string header_parameters);
+    void write_header();
+    void write(const Picture& picture);
+
+private:
+    ByteSink& sink_;
+    PictureFormat format_;
+    std::string header_parameters_;
+    std::vector<uint8_t> raw_;
+};
+
+}  // namespace zeverive::cli

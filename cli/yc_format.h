@@ -1,0 +1,50 @@
+// Raw host frames (.yc): nothing but YcPixel after YcPixel, row 0 first,
+// each sample a signed 16-bit little-endian number. The frame size is not
+// in the file; the user gives it (--size WxH).
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "byte_input.h"
+#include "byte_sink.h"
+#include "picture.h"
+
+namespace zeverive::cli {
+
+constexpr size_t kYcPixelBytes = 6;
+
+// The format of a .yc stream of frames `width` x `height`.
+PictureFormat yc_format(int width, int height);
+
+class YcReader {
+public:
+    YcReader(ByteInput& input, int width, int height);
+
+    const PictureFormat& format() const { return format_; }
+    // The next frame; false at the end. Throws Failure naming the input and
+    // the frame when the input ends inside a frame.
+    bool read(Picture& picture);
+    // Frames in the whole file when its length is known.
+    std::optional<int64_t> frame_count() const;
+
+private:
+    ByteInput& input_;
+    PictureFormat format_;
+    size_t frame_bytes_;
+    int64_t frames_read_ = 0;
+    std::vector<uint8_t> raw_;
+};
+
+class YcWriter {
+public:
+    YcWriter(ByteSink& sink, PictureFormat format) : sink_(sink), format_(format) {}
+    void write(const Picture& picture);
+
+private:
+    ByteSink& sink_;
+    PictureFormat format_;
+    std::vector<uint8_t> raw_;
+};
+
+}  // namespace zeverive::cli

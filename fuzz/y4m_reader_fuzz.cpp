@@ -1,0 +1,45 @@
+// libFuzzer target for the YUV4MPEG2 reader: any bytes either read as a
+// stream or fail with a Failure, and a stream read to its end is written
+// back byte for byte.
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "byte_input.h"
+#include "byte_sink.h"
+#include "failure.h"
+#include "y4m.h"
+
+using namespace zeverive::cli;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    auto input = ByteInput::from_memory(data, size, "fuzz.y4m");
+    try {
+        Y4mReader reader(*input);
+        const PictureFormat& format = reader.format();
+        if (format.width < 1 || format.height < 1 || format.width > kMaxFrameSide || format.height > kMaxFrameSide)
+            std::abort();
+        StringSink sink;
+        Y4mWriter writer(sink, format, reader.header_parameters());
+        writer.write_header();
+        Picture picture;
+        while (reader.read(picture)) {
+            for (int plane = 0; plane < 3; ++plane) {
+                const size_t expected = plane < format.plane_count() ? format.plane_samples(plane) : 0;
+                if (picture.planes[plane].size() != expected) std::abort();
+                // Above 8 bits a file may hold any 16-bit number.
+                const int32_t limit = format.bit_depth > 8 ? 0xFFFF : 0xFF;
+                for (int32_t sample : picture.planes[plane])
+                    if (sample < 0 || sample > limit) std::abort();
+            }
+            writer.write(picture);
+        }
+        // Everything was accepted, so everything must come back.
+        if (sink.bytes.size() != size ||
+            (size > 0 && sink.bytes.compare(0, size, reinterpret_cast<const char*>(data), size) != 0))
+            std::abort();
+    } catch (const Failure&) {
+        // Refusing damaged input with a message is the expected outcome.
+    }
+    return 0;
+}

@@ -1,0 +1,270 @@
+// The host program with the real plug-in: what denoising does to luma and
+// leaves alone, worker processes, loaded builds, remote messages, tile
+// seams and the coefficient display.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <set>
+
+#include "test_support.h"
+
+namespace zeverive::cli {
+namespace {
+
+using testing::make_y4m;
+using testing::read_file;
+using testing::RunResult;
+using testing::TempDir;
+using testing::write_file;
+using testing::ClipShape;
+using testing::clip_shape;
+
+RunResult zeverive(const std::vector<std::string>& args) {
+    return testing::run(testing::zeverive_binary(), args);
+}
+
+// Settings at which the plug-in clearly removes noise of a few codes.
+const std::vector<std::string> kStrong = {"--strength", "200", "--nr2", "100", "--nr3",
+                                          "100",        "--nr4", "100", "--nr5h", "100"};
+
+std::vector<std::string> plus(std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+class Noise {
+public:
+    explicit Noise(uint32_t seed) : state_(seed * 2654435761u + 12345) {}
+    // Box-Muller from a xorshift generator: fixed, portable, good enough.
+    double gaussian() {
+        const double u1 = (next() + 1.0) / 4294967297.0;
+        const double u2 = (next() + 1.0) / 4294967297.0;
+        return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+    }
+
+private:
+    uint32_t next() {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 17;
+        state_ ^= state_ << 5;
+        return state_;
+    }
+    uint32_t state_;
+};
+
+int32_t sample_at(const std::string& plane, size_t index, int depth) {
+    if (depth <= 8) return static_cast<uint8_t>(plane[index]);
+    return static_cast<uint8_t>(plane[2 * index]) | static_cast<uint8_t>(plane[2 * index + 1]) << 8;
+}
+
+void set_sample(std::string& plane, size_t index, int depth, int32_t value) {
+    if (depth <= 8) {
+        plane[index] = static_cast<char>(value);
+    } else {
+        plane[2 * index] = static_cast<char>(value & 0xFF);
+        plane[2 * index + 1] = static_cast<char>(value >> 8);
+    }
+}
+
+double mean_squared_error(const std::string& a, const std::string& b, int depth) {
+    const size_t count = a.size() / (depth > 8 ? 2 : 1);
+    double sum = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const double d = sample_at(a, i, depth) - sample_at(b, i, depth);
+        sum += d * d;
+    }
+    return sum / count;
+}
+
+TEST(Denoise, LumaIsDenoisedWhileHeaderFrameLinesAndChromaAreCarried) {
+    TempDir dir;
+    for (const char* colourspace : {"420jpeg", "422", "444", "mono", "420p10", "422p12", "444p16", "mono16"}) {
+        SCOPED_TRACE(colourspace);
+        ClipShape shape = clip_shape(colourspace, 160, 96);
+        shape.frames = 2;
+        shape.extra_header = " Ip A1:1 XCOLORRANGE=LIMITED";
+        shape.frame_params = {" Xa=1", " Ib"};
+        const int depth = shape.bit_depth;
+        const double unit = std::ldexp(1.0, depth - 8);
+        // Random chroma from make_y4m; luma a smooth picture, clean and
+        // with Gaussian noise of 3 codes (at 8 bits) on top.
+        std::string clean_bytes = make_y4m(shape);
+        testing::Y4mParts clean = testing::split_y4m(clean_bytes, shape);
+        std::string noisy_bytes = clean.header + "\n";
+        Noise noise(7);
+        for (int f = 0; f < shape.frames; ++f) {
+            std::string noisy_luma = clean.luma[f];
+            for (int y = 0; y < shape.height; ++y) {
+                for (int x = 0; x < shape.width; ++x) {
+                    const double value = 120 + 60 * std::sin(x / 9.0 + f) * std::cos(y / 7.0) + 0.3 * x;
+                    const size_t i = static_cast<size_t>(y) * shape.width + x;
+                    set_sample(clean.luma[f], i, depth, static_cast<int32_t>(std::lround(value * unit)));
+                    set_sample(noisy_luma, i, depth,
+                               static_cast<int32_t>(std::lround((value + 3 * noise.gaussian()) * unit)));
+                }
+            }
+            noisy_bytes += clean.frame_lines[f] + "\n" + noisy_luma + clean.chroma[f];
+        }
+        write_file(dir.path("noisy.y4m"), noisy_bytes);
+
+        const RunResult result = zeverive(plus({dir.path("noisy.y4m"), dir.path("out.y4m")}, kStrong));
+        ASSERT_EQ(result.status, 0) << result.err;
+        const testing::Y4mParts noisy = testing::split_y4m(noisy_bytes, shape);
+        const testing::Y4mParts out = testing::split_y4m(read_file(dir.path("out.y4m")), shape);
+        EXPECT_EQ(out.header, noisy.header);
+        ASSERT_EQ(out.frame_lines, noisy.frame_lines);
+        for (int f = 0; f < shape.frames; ++f) {
+            EXPECT_EQ(out.chroma[f], noisy.chroma[f]) << "frame " << f;
+            const double before = mean_squared_error(noisy.luma[f], clean.luma[f], depth) / (unit * unit);
+            const double after = mean_squared_error(out.luma[f], clean.luma[f], depth) / (unit * unit);
+            EXPECT_LT(after, 0.7 * before) << "frame " << f << ": " << before << " -> " << after;
+        }
+    }
+}
+
+TEST(Denoise, WorkersAndLoadedBuildsGiveTheSameBytesAsOneBuiltInProcess) {
+    TempDir dir;
+    const std::string sample = testing::samples_dir() + "/coffee-noisy.y4m";
+    ASSERT_EQ(zeverive({"-j", "1", sample, dir.path("one.y4m")}).status, 0);
+    const std::string one = read_file(dir.path("one.y4m"));
+    ASSERT_EQ(zeverive({"-j", "2", sample, dir.path("two.y4m")}).status, 0);
+    EXPECT_EQ(read_file(dir.path("two.y4m")), one);
+    ASSERT_EQ(zeverive({"-j", "3", sample, dir.path("three.y4m")}).status, 0);
+    EXPECT_EQ(read_file(dir.path("three.y4m")), one);
+    ASSERT_EQ(zeverive({"--plugin", testing::shared_plugin(), "-j", "2", sample, dir.path("loaded.y4m")}).status, 0);
+    EXPECT_EQ(read_file(dir.path("loaded.y4m")), one);
+    // And the plug-in did change the clip.
+    EXPECT_NE(one, read_file(sample));
+}
+
+TEST(Denoise, RemoteMessagesSetSlidersAsTheHostEditorWouldSeeThem) {
+    TempDir dir;
+    const std::string sample = testing::samples_dir() + "/coffee-noisy.y4m";
+    auto output_of = [&](const std::vector<std::string>& options) {
+        const RunResult result = zeverive(plus({sample, dir.path("out.y4m")}, options));
+        EXPECT_EQ(result.status, 0) << result.err;
+        return read_file(dir.path("out.y4m"));
+    };
+    const std::string defaults = output_of({});
+    const std::string no_strength = output_of({"--strength", "0"});
+    ASSERT_NE(defaults, no_strength);
+    // 2031 sets the strength and makes the plug-in recompute its settings.
+    EXPECT_EQ(output_of({"--message", "2031:0"}), no_strength);
+    // 2030 sets it too, but nothing recomputes until a later message does.
+    EXPECT_EQ(output_of({"--message", "2030:0x00000032"}), defaults);
+    EXPECT_EQ(output_of({"--message", "2030:0x00000032", "--message", "2027:0x00140032"}), no_strength);
+    // A strong setting through messages equals the same sliders as options.
+    EXPECT_EQ(output_of({"--message", "2026:0x00280028", "--message", "2029:0x00640064", "--message",
+                         "2030:0x00C80064", "--message", "2027:0x00640032", "--edge-lv2", "40"}),
+              output_of({"--edge-lv2", "40", "--edge-lv3", "40", "--edge-lv4", "40", "--nr2", "100", "--nr3", "100",
+                         "--nr4", "100", "--nr5h", "100", "--strength", "200"}));
+}
+
+TEST(Denoise, ErrorNearTileSeamsIsNoWorseThanAwayFromThem) {
+    // A natural picture at 1920x1080: the clean sample's first frame, four
+    // times larger by bilinear interpolation, with noise of 3 codes.
+    const int small_width = 480, small_height = 320, width = 1920, height = 1080;
+    const std::vector<uint8_t> small =
+        testing::luma_of_y4m(read_file(testing::samples_dir() + "/coffee-clean.y4m"), small_width, small_height)
+            .at(0);
+    std::vector<uint8_t> clean(static_cast<size_t>(width) * height), noisy(clean.size());
+    Noise noise(11);
+    for (int y = 0; y < height; ++y) {
+        const double sy = std::clamp((y + 0.5) / 4 - 0.5, 0.0, small_height - 1.0);
+        const int y0 = std::min(static_cast<int>(sy), small_height - 2);
+        for (int x = 0; x < width; ++x) {
+            const double sx = std::clamp((x + 0.5) / 4 - 0.5, 0.0, small_width - 1.0);
+            const int x0 = std::min(static_cast<int>(sx), small_width - 2);
+            const double fx = sx - x0, fy = sy - y0;
+            auto at = [&](int yy, int xx) { return static_cast<double>(small[yy * small_width + xx]); };
+            const double value = (1 - fy) * ((1 - fx) * at(y0, x0) + fx * at(y0, x0 + 1)) +
+                                 fy * ((1 - fx) * at(y0 + 1, x0) + fx * at(y0 + 1, x0 + 1));
+            const size_t i = static_cast<size_t>(y) * width + x;
+            clean[i] = static_cast<uint8_t>(std::lround(value));
+            noisy[i] = static_cast<uint8_t>(std::clamp(std::lround(value + 3 * noise.gaussian()), 0L, 255L));
+        }
+    }
+    TempDir dir;
+    write_file(dir.path("noisy.y4m"), testing::y4m_from_luma(width, height, {noisy}));
+    const RunResult result = zeverive(plus({"--tile", dir.path("noisy.y4m"), dir.path("out.y4m")}, kStrong));
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::vector<uint8_t> out = testing::luma_of_y4m(read_file(dir.path("out.y4m")), width, height).at(0);
+
+    // Where the tiles of 832 with at least 64 in common overlap: columns
+    // 619..682 and 1237..1301, rows 508..571 (the cut of split_axis).
+    auto in_overlap = [](int position, const std::vector<std::pair<int, int>>& overlaps, int margin) {
+        for (auto [start, end] : overlaps)
+            if (position >= start - margin && position < end + margin) return true;
+        return false;
+    };
+    const std::vector<std::pair<int, int>> column_overlaps = {{619, 683}, {1237, 1302}};
+    const std::vector<std::pair<int, int>> row_overlaps = {{508, 572}};
+    double seam_sum = 0, away_sum = 0, noise_sum = 0;
+    size_t seam_count = 0, away_count = 0;
+    for (int y = 64; y < height - 64; ++y) {
+        for (int x = 64; x < width - 64; ++x) {
+            const size_t i = static_cast<size_t>(y) * width + x;
+            const double error = (out[i] - clean[i]) * double(out[i] - clean[i]);
+            if (in_overlap(x, column_overlaps, 0) || in_overlap(y, row_overlaps, 0)) {
+                seam_sum += error;
+                ++seam_count;
+            } else if (!in_overlap(x, column_overlaps, 64) && !in_overlap(y, row_overlaps, 64)) {
+                away_sum += error;
+                ++away_count;
+                noise_sum += (noisy[i] - clean[i]) * double(noisy[i] - clean[i]);
+            }
+        }
+    }
+    const double seam = seam_sum / seam_count, away = away_sum / away_count;
+    // The plug-in worked (the comparison means something)...
+    EXPECT_LT(away, 0.6 * noise_sum / away_count);
+    // ...and the seams are no worse than the rest.
+    EXPECT_LE(seam, away * 1.02) << "near seams " << seam << ", away " << away;
+
+    // Tiled frames in worker processes give the same bytes as in one.
+    const RunResult one = zeverive(plus({"--tile", "-j", "1", dir.path("noisy.y4m"), dir.path("one.y4m")}, kStrong));
+    ASSERT_EQ(one.status, 0);
+    EXPECT_EQ(read_file(dir.path("one.y4m")), read_file(dir.path("out.y4m")));
+}
+
+TEST(Denoise, CoefficientDisplayShowsGreyLevelsOnNeutralChroma) {
+    TempDir dir;
+    const std::string sample = testing::samples_dir() + "/coffee-noisy.y4m";
+    const RunResult result = zeverive({"--display", "1", sample, dir.path("out.y4m")});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const ClipShape shape = clip_shape("420jpeg", 480, 320);
+    const testing::Y4mParts in = testing::split_y4m(read_file(sample), shape);
+    const testing::Y4mParts out = testing::split_y4m(read_file(dir.path("out.y4m")), shape);
+    ASSERT_EQ(out.luma.size(), in.luma.size());
+    for (size_t f = 0; f < out.luma.size(); ++f) {
+        EXPECT_EQ(out.chroma[f], std::string(in.chroma[f].size(), static_cast<char>(128)));
+        // Grey levels 0, 256, ... 4095 of the host's scale, on video levels.
+        std::set<int> levels;
+        for (char c : out.luma[f]) levels.insert(static_cast<uint8_t>(c));
+        EXPECT_GE(*levels.begin(), 16);
+        EXPECT_LE(*levels.rbegin(), 235);
+        EXPECT_LE(levels.size(), 17u);
+        EXPECT_GE(levels.size(), 3u);
+    }
+}
+
+TEST(Denoise, TheSampleCleansUp) {
+    TempDir dir;
+    const std::string samples = testing::samples_dir();
+    // The settings scripts/demo.sh shows for the sample's noise.
+    const RunResult result = zeverive(plus({"--reference", samples + "/coffee-clean.y4m",
+                                            samples + "/coffee-noisy.y4m", dir.path("out.y4m")},
+                                           plus(kStrong, {"--edge-lv2", "100", "--edge-lv3", "100", "--edge-lv4",
+                                                          "100", "--edge-lv5", "100"})));
+    ASSERT_EQ(result.status, 0) << result.err;
+    double before = 0, after = 0;
+    const size_t at = result.err.find("input ");
+    ASSERT_NE(at, std::string::npos) << result.err;
+    ASSERT_EQ(std::sscanf(result.err.c_str() + at, "input %lf dB, output %lf dB", &before, &after), 2) << result.err;
+    EXPECT_GT(after, before + 1.5) << result.err;
+}
+
+}  // namespace
+}  // namespace zeverive::cli

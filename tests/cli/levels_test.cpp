@@ -1,0 +1,209 @@
+// Video levels against the host's scale: the fixed points, the lossless
+// round trip of untouched samples, how the plug-in's changes come back, and
+// where chroma goes.
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "levels.h"
+
+namespace zeverive::cli {
+namespace {
+
+const int kDepths[] = {8, 9, 10, 12, 14, 16};
+
+Picture picture_with_every_code(const PictureFormat& format, int32_t offset) {
+    Picture picture;
+    const int32_t codes = format.max_code() + 1;
+    for (int plane = 0; plane < format.plane_count(); ++plane) {
+        picture.planes[plane].resize(format.plane_samples(plane));
+        for (size_t i = 0; i < picture.planes[plane].size(); ++i)
+            picture.planes[plane][i] = static_cast<int32_t>((i * 7 + offset + plane) % codes);
+    }
+    return picture;
+}
+
+TEST(Levels, NominalRangeMeetsTheHostScale) {
+    for (int depth : kDepths) {
+        const int shift = depth - 8;
+        SCOPED_TRACE(depth);
+        EXPECT_EQ(code_to_host(luma_scale(depth), 16 << shift), 0);
+        EXPECT_EQ(code_to_host(luma_scale(depth), 235 << shift), 4096);
+        EXPECT_EQ(code_to_host(chroma_scale(depth), 16 << shift), -2048);
+        EXPECT_EQ(code_to_host(chroma_scale(depth), 128 << shift), 0);
+        EXPECT_EQ(code_to_host(chroma_scale(depth), 240 << shift), 2048);
+    }
+    // Outside the nominal range the line goes on: super-black and
+    // super-white keep distinct values.
+    EXPECT_EQ(code_to_host(luma_scale(8), 0), -299);
+    EXPECT_EQ(code_to_host(luma_scale(8), 255), 4470);
+    EXPECT_LT(code_to_host(luma_scale(8), 15), code_to_host(luma_scale(8), 16));
+}
+
+TEST(Levels, UntouchedSamplesComeBackExactlyAtEveryDepthAndSampling) {
+    for (int depth : kDepths) {
+        for (Sampling sampling : {Sampling::k420, Sampling::k422, Sampling::k444, Sampling::kMono}) {
+            PictureFormat format;
+            // Odd sizes, and at 16 bits large enough to hold every code.
+            format.width = depth == 16 ? 257 : 65;
+            format.height = depth == 16 ? 256 : 63;
+            format.sampling = sampling;
+            format.bit_depth = depth;
+            SCOPED_TRACE(testing::Message() << depth << " bits, sampling " << static_cast<int>(sampling));
+            const Picture original = picture_with_every_code(format, 0);
+            std::vector<YcPixel> host;
+            picture_to_host(format, original, host);
+            Picture back;
+            host_to_picture(format, original, host, false, back);
+            for (int plane = 0; plane < 3; ++plane) EXPECT_EQ(back.planes[plane], original.planes[plane]);
+        }
+    }
+}
+
+TEST(Levels, CodesAboveTheDepthSurviveUntouched) {
+    // A 10-bit file may hold any 16-bit number; what the plug-in does not
+    // change must not be clipped to 1023.
+    PictureFormat format;
+    format.width = 4;
+    format.height = 1;
+    format.sampling = Sampling::kMono;
+    format.bit_depth = 10;
+    Picture original;
+    original.planes[0] = {1024, 2000, 40000, 65535};
+    std::vector<YcPixel> host;
+    picture_to_host(format, original, host);
+    Picture back;
+    host_to_picture(format, original, host, false, back);
+    EXPECT_EQ(back.planes[0], original.planes[0]);
+
+    // A small change moves such a code a little instead of clipping it.
+    host[1].y = static_cast<int16_t>(host[1].y - 100);  // about 21 codes at 10 bits
+    host_to_picture(format, original, host, false, back);
+    EXPECT_EQ(back.planes[0][1], 2000 - 21);
+}
+
+TEST(Levels, TheHostsChangesComeBackInCodes) {
+    const LevelScale luma8 = luma_scale(8);
+    const int16_t grey = code_to_host(luma8, 100);
+    // 4096 / 219 host units to one 8-bit code.
+    EXPECT_EQ(host_change_to_code(luma8, 100, grey, grey + 187, 255), 110);
+    EXPECT_EQ(host_change_to_code(luma8, 100, grey, grey - 187, 255), 90);
+    // Less than half a code is no change at all.
+    EXPECT_EQ(host_change_to_code(luma8, 100, grey, grey + 9, 255), 100);
+    EXPECT_EQ(host_change_to_code(luma8, 100, grey, grey + 10, 255), 101);
+    // One host unit is about 13.7 codes at 16 bits.
+    const LevelScale luma16 = luma_scale(16);
+    const int16_t grey16 = code_to_host(luma16, 30000);
+    EXPECT_EQ(host_change_to_code(luma16, 30000, grey16, grey16 + 1, 65535), 30014);
+    // Up to 12 bits a changed sample's code depends on the host value alone,
+    // so the coefficient display's grey levels come out as one code each.
+    for (int depth : {8, 10, 12}) {
+        const LevelScale luma = luma_scale(depth);
+        const int32_t max_code = (1 << depth) - 1;
+        for (int32_t host = -300; host <= 4500; host += 37) {
+            std::set<int32_t> codes;
+            for (int32_t original = 0; original <= max_code; original += 1 + max_code / 300) {
+                if (code_to_host(luma, original) != host)
+                    codes.insert(host_change_to_code(luma, original, code_to_host(luma, original), host, max_code));
+            }
+            EXPECT_EQ(codes.size(), 1u) << depth << " bits, host " << host;
+        }
+    }
+    // Results stay within the codes of the depth.
+    EXPECT_EQ(host_change_to_code(luma8, 250, code_to_host(luma8, 250), 20000, 255), 255);
+    EXPECT_EQ(host_change_to_code(luma8, 3, code_to_host(luma8, 3), -20000, 255), 0);
+}
+
+TEST(Levels, HostFramesCarryChromaOfTheirOwnPixel) {
+    PictureFormat format;
+    format.width = 5;
+    format.height = 3;
+    format.bit_depth = 8;
+    for (Sampling sampling : {Sampling::k420, Sampling::k422, Sampling::k444}) {
+        format.sampling = sampling;
+        SCOPED_TRACE(static_cast<int>(sampling));
+        Picture picture;
+        picture.planes[0].assign(15, 16);
+        const int chroma_width = format.plane_width(1);
+        for (int plane = 1; plane < 3; ++plane) {
+            picture.planes[plane].resize(format.plane_samples(plane));
+            for (size_t i = 0; i < picture.planes[plane].size(); ++i)
+                picture.planes[plane][i] = static_cast<int32_t>(16 + 10 * i + plane);
+        }
+        std::vector<YcPixel> host;
+        picture_to_host(format, picture, host);
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < 5; ++x) {
+                const int cx = sampling == Sampling::k444 ? x : x / 2;
+                const int cy = sampling == Sampling::k420 ? y / 2 : y;
+                const YcPixel& pixel = host[y * 5 + x];
+                EXPECT_EQ(pixel.cb, code_to_host(chroma_scale(8), picture.planes[1][cy * chroma_width + cx]));
+                EXPECT_EQ(pixel.cr, code_to_host(chroma_scale(8), picture.planes[2][cy * chroma_width + cx]));
+                EXPECT_EQ(pixel.y, 0);
+            }
+        }
+    }
+    format.sampling = Sampling::kMono;
+    Picture mono;
+    mono.planes[0].assign(15, 235);
+    std::vector<YcPixel> host;
+    picture_to_host(format, mono, host);
+    for (const YcPixel& pixel : host) {
+        EXPECT_EQ(pixel.y, 4096);
+        EXPECT_EQ(pixel.cb, 0);
+        EXPECT_EQ(pixel.cr, 0);
+    }
+}
+
+TEST(Levels, ChromaIsTheOriginalUnlessTheDisplayReplacedIt) {
+    PictureFormat format;
+    format.width = 4;
+    format.height = 2;
+    format.sampling = Sampling::k420;
+    format.bit_depth = 10;
+    Picture original;
+    original.planes[0] = {64, 100, 200, 300, 400, 500, 600, 940};
+    original.planes[1] = {17, 1000};
+    original.planes[2] = {3, 1023};
+    original.frame_parameters = " Ixyz";
+    std::vector<YcPixel> host;
+    picture_to_host(format, original, host);
+    // Whatever the plug-in left in the host's chroma, the file's own planes
+    // are written...
+    for (YcPixel& pixel : host) pixel.cb = pixel.cr = 77;
+    Picture back;
+    host_to_picture(format, original, host, false, back);
+    EXPECT_EQ(back.planes[1], original.planes[1]);
+    EXPECT_EQ(back.planes[2], original.planes[2]);
+    EXPECT_EQ(back.frame_parameters, " Ixyz");
+    // ...except under the coefficient display, which shows neutral chroma.
+    host_to_picture(format, original, host, true, back);
+    EXPECT_EQ(back.planes[1], std::vector<int32_t>(2, 512));
+    EXPECT_EQ(back.planes[2], std::vector<int32_t>(2, 512));
+}
+
+TEST(Levels, RawHostFramesAreWrittenAsThePluginLeftThem) {
+    PictureFormat format;
+    format.width = 2;
+    format.height = 1;
+    format.sampling = Sampling::kHost;
+    format.bit_depth = 16;
+    Picture original;
+    original.planes[0] = {-5, 5000};
+    original.planes[1] = {-2048, 3};
+    original.planes[2] = {2048, -32768};
+    std::vector<YcPixel> host;
+    picture_to_host(format, original, host);
+    EXPECT_EQ(host[1].y, 5000);
+    EXPECT_EQ(host[1].cr, -32768);
+    host[0] = {1, 2, 3};
+    Picture back;
+    host_to_picture(format, original, host, false, back);
+    EXPECT_EQ(back.planes[0], (std::vector<int32_t>{1, 5000}));
+    EXPECT_EQ(back.planes[1], (std::vector<int32_t>{2, 3}));
+    EXPECT_EQ(back.planes[2], (std::vector<int32_t>{3, -32768}));
+}
+
+}  // namespace
+}  // namespace zeverive::cli

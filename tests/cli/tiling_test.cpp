@@ -1,0 +1,163 @@
+// Tiling of frames larger than the plug-in holds: the cut, the weights and
+// the blend.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tiling.h"
+
+namespace zeverive::cli {
+namespace {
+
+TEST(Tiling, SpansCoverTheAxisWithinTheLimitAndOverlapEnough) {
+    for (int length = 1; length <= 5000; length += (length < 900 ? 1 : 7)) {
+        SCOPED_TRACE(length);
+        const std::vector<Span> spans = split_axis(length, kPluginMaxSide, kTileOverlap);
+        ASSERT_FALSE(spans.empty());
+        EXPECT_EQ(spans.front().start, 0);
+        EXPECT_EQ(spans.back().end(), length);
+        // As few tiles as the limit and the overlap allow.
+        const size_t fewest =
+            length <= kPluginMaxSide
+                ? 1
+                : static_cast<size_t>(std::ceil(double(length - kTileOverlap) / (kPluginMaxSide - kTileOverlap)));
+        EXPECT_EQ(spans.size(), fewest);
+        for (size_t i = 0; i < spans.size(); ++i) {
+            EXPECT_LE(spans[i].length, kPluginMaxSide);
+            EXPECT_GE(spans[i].start, 0);
+            if (i > 0) {
+                EXPECT_GE(spans[i - 1].end() - spans[i].start, kTileOverlap);
+                // Neighbours' overlaps never meet inside a tile.
+                if (i + 1 < spans.size()) {
+                    EXPECT_LT(spans[i - 1].end(), spans[i + 1].start);
+                }
+            }
+        }
+    }
+}
+
+TEST(Tiling, WeightsAddUpToOneAndFadeAcrossEachOverlap) {
+    for (int length : {833, 1080, 1920, 3840}) {
+        const std::vector<Span> spans = split_axis(length, kPluginMaxSide, kTileOverlap);
+        for (int position = 0; position < length; ++position) {
+            double sum = 0;
+            for (size_t i = 0; i < spans.size(); ++i) {
+                if (position < spans[i].start || position >= spans[i].end()) continue;
+                const double weight = span_weight(spans, i, position);
+                EXPECT_GT(weight, 0.0);
+                EXPECT_LE(weight, 1.0);
+                sum += weight;
+            }
+            EXPECT_NEAR(sum, 1.0, 1e-12) << length << " at " << position;
+        }
+        // Within an overlap the earlier tile's weight falls steadily.
+        const Span& second = spans[1];
+        double previous = 2.0;
+        for (int position = second.start; position < spans[0].end(); ++position) {
+            const double weight = span_weight(spans, 0, position);
+            EXPECT_LT(weight, previous);
+            previous = weight;
+        }
+    }
+}
+
+std::vector<YcPixel> gradient_frame(int width, int height) {
+    std::vector<YcPixel> frame(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            frame[static_cast<size_t>(y) * width + x] = {static_cast<int16_t>((x * 7 + y * 3) % 4000),
+                                                         static_cast<int16_t>(x % 100 - 50),
+                                                         static_cast<int16_t>(y % 100 - 50)};
+    return frame;
+}
+
+TEST(Tiling, EachTileIsAFreshCopyOfTheOriginalWithinTheLimit) {
+    const int width = 1920, height = 1080;
+    const std::vector<YcPixel> original = gradient_frame(width, height);
+    const std::vector<Span> columns = split_axis(width, kPluginMaxSide, kTileOverlap);
+    const std::vector<Span> rows = split_axis(height, kPluginMaxSide, kTileOverlap);
+    std::vector<YcPixel> frame = original;
+    TileBuffers buffers;
+    size_t tile = 0;
+    process_in_tiles(frame.data(), width, height, kPluginMaxSide, kTileOverlap, [&](FrameInfo& info) {
+        const Span& across = columns[tile % columns.size()];
+        const Span& down = rows[tile / columns.size()];
+        ++tile;
+        EXPECT_EQ(info.width, across.length);
+        EXPECT_EQ(info.height, down.length);
+        EXPECT_EQ(info.row_pitch, info.width);
+        // A tile shows the input, never a neighbour's result (which would
+        // be -1 in the overlap).
+        for (int y = 0; y < info.height; ++y) {
+            for (int x = 0; x < info.width; ++x) {
+                const YcPixel& pixel = info.frame_pixels[y * info.row_pitch + x];
+                const YcPixel& expected = original[static_cast<size_t>(down.start + y) * width + across.start + x];
+                ASSERT_EQ(pixel.y, expected.y) << "tile " << tile - 1 << " at " << x << "," << y;
+                ASSERT_EQ(pixel.cb, expected.cb);
+            }
+        }
+        for (int i = 0; i < info.width * info.height; ++i) info.frame_pixels[i].y = -1;
+    }, buffers);
+    EXPECT_EQ(tile, 3u * 2u);
+    // Every tile said -1 everywhere, so the blend is -1 everywhere, and the
+    // chroma no tile touched comes back exactly.
+    for (size_t i = 0; i < frame.size(); ++i) {
+        ASSERT_EQ(frame[i].y, -1);
+        ASSERT_EQ(frame[i].cb, original[i].cb);
+        ASSERT_EQ(frame[i].cr, original[i].cr);
+    }
+}
+
+TEST(Tiling, UntouchedTilesBlendBackToTheExactFrame) {
+    // One set of buffers for frames of every size, as a worker keeps it.
+    TileBuffers buffers;
+    for (auto [width, height] : {std::pair{833, 600}, std::pair{1920, 1080}, std::pair{900, 2000}}) {
+        const std::vector<YcPixel> original = gradient_frame(width, height);
+        std::vector<YcPixel> frame = original;
+        process_in_tiles(frame.data(), width, height, kPluginMaxSide, kTileOverlap, [](FrameInfo&) {}, buffers);
+        for (size_t i = 0; i < frame.size(); ++i) {
+            ASSERT_EQ(frame[i].y, original[i].y) << width << "x" << height << " at " << i;
+            ASSERT_EQ(frame[i].cb, original[i].cb);
+        }
+    }
+}
+
+TEST(Tiling, OverlapsFadeLinearlyBetweenTileResults) {
+    // Tile k sets Y to 1000 * k: away from the overlaps the frame shows its
+    // tile's value, and across an overlap it moves from one to the next.
+    const int width = 1920, height = 100;
+    std::vector<YcPixel> frame(static_cast<size_t>(width) * height, YcPixel{0, 0, 0});
+    TileBuffers buffers;
+    int tile = 0;
+    process_in_tiles(frame.data(), width, height, kPluginMaxSide, kTileOverlap, [&](FrameInfo& info) {
+        for (int i = 0; i < info.width * info.height; ++i) info.frame_pixels[i].y = static_cast<int16_t>(1000 * tile);
+        ++tile;
+    }, buffers);
+    const std::vector<Span> spans = split_axis(width, kPluginMaxSide, kTileOverlap);
+    EXPECT_EQ(frame[10].y, 0);
+    EXPECT_EQ(frame[(spans[0].end() + spans[2].start) / 2].y, 1000);
+    EXPECT_EQ(frame[width - 1].y, 2000);
+    const int overlap_start = spans[1].start, overlap_end = spans[0].end();
+    for (int x = overlap_start; x < overlap_end; ++x) {
+        const double expected = 1000.0 * (x - overlap_start + 0.5) / (overlap_end - overlap_start);
+        EXPECT_NEAR(frame[x].y, expected, 0.5);
+        EXPECT_EQ(frame[50 * width + x].y, frame[x].y);
+    }
+}
+
+TEST(Tiling, AFrameThatFitsIsProcessedInPlaceAsOneFrame) {
+    std::vector<YcPixel> frame = gradient_frame(832, 832);
+    TileBuffers buffers;
+    int calls = 0;
+    process_in_tiles(frame.data(), 832, 832, kPluginMaxSide, kTileOverlap, [&](FrameInfo& info) {
+        ++calls;
+        EXPECT_EQ(info.frame_pixels, frame.data());
+        EXPECT_EQ(info.width, 832);
+        EXPECT_EQ(info.height, 832);
+    }, buffers);
+    EXPECT_EQ(calls, 1);
+}
+
+}  // namespace
+}  // namespace zeverive::cli
