@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything the builds and tests need on a fresh Debian machine.
 # Safe to run again: it only calls apt-get when a package is missing.
+# With --bench it also installs what the comparison benchmarks use.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,9 @@ packages=(
   clang libclang-rt-14-dev
   libcli11-dev libpng-dev
 )
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(ffmpeg python3-skimage python3-matplotlib time linux-perf)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

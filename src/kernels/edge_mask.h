@@ -16,7 +16,9 @@
 //          l[j-1]) - l[j+1]; the entry is multiplied by 1.0 where d >
 //          threshold or d < -threshold and by 0.0 otherwise (|d| equal to
 //          the threshold clears; threshold 0 clears where d is 0). Two
-//          centres per step, branch-free; sse uses the low two lanes only.
+//          centres per step, branch-free (sse takes two steps at a time in
+//          full vectors where it can; every lane computes alone, so the
+//          entries are the same).
 //   edge_mask_pair: clears only where both lines are smooth by the x87
 //          test, so an edge in either line protects the position; one form
 //          for every variant.
@@ -25,7 +27,9 @@
 // x87 may also differ where |d| lies within a few single-precision ulps of
 // the threshold.
 //
-// Contract: half even, >= 4; the lines hold half values, the mask 2 half;
+// Contract: half even, >= 4, and for x87 and edge_mask_pair at most
+// kEdgeMaskMaxHalf (they widen the lines into arrays of that size on the
+// stack); the lines hold half values, the mask 2 half;
 // no alignment needed; the mask overlaps no line. The 3dnow form leaves the
 // MMX state empty. Outside the contract: the SIMD forms run half/2 - 1
 // steps, tested before the first, so a half below 4 changes nothing and an
@@ -33,6 +37,9 @@
 #pragma once
 
 namespace zeverive {
+
+// Half the longest line the pipeline decomposes (832 samples).
+constexpr int kEdgeMaskMaxHalf = 416;
 
 void edge_mask_x87(float* mask, int half, const float* line, float threshold);
 void edge_mask_3dnow(float* mask, int half, const float* line, float threshold);

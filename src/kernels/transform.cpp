@@ -108,63 +108,84 @@ ZEVERIVE_TARGET_3DNOW void inverse_transform_3dnow(const float* approx, const fl
 }
 
 // ----------------------------------------------------------------- SSE ---
+// Every output is the sum of its four products, each product and each
+// partial sum rounded to single, added in this order, which defines the SSE
+// results:
+//   a_i = ((h0 x0 + h1 x1) + h2 x2) + h3 x3
+//   d_i = ((g1 x1 + g0 x0) + g3 x3) + g2 x2
+//   y[2j]   = ((h0 A[j] + h2 A[p]) + g0 D[j]) + g2 D[p]
+//   y[2j+1] = ((h1 A[j] + h3 A[p]) + g1 D[j]) + g3 D[p]
+// The loops compute four approximations and four details (forward), or
+// four even and four odd samples (inverse), per group of four lanes, so
+// each vector holds one kind of output and is stored whole; the mixed
+// lanes of a step needed a shuffle per product and half-vector stores.
+// Each lane still sees the same products in the same order as a mixed-lane
+// step would, so the results are the same bits. Eight samples (forward) or
+// four pairs (inverse) per loop iteration.
 
 namespace {
 
 // How far ahead of the read position the streams are prefetched: two cache
-// lines, enough to hide a miss behind the two steps of one iteration.
+// lines, enough to hide a miss behind one iteration.
 constexpr int kPrefetchFloats = 32;
 
 struct ForwardVectors {
-    __m128 c0, c1, c2, c3;
+    __m128 h0, h1, h2, h3, g0, g1, g2, g3;
 };
 
 ZEVERIVE_SSE_HELPER ForwardVectors forward_vectors() {
-    return ForwardVectors{_mm_setr_ps(kH0, kH0, kG1, kG1), _mm_setr_ps(kH1, kH1, kG0, kG0),
-                          _mm_setr_ps(kH2, kH2, kG3, kG3), _mm_setr_ps(kH3, kH3, kG2, kG2)};
+    return ForwardVectors{_mm_set1_ps(kH0), _mm_set1_ps(kH1), _mm_set1_ps(kH2), _mm_set1_ps(kH3),
+                          _mm_set1_ps(kG0), _mm_set1_ps(kG1), _mm_set1_ps(kG2), _mm_set1_ps(kG3)};
 }
 
-// One step over x0..x5 (x0..x3 in `block`, x4 and x5 the first two lanes of
-// `next`): (a_i, a_i+1, d_i, d_i+1), stored to dst[i], dst[i+1] and
-// dst[half + i], dst[half + i + 1].
-ZEVERIVE_SSE_HELPER void forward_step(const ForwardVectors& c, __m128 block, __m128 next, float* dst, int half,
-                                      int i) {
-    const __m128 upper = _mm_shuffle_ps(block, next, _MM_SHUFFLE(1, 0, 3, 2));  // x2 x3 x4 x5
-    __m128 sum = _mm_mul_ps(_mm_shuffle_ps(block, block, _MM_SHUFFLE(3, 1, 2, 0)), c.c0);  // x0 x2 x1 x3
-    sum = _mm_add_ps(sum, _mm_mul_ps(_mm_shuffle_ps(block, block, _MM_SHUFFLE(2, 0, 3, 1)), c.c1));  // x1 x3 x0 x2
-    sum = _mm_add_ps(sum, _mm_mul_ps(_mm_shuffle_ps(upper, upper, _MM_SHUFFLE(3, 1, 2, 0)), c.c2));  // x2 x4 x3 x5
-    sum = _mm_add_ps(sum, _mm_mul_ps(_mm_shuffle_ps(upper, upper, _MM_SHUFFLE(2, 0, 3, 1)), c.c3));  // x3 x5 x2 x4
-    _mm_storel_pi(reinterpret_cast<__m64*>(dst + i), sum);
-    _mm_storeh_pi(reinterpret_cast<__m64*>(dst + half + i), sum);
+// Ten samples x0..x9 (x0..x7 in `low` and `high`, x6..x9 in
+// `shifted_high`) give a_i..a_i+3 and d_i..d_i+3 for i = s/2, stored to
+// dst[i] and dst[half + i].
+ZEVERIVE_SSE_HELPER void forward_group(const ForwardVectors& c, __m128 low, __m128 high, __m128 shifted_high,
+                                       float* dst, int half, int i) {
+    const __m128 shifted_low = _mm_shuffle_ps(low, high, _MM_SHUFFLE(1, 0, 3, 2));           // x2 x3 x4 x5
+    const __m128 x0 = _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0));                    // x0 x2 x4 x6
+    const __m128 x1 = _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1));                    // x1 x3 x5 x7
+    const __m128 x2 = _mm_shuffle_ps(shifted_low, shifted_high, _MM_SHUFFLE(2, 0, 2, 0));    // x2 x4 x6 x8
+    const __m128 x3 = _mm_shuffle_ps(shifted_low, shifted_high, _MM_SHUFFLE(3, 1, 3, 1));    // x3 x5 x7 x9
+    __m128 a = _mm_add_ps(_mm_mul_ps(x0, c.h0), _mm_mul_ps(x1, c.h1));
+    a = _mm_add_ps(a, _mm_mul_ps(x2, c.h2));
+    a = _mm_add_ps(a, _mm_mul_ps(x3, c.h3));
+    __m128 d = _mm_add_ps(_mm_mul_ps(x1, c.g1), _mm_mul_ps(x0, c.g0));
+    d = _mm_add_ps(d, _mm_mul_ps(x3, c.g3));
+    d = _mm_add_ps(d, _mm_mul_ps(x2, c.g2));
+    _mm_storeu_ps(dst + i, a);
+    _mm_storeu_ps(dst + half + i, d);
 }
 
 struct InverseVectors {
-    __m128 a_cur, a_prev, d_cur, d_prev;
+    __m128 h0, h1, h2, h3, g0, g1, g2, g3;
 };
 
 ZEVERIVE_SSE_HELPER InverseVectors inverse_vectors() {
-    return InverseVectors{_mm_setr_ps(kH0, kH1, kH0, kH1), _mm_setr_ps(kH2, kH3, kH2, kH3),
-                          _mm_setr_ps(kG0, kG1, kG0, kG1), _mm_setr_ps(kG2, kG3, kG2, kG3)};
+    return InverseVectors{_mm_set1_ps(kH0), _mm_set1_ps(kH1), _mm_set1_ps(kH2), _mm_set1_ps(kH3),
+                          _mm_set1_ps(kG0), _mm_set1_ps(kG1), _mm_set1_ps(kG2), _mm_set1_ps(kG3)};
 }
 
-// Two consecutive coefficients in the low lanes, one 8-byte read with no
-// alignment demand.
-ZEVERIVE_SSE_HELPER __m128 load_coefficient_pair(const float* p) {
-    return _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p));
+// Pairs j..j+3 from A[j..j+3], their previous coefficients A[p] and the
+// same for D: y[2j .. 2j+7], stored as two aligned blocks.
+ZEVERIVE_SSE_HELPER void inverse_group(const InverseVectors& c, __m128 a, __m128 a_prev, __m128 d, __m128 d_prev,
+                                       float* dst) {
+    __m128 even = _mm_add_ps(_mm_mul_ps(a, c.h0), _mm_mul_ps(a_prev, c.h2));
+    even = _mm_add_ps(even, _mm_mul_ps(d, c.g0));
+    even = _mm_add_ps(even, _mm_mul_ps(d_prev, c.g2));
+    __m128 odd = _mm_add_ps(_mm_mul_ps(a, c.h1), _mm_mul_ps(a_prev, c.h3));
+    odd = _mm_add_ps(odd, _mm_mul_ps(d, c.g1));
+    odd = _mm_add_ps(odd, _mm_mul_ps(d_prev, c.g3));
+    _mm_store_ps(dst, _mm_unpacklo_ps(even, odd));
+    _mm_store_ps(dst + 4, _mm_unpackhi_ps(even, odd));
 }
 
-// One step: pairs j and j+1, y[2j .. 2j+3], from the coefficient pairs
-// (A[j], A[j+1]) and the previous (A[j-2], A[j-1]), likewise for D.
-ZEVERIVE_SSE_HELPER __m128 inverse_step(const InverseVectors& c, __m128 a_prev, __m128 a, __m128 d_prev, __m128 d) {
-    const __m128 a_now = _mm_unpacklo_ps(a, a);                                     // A[j] A[j] A[j+1] A[j+1]
-    const __m128 a_before = _mm_shuffle_ps(a_prev, a, _MM_SHUFFLE(0, 0, 1, 1));    // A[p] A[p] A[j] A[j]
-    const __m128 d_now = _mm_unpacklo_ps(d, d);
-    const __m128 d_before = _mm_shuffle_ps(d_prev, d, _MM_SHUFFLE(0, 0, 1, 1));
-    __m128 sum = _mm_mul_ps(a_now, c.a_cur);
-    sum = _mm_add_ps(sum, _mm_mul_ps(a_before, c.a_prev));
-    sum = _mm_add_ps(sum, _mm_mul_ps(d_now, c.d_cur));
-    sum = _mm_add_ps(sum, _mm_mul_ps(d_before, c.d_prev));
-    return sum;
+// (p[-1], p[0], p[1], p[2]) for the first group, whose p[-1] is the last
+// coefficient: `head` is p[0..3].
+ZEVERIVE_SSE_HELPER __m128 previous_of_first(__m128 head, const float* last) {
+    const __m128 wrap = _mm_shuffle_ps(_mm_load_ss(last), head, _MM_SHUFFLE(0, 0, 0, 0));  // p[m-1] p[m-1] p0 p0
+    return _mm_shuffle_ps(wrap, head, _MM_SHUFFLE(2, 1, 2, 0));                            // p[m-1] p0 p1 p2
 }
 
 }  // namespace
@@ -172,48 +193,33 @@ ZEVERIVE_SSE_HELPER __m128 inverse_step(const InverseVectors& c, __m128 a_prev, 
 ZEVERIVE_TARGET_SSE void forward_transform_sse(const float* src, int length, float* dst) {
     const ForwardVectors c = forward_vectors();
     const int half = length / 2;
-    __m128 block = _mm_load_ps(src);
-    int s = 0;  // first sample of `block`
+    int s = 0;  // first sample of the group
     for (int n = length / 8 - 1; n > 0; --n) {
         _mm_prefetch(reinterpret_cast<const char*>(src + s + kPrefetchFloats), _MM_HINT_NTA);
-        const __m128 second = _mm_load_ps(src + s + 4);
-        const __m128 third = _mm_load_ps(src + s + 8);
-        forward_step(c, block, second, dst, half, s / 2);
-        forward_step(c, second, third, dst, half, s / 2 + 2);
-        block = third;
+        forward_group(c, _mm_load_ps(src + s), _mm_load_ps(src + s + 4), _mm_loadu_ps(src + s + 6), dst, half,
+                      s / 2);
         s += 8;
     }
-    const __m128 last = _mm_load_ps(src + s + 4);
-    forward_step(c, block, last, dst, half, s / 2);
-    // The final step wraps: its x4 and x5 are src[0] and src[1].
-    forward_step(c, last, _mm_load_ps(src), dst, half, s / 2 + 2);
+    // The last group wraps: its x8 and x9 are src[0] and src[1].
+    const __m128 high = _mm_load_ps(src + s + 4);
+    const __m128 wrap = _mm_shuffle_ps(high, _mm_load_ps(src), _MM_SHUFFLE(1, 0, 3, 2));  // x6 x7 src0 src1
+    forward_group(c, _mm_load_ps(src + s), high, wrap, dst, half, s / 2);
 }
 
 ZEVERIVE_TARGET_SSE void inverse_transform_sse(const float* approx, const float* detail, int half_length,
                                                float* dst) {
     const InverseVectors c = inverse_vectors();
-    // The first step's previous pair is the last one.
-    __m128 a = load_coefficient_pair(approx);
-    __m128 d = load_coefficient_pair(detail);
-    _mm_store_ps(dst, inverse_step(c, load_coefficient_pair(approx + half_length - 2), a,
-                                   load_coefficient_pair(detail + half_length - 2), d));
-    int j = 2;
-    for (int n = half_length / 4 - 1; n > 0; --n) {
+    // The first group's first previous pair is the last one.
+    const __m128 a = _mm_loadu_ps(approx);
+    const __m128 d = _mm_loadu_ps(detail);
+    inverse_group(c, a, previous_of_first(a, approx + half_length - 1), d,
+                  previous_of_first(d, detail + half_length - 1), dst);
+    for (int j = 4; j < half_length; j += 4) {
         _mm_prefetch(reinterpret_cast<const char*>(approx + j + kPrefetchFloats), _MM_HINT_NTA);
         _mm_prefetch(reinterpret_cast<const char*>(detail + j + kPrefetchFloats), _MM_HINT_NTA);
-        const __m128 a1 = load_coefficient_pair(approx + j);
-        const __m128 d1 = load_coefficient_pair(detail + j);
-        const __m128 a2 = load_coefficient_pair(approx + j + 2);
-        const __m128 d2 = load_coefficient_pair(detail + j + 2);
-        _mm_store_ps(dst + 2 * j, inverse_step(c, a, a1, d, d1));
-        _mm_store_ps(dst + 2 * j + 4, inverse_step(c, a1, a2, d1, d2));
-        a = a2;
-        d = d2;
-        j += 4;
+        inverse_group(c, _mm_loadu_ps(approx + j), _mm_loadu_ps(approx + j - 1), _mm_loadu_ps(detail + j),
+                      _mm_loadu_ps(detail + j - 1), dst + 2 * j);
     }
-    // j is now half_length - 2.
-    _mm_store_ps(dst + 2 * j, inverse_step(c, a, load_coefficient_pair(approx + j), d,
-                                           load_coefficient_pair(detail + j)));
 }
 
 }  // namespace zeverive

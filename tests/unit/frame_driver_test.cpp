@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <vector>
+
 #include "host/callbacks.h"
 #include "host/filter_params.h"
 #include "process/frame_driver.h"
@@ -256,6 +259,21 @@ TEST_F(FrameDriver, ZeroAndNegativeSizedFramesAreHarmless) {
     FrameInfo negative = frame_of(-5, 10);
     negative.frame_pixels = empty.pixels.data();
     EXPECT_EQ(process_frame(&host.filter, &negative), 1);
+}
+
+// The single-phase store truncates straight from the float; it must give
+// the sample the double path gives for every float, around every integer
+// of the sample range and beyond it (the clamps), at the halves, and for
+// signed zeros and tiny values.
+TEST(SampleStore, FloatPathMatchesDoublePath) {
+    std::vector<float> values = {0.0f, -0.0f, 1e-40f, -1e-40f, 1e-7f, -1e-7f, 3.0e38f, -3.0e38f, 1e9f, -1e9f};
+    for (int i = -33000; i <= 33000; ++i) {
+        const float v = static_cast<float>(i);
+        for (const float x : {v, v + 0.5f, std::nextafter(v, 1e9f), std::nextafter(v, -1e9f)}) values.push_back(x);
+    }
+    for (const float x : values) {
+        ASSERT_EQ(to_sample(x), to_sample(static_cast<double>(x))) << x;
+    }
 }
 
 }  // namespace

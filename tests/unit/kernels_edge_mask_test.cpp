@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "common/single_precision.h"
 #include "cpu/kernel_table.h"
 #include "kernel_check/kernel_cases.h"
 #include "kernels/edge_mask.h"
@@ -168,6 +172,59 @@ TEST(EdgeMaskPair, LeavesTheBandEndsAndEverythingOutsideAlone) {
         for (int i = 0; i < kLineLength; ++i)
             ASSERT_EQ(mask[i], i > half && i < 2 * half - 1 ? 0.0f : 1.0f) << half << " " << i;
         EXPECT_TRUE(mask.guards_intact());
+    }
+}
+
+
+// The scalar edge tests compare the double second difference with this
+// bound instead of rounding it to single first; both must decide alike for
+// every value. Checked at and around the rounding boundary of each
+// threshold (the midpoint below it, the doubles next to it, the threshold
+// and its neighbours), across a spread of values, for thresholds whose
+// float below has an even or an odd significand, in every binade the
+// sliders reach, at a binade's first float, among denormals and at the top
+// of the range.
+TEST(SingleRoundingBound, DecidesLikeRoundingToSingleThenComparing) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float tiny = std::numeric_limits<float>::denorm_min();
+    std::vector<float> thresholds = {1.0f,  0.5f, 150.0f, 60.0f, 90.0f, 120.0f, 450.0f, 3.0f, 1e-3f, tiny, 2 * tiny,
+                                     std::numeric_limits<float>::min(), std::numeric_limits<float>::max(), inf};
+    for (float t = 0.75f; t < 600.0f; t *= 1.37f) {
+        thresholds.push_back(t);
+        thresholds.push_back(std::nextafter(t, 0.0f));
+    }
+    Random random(7);
+    for (int i = 0; i < 300; ++i) {
+        // Any positive finite float, from its bits.
+        const uint32_t bits = 1 + random.below(0x7f7fffffu);
+        float t;
+        std::memcpy(&t, &bits, sizeof t);
+        thresholds.push_back(t);
+    }
+    const double up = std::numeric_limits<double>::infinity();
+    for (const float t : thresholds) {
+        const double bound = single_rounding_bound(t);
+        const float below = std::nextafter(t, 0.0f);
+        const double midpoint = t == inf ? double(below) + std::ldexp(1.0, 103) : (double(below) + double(t)) / 2;
+        std::vector<double> values = {0.0, double(below), double(t), double(std::nextafter(t, inf))};
+        double lower = midpoint, upper = midpoint;
+        values.push_back(midpoint);
+        for (int k = 0; k < 3; ++k) {
+            lower = std::nextafter(lower, 0.0);
+            upper = std::nextafter(upper, up);
+            values.push_back(lower);
+            values.push_back(upper);
+        }
+        const double scale = t == inf ? 1e38 : double(t);
+        for (int i = 0; i < 50; ++i) values.push_back(scale * std::ldexp(double(random.next() >> 11), -52));
+        for (const double x : values) {
+            const bool rounded = to_single(x) < t;
+            ASSERT_EQ(x < bound, rounded) << "threshold " << t << " value " << x;
+        }
+    }
+    // Nothing is below a threshold that is zero, negative or NaN.
+    for (const float t : {0.0f, -0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN()}) {
+        EXPECT_FALSE(0.0 < single_rounding_bound(t)) << t;
     }
 }
 
