@@ -17,13 +17,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh" --bench
 work=${ZEVERIVE_COMPARE_WORK:-/dev/shm/zeverive-compare}
-zeverive=${ZEVERIVE:-}
-if [ -z "$zeverive" ]; then
-  build="$root/build/compare"
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEVERIVE_TESTS=OFF >/dev/null
-  cmake --build "$build" -j "$(nproc)" --target zeverive_cli >/dev/null
-  zeverive="$build/cli/zeverive"
-fi
+source "$root/bench/zeverive_binary.sh"
 
 # The clips depend only on the script that makes them; made once.
 stamp="$work/.made-by-$(sha256sum "$root/bench/compare/make_clips.py" | cut -c1-16)"

@@ -13,13 +13,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-5}
 work=${ZEVERIVE_COMPARE_WORK:-/dev/shm/zeverive-compare}
-zeverive=${ZEVERIVE:-}
-if [ -z "$zeverive" ]; then
-  build="$root/build/compare"
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEVERIVE_TESTS=OFF >/dev/null
-  cmake --build "$build" -j "$(nproc)" --target zeverive_cli >/dev/null
-  zeverive="$build/cli/zeverive"
-fi
+source "$root/bench/zeverive_binary.sh"
 clip=${CLIP:-$work/speed/coffee_s10.y4m}
 if [ ! -e "$clip" ]; then
   /usr/bin/python3 "$root/bench/compare/make_clips.py" "$work/speed" 150 10
