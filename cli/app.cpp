@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "failure.h"
+#include "frame_bytes.h"
 #include "levels.h"
 #include "listing.h"
 #include "output_file.h"
@@ -71,44 +72,51 @@ int run(const Options& options, const PluginLibrary& library) {
     OutputFile output(options.output, inputs);
     std::unique_ptr<VideoWriter> writer = make_writer(*reader, output);
 
-    std::unique_ptr<FrameProcessor> processor =
-        make_frame_processor(library, options.settings, options.jobs, options.tile, input->name(), format.width,
-                             format.height);
     // Remote messages never set the display slider, so the command line
     // decides whether the output shows coefficients.
-    const bool neutral_chroma = options.settings.sliders[kDisplaySlider] != 0;
+    const FrameWork work{format, options.tile, options.settings.sliders[kDisplaySlider] != 0};
+    std::unique_ptr<FrameProcessor> processor =
+        make_frame_processor(library, options.settings, options.jobs, work, input->name());
     const bool want_preview = !options.preview.empty();
 
     Progress progress(!options.quiet && isatty(STDERR_FILENO), reader->frame_count());
     struct InFlight {
-        Picture original;
         int64_t number;
+        std::string frame_parameters;
     };
     std::deque<InFlight> in_flight;
-    std::vector<YcPixel> host, processed;
+    // Pictures only for the reference comparison and the preview; the
+    // frames themselves stay in the processor's buffers.
+    Picture original, result;
     std::vector<YcPixel> preview_before, preview_after;
-    Picture result;
+    const size_t pixels = static_cast<size_t>(format.width) * static_cast<size_t>(format.height);
     int64_t frames_done = 0;
 
     auto finish_oldest = [&] {
-        InFlight& oldest = in_flight.front();
-        processor->take(processed);
-        host_to_picture(format, oldest.original, processed, neutral_chroma, result);
-        writer->write(result);
-        if (reference) reference->compare(oldest.number, oldest.original, result);
-        if (want_preview && oldest.number == options.preview_frame) preview_after = processed;
+        const InFlight& oldest = in_flight.front();
+        const ProcessedFrame frame = processor->take();
+        writer->write(oldest.frame_parameters, frame.output);
+        if (reference) {
+            decode_frame(format, frame.input, original);
+            decode_frame(format, frame.output, result);
+            reference->compare(oldest.number, original, result);
+        }
+        if (want_preview && oldest.number == options.preview_frame) {
+            preview_before.resize(pixels);
+            decode_frame(format, frame.input, original);
+            LevelMapping(format).to_host(original, preview_before.data());
+            preview_after.assign(frame.host, frame.host + pixels);
+        }
         in_flight.pop_front();
         progress.update(++frames_done);
     };
 
     for (int64_t number = 0;; ++number) {
-        Picture picture;
-        if (!reader->read(picture)) break;
-        picture_to_host(format, picture, host);
-        if (want_preview && number == options.preview_frame) preview_before = host;
         if (processor->in_flight() == processor->capacity()) finish_oldest();
-        in_flight.push_back({std::move(picture), number});
-        processor->submit(host, format.width, format.height, number);
+        std::string frame_parameters;
+        if (!reader->read(processor->next_frame(), frame_parameters)) break;
+        in_flight.push_back({number, std::move(frame_parameters)});
+        processor->submit(number, want_preview && number == options.preview_frame);
     }
     while (!in_flight.empty()) finish_oldest();
     processor->finish();

@@ -44,64 +44,120 @@ int32_t host_change_to_code(LevelScale scale, int32_t original, int32_t host_bef
     return static_cast<int32_t>(std::clamp<int64_t>(code, 0, std::max(max_code, original)));
 }
 
-void picture_to_host(const PictureFormat& format, const Picture& picture, std::vector<YcPixel>& host) {
-    const size_t width = static_cast<size_t>(format.width);
-    const size_t height = static_cast<size_t>(format.height);
-    host.resize(width * height);
-    if (format.sampling == Sampling::kHost) {
-        for (size_t i = 0; i < host.size(); ++i) {
+namespace {
+
+constexpr int32_t kHostValues = 65536;
+constexpr int32_t kHostOffset = 32768;
+
+std::vector<int16_t> host_by_code(LevelScale scale, int bit_depth) {
+    std::vector<int16_t> table(size_t{1} << (bit_depth > 8 ? 16 : 8));
+    for (size_t code = 0; code < table.size(); ++code) table[code] = code_to_host(scale, static_cast<int32_t>(code));
+    return table;
+}
+
+// Within the depth and with the host's scale at least as fine as the
+// codes, the original only decides whether a sample changed.
+std::vector<uint16_t> code_by_host(LevelScale scale, int32_t max_code) {
+    if (scale.span > kHostSpan) return {};
+    std::vector<uint16_t> table(kHostValues);
+    for (int32_t host = 0; host < kHostValues; ++host) {
+        const int32_t value = host - kHostOffset;
+        table[static_cast<size_t>(host)] =
+            static_cast<uint16_t>(host_change_to_code(scale, 0, value + 1, value, max_code));
+    }
+    return table;
+}
+
+}  // namespace
+
+LevelMapping::LevelMapping(const PictureFormat& format)
+    : format_(format), luma_(luma_scale(format.bit_depth)), chroma_(chroma_scale(format.bit_depth)) {
+    if (format.sampling == Sampling::kHost) return;
+    luma_host_ = host_by_code(luma_, format.bit_depth);
+    if (format.sampling != Sampling::kMono) chroma_host_ = host_by_code(chroma_, format.bit_depth);
+    luma_code_ = code_by_host(luma_, format.max_code());
+}
+
+int16_t LevelMapping::luma_to_host(int32_t code) const {
+    return static_cast<uint32_t>(code) < luma_host_.size() ? luma_host_[static_cast<uint32_t>(code)]
+                                                            : code_to_host(luma_, code);
+}
+
+int16_t LevelMapping::chroma_to_host(int32_t code) const {
+    return static_cast<uint32_t>(code) < chroma_host_.size() ? chroma_host_[static_cast<uint32_t>(code)]
+                                                              : code_to_host(chroma_, code);
+}
+
+void LevelMapping::to_host(const Picture& picture, YcPixel* host) const {
+    const size_t width = static_cast<size_t>(format_.width);
+    const size_t height = static_cast<size_t>(format_.height);
+    if (format_.sampling == Sampling::kHost) {
+        for (size_t i = 0; i < width * height; ++i) {
             host[i] = {static_cast<int16_t>(picture.planes[0][i]), static_cast<int16_t>(picture.planes[1][i]),
                        static_cast<int16_t>(picture.planes[2][i])};
         }
         return;
     }
-    const LevelScale luma = luma_scale(format.bit_depth);
-    const LevelScale chroma = chroma_scale(format.bit_depth);
-    const bool has_chroma = format.sampling != Sampling::kMono;
-    const size_t chroma_width = static_cast<size_t>(format.plane_width(1));
-    const int shift_x = format.plane_width(1) == format.width ? 0 : 1;
-    const int shift_y = format.plane_height(1) == format.height ? 0 : 1;
+    const bool has_chroma = format_.sampling != Sampling::kMono;
+    const size_t chroma_width = static_cast<size_t>(format_.plane_width(1));
+    const int shift_x = format_.plane_width(1) == format_.width ? 0 : 1;
+    const int shift_y = format_.plane_height(1) == format_.height ? 0 : 1;
     for (size_t y = 0; y < height; ++y) {
-        for (size_t x = 0; x < width; ++x) {
-            YcPixel& pixel = host[y * width + x];
-            pixel.y = code_to_host(luma, picture.planes[0][y * width + x]);
-            if (has_chroma) {
-                const size_t c = (y >> shift_y) * chroma_width + (x >> shift_x);
-                pixel.cb = code_to_host(chroma, picture.planes[1][c]);
-                pixel.cr = code_to_host(chroma, picture.planes[2][c]);
-            } else {
-                pixel.cb = pixel.cr = 0;
-            }
+        const int32_t* luma = picture.planes[0].data() + y * width;
+        YcPixel* row = host + y * width;
+        if (!has_chroma) {
+            for (size_t x = 0; x < width; ++x) row[x] = {luma_to_host(luma[x]), 0, 0};
+            continue;
         }
+        const size_t chroma_row = (y >> shift_y) * chroma_width;
+        const int32_t* cb = picture.planes[1].data() + chroma_row;
+        const int32_t* cr = picture.planes[2].data() + chroma_row;
+        for (size_t x = 0; x < width; ++x)
+            row[x] = {luma_to_host(luma[x]), chroma_to_host(cb[x >> shift_x]), chroma_to_host(cr[x >> shift_x])};
     }
 }
 
-void host_to_picture(const PictureFormat& format, const Picture& original, const std::vector<YcPixel>& host_after,
-                     bool neutral_chroma, Picture& result) {
+void LevelMapping::to_picture(const Picture& original, const YcPixel* host_after, bool neutral_chroma,
+                              Picture& result) const {
     result.frame_parameters = original.frame_parameters;
-    if (format.sampling == Sampling::kHost) {
-        for (auto& plane : result.planes) plane.resize(host_after.size());
-        for (size_t i = 0; i < host_after.size(); ++i) {
+    const size_t pixels = static_cast<size_t>(format_.width) * static_cast<size_t>(format_.height);
+    if (format_.sampling == Sampling::kHost) {
+        for (auto& plane : result.planes) plane.resize(pixels);
+        for (size_t i = 0; i < pixels; ++i) {
             result.planes[0][i] = host_after[i].y;
             result.planes[1][i] = host_after[i].cb;
             result.planes[2][i] = host_after[i].cr;
         }
         return;
     }
-    const LevelScale luma = luma_scale(format.bit_depth);
-    const int32_t max_code = format.max_code();
-    const std::vector<int32_t>& source = original.planes[0];
+    const int32_t max_code = format_.max_code();
+    const int32_t* source = original.planes[0].data();
     std::vector<int32_t>& target = result.planes[0];
-    target.resize(source.size());
-    for (size_t i = 0; i < source.size(); ++i) {
-        const int32_t code = source[i];
-        target[i] = host_change_to_code(luma, code, code_to_host(luma, code), host_after[i].y, max_code);
+    target.resize(pixels);
+    if (luma_code_.empty()) {
+        for (size_t i = 0; i < pixels; ++i)
+            target[i] = host_change_to_code(luma_, source[i], luma_to_host(source[i]), host_after[i].y, max_code);
+    } else {
+        for (size_t i = 0; i < pixels; ++i) {
+            const int32_t code = source[i];
+            const int32_t before = luma_to_host(code);
+            const int32_t after = host_after[i].y;
+            if (code > max_code) {
+                target[i] = host_change_to_code(luma_, code, before, after, max_code);
+                continue;
+            }
+            // Whether the plug-in changed a sample of a noisy picture is
+            // as good as random: chosen by masks, not by a branch.
+            const int32_t changed = luma_code_[static_cast<size_t>(after + kHostOffset)];
+            const int32_t kept = -static_cast<int32_t>(after == before);
+            target[i] = (code & kept) | (changed & ~kept);
+        }
     }
     for (int plane = 1; plane < 3; ++plane) {
-        if (plane >= format.plane_count()) {
+        if (plane >= format_.plane_count()) {
             result.planes[plane].clear();
         } else if (neutral_chroma) {
-            result.planes[plane].assign(original.planes[plane].size(), chroma_scale(format.bit_depth).origin);
+            result.planes[plane].assign(original.planes[plane].size(), chroma_.origin);
         } else {
             result.planes[plane] = original.planes[plane];
         }

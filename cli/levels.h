@@ -46,14 +46,38 @@ int16_t code_to_host(LevelScale scale, int32_t code);
 int32_t host_change_to_code(LevelScale scale, int32_t original, int32_t host_before, int32_t host_after,
                             int32_t max_code);
 
-// The host frame the plug-in is given: Y mapped, chroma mapped and
-// repeated over the pixels that share it (zero for monochrome video).
-void picture_to_host(const PictureFormat& format, const Picture& picture, std::vector<YcPixel>& host);
+// The conversions for one video format, per frame. Every code a file of
+// the format can hold (8 or 16 bits of storage) is mapped once, when the
+// mapping is made; so is every host value where the way back depends on it
+// alone (8 to 12 bits). The results are those of code_to_host and
+// host_change_to_code.
+class LevelMapping {
+public:
+    explicit LevelMapping(const PictureFormat& format);
 
-// The picture to write: luma from the host's result; chroma the original
-// planes, or neutral when the coefficient display replaced the picture.
-// Host frames (.yc) are written as the plug-in left them.
-void host_to_picture(const PictureFormat& format, const Picture& original, const std::vector<YcPixel>& host_after,
-                     bool neutral_chroma, Picture& result);
+    // The host frame the plug-in is given, width * height pixels: Y mapped,
+    // chroma mapped and repeated over the pixels that share it (zero for
+    // monochrome video).
+    void to_host(const Picture& picture, YcPixel* host) const;
+
+    // The picture to write: luma from the host's result; chroma the
+    // original planes, or neutral when the coefficient display replaced the
+    // picture. Host frames (.yc) are written as the plug-in left them.
+    void to_picture(const Picture& original, const YcPixel* host_after, bool neutral_chroma, Picture& result) const;
+
+private:
+    int16_t luma_to_host(int32_t code) const;
+    int16_t chroma_to_host(int32_t code) const;
+
+    PictureFormat format_;
+    LevelScale luma_;
+    LevelScale chroma_;
+    std::vector<int16_t> luma_host_;    // by code
+    std::vector<int16_t> chroma_host_;  // by code
+    // The code for a changed luma sample, by host value + 32768, for
+    // original codes within the depth; empty where the code depends on the
+    // original too.
+    std::vector<uint16_t> luma_code_;
+};
 
 }  // namespace zeverive::cli

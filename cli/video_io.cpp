@@ -11,7 +11,9 @@ class Y4mVideoReader : public VideoReader {
 public:
     explicit Y4mVideoReader(ByteInput& input) : reader(input) {}
     const PictureFormat& format() const override { return reader.format(); }
+    bool read(uint8_t* bytes, std::string& frame_parameters) override { return reader.read(bytes, frame_parameters); }
     bool read(Picture& picture) override { return reader.read(picture); }
+    size_t frame_bytes() const override { return reader.frame_bytes(); }
     std::optional<int64_t> frame_count() const override { return reader.estimated_frame_count(); }
     Y4mReader reader;
 };
@@ -20,7 +22,9 @@ class YcVideoReader : public VideoReader {
 public:
     YcVideoReader(ByteInput& input, FrameSize size) : reader(input, size.width, size.height) {}
     const PictureFormat& format() const override { return reader.format(); }
+    bool read(uint8_t* bytes, std::string& frame_parameters) override { return reader.read(bytes, frame_parameters); }
     bool read(Picture& picture) override { return reader.read(picture); }
+    size_t frame_bytes() const override { return reader.frame_bytes(); }
     std::optional<int64_t> frame_count() const override { return reader.frame_count(); }
     YcReader reader;
 };
@@ -31,6 +35,9 @@ public:
         : writer(sink, reader.format(), reader.header_parameters()) {
         writer.write_header();
     }
+    void write(const std::string& frame_parameters, const uint8_t* bytes) override {
+        writer.write(frame_parameters, bytes);
+    }
     void write(const Picture& picture) override { writer.write(picture); }
     Y4mWriter writer;
 };
@@ -38,6 +45,8 @@ public:
 class YcVideoWriter : public VideoWriter {
 public:
     YcVideoWriter(ByteSink& sink, const PictureFormat& format) : writer(sink, format) {}
+    // Raw host frames have no frame parameters.
+    void write(const std::string&, const uint8_t* bytes) override { writer.write(bytes); }
     void write(const Picture& picture) override { writer.write(picture); }
     YcWriter writer;
 };

@@ -20,9 +20,13 @@ class VideoReader {
 public:
     virtual ~VideoReader() = default;
     virtual const PictureFormat& format() const = 0;
-    // The next frame; false at the end. Throws Failure naming the input and
-    // the frame.
+    // The next frame as the file stores its samples (frame_bytes() bytes)
+    // and the parameters of its marker line; false at the end. Throws
+    // Failure naming the input and the frame.
+    virtual bool read(uint8_t* bytes, std::string& frame_parameters) = 0;
+    // The same, decoded.
     virtual bool read(Picture& picture) = 0;
+    virtual size_t frame_bytes() const = 0;
     // The number of frames, when the input's length is known.
     virtual std::optional<int64_t> frame_count() const = 0;
 };
@@ -30,6 +34,7 @@ public:
 class VideoWriter {
 public:
     virtual ~VideoWriter() = default;
+    virtual void write(const std::string& frame_parameters, const uint8_t* bytes) = 0;
     virtual void write(const Picture& picture) = 0;
 };
 

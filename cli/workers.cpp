@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,19 +13,28 @@
 #include <string>
 
 #include "failure.h"
+#include "frame_bytes.h"
 #include "tiling.h"
 
 namespace zeverive::cli {
 
-void FrameRunner::run(YcPixel* frame, int width, int height) {
-    if (tile_) {
+FrameRunner::FrameRunner(PluginSession& session, const FrameWork& work)
+    : session_(session), work_(work), levels_(work.format) {}
+
+void FrameRunner::run(const uint8_t* input, YcPixel* host, uint8_t* output) {
+    const PictureFormat& format = work_.format;
+    decode_frame(format, input, original_);
+    levels_.to_host(original_, host);
+    if (work_.tile) {
         process_in_tiles(
-            frame, width, height, kPluginMaxSide, kTileOverlap, [&](FrameInfo& info) { session_.process(info); },
-            buffers_);
-        return;
+            host, format.width, format.height, kPluginMaxSide, kTileOverlap,
+            [&](FrameInfo& info) { session_.process(info); }, buffers_);
+    } else {
+        FrameInfo info{0, host, 0, format.width, format.height, format.width};
+        session_.process(info);
     }
-    FrameInfo info{0, frame, 0, width, height, width};
-    session_.process(info);
+    levels_.to_picture(original_, host, work_.neutral_chroma, result_);
+    encode_frame(format, result_, output);
 }
 
 namespace {
@@ -65,25 +73,52 @@ bool write_all(int fd, const void* data, size_t size) {
     return true;
 }
 
+// Sizes rounded up to a cache line, so that buffers laid out one after the
+// other share none.
+size_t whole_lines(size_t bytes) {
+    return (bytes + 63) & ~size_t{63};
+}
+
+size_t host_frame_bytes(const PictureFormat& format) {
+    return format.plane_samples(0) * sizeof(YcPixel);
+}
+
+// Memory for frames, mapped rather than allocated: it is taken from the
+// system page by page as it is first written, so a header promising huge
+// frames costs nothing until their data arrives. Shared memory is seen by
+// both processes after a fork.
+uint8_t* map_frame_memory(size_t bytes, bool shared) {
+    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, (shared ? MAP_SHARED : MAP_PRIVATE) | MAP_ANONYMOUS,
+                        -1, 0);
+    if (memory == MAP_FAILED) throw Failure(std::string("cannot map memory for frames: ") + std::strerror(errno));
+    return static_cast<uint8_t*>(memory);
+}
+
 class InProcess : public FrameProcessor {
 public:
-    InProcess(const PluginLibrary& library, const HostSettings& settings, bool tile)
-        : session_(std::in_place, library, settings), runner_(std::in_place, *session_, tile) {}
+    InProcess(const PluginLibrary& library, const HostSettings& settings, const FrameWork& work)
+        : session_(std::in_place, library, settings),
+          runner_(std::in_place, *session_, work),
+          samples_(whole_lines(frame_bytes(work.format))),
+          bytes_(2 * samples_ + host_frame_bytes(work.format)),
+          memory_(map_frame_memory(bytes_, false)) {}
+
+    ~InProcess() override { munmap(memory_, bytes_); }
 
     size_t capacity() const override { return 1; }
     size_t in_flight() const override { return done_ ? 1 : 0; }
 
-    // The caller's frame and the one it last took trade buffers, so no
-    // frame-sized memory is allocated per frame.
-    void submit(std::vector<YcPixel>& frame, int width, int height, int64_t) override {
-        runner_->run(frame.data(), width, height);
+    uint8_t* next_frame() override { return input(); }
+
+    void submit(int64_t, bool keep_host) override {
+        runner_->run(input(), host(), output());
+        kept_ = keep_host;
         done_ = true;
-        result_.swap(frame);
     }
 
-    void take(std::vector<YcPixel>& frame) override {
+    ProcessedFrame take() override {
         done_ = false;
-        result_.swap(frame);
+        return {input(), kept_ ? host() : nullptr, output()};
     }
 
     void finish() override {
@@ -92,16 +127,49 @@ public:
     }
 
 private:
+    uint8_t* input() const { return memory_; }
+    uint8_t* output() const { return memory_ + samples_; }
+    YcPixel* host() const { return reinterpret_cast<YcPixel*>(memory_ + 2 * samples_); }
+
     std::optional<PluginSession> session_;
     std::optional<FrameRunner> runner_;
-    std::vector<YcPixel> result_;
+    size_t samples_;
+    size_t bytes_;
+    uint8_t* memory_;
+    bool kept_ = false;
     bool done_ = false;
+};
+
+// Each worker owns three frame slots in memory shared with the parent: the
+// parent reads frames into them and writes the results from them, and a
+// worker has a frame waiting while the parent writes out one result and
+// reads in the next frame. A slot holds the frame's samples as read and as
+// to be written; the host frame stays in the worker's own memory, except
+// for a frame the parent asks to see, whose host frame goes to a shared
+// area after the slots. Over the pipes go only one-byte jobs, "process
+// this slot" (with kKeepHost for the frame to be seen), and the slot
+// numbers back, "this slot is done".
+constexpr int kSlotsPerWorker = 3;
+constexpr uint8_t kKeepHost = 0x80;
+
+struct WorkerMemory {
+    explicit WorkerMemory(const PictureFormat& format)
+        : samples(whole_lines(frame_bytes(format))),
+          kept_host(kSlotsPerWorker * 2 * samples),
+          total(kept_host + host_frame_bytes(format)) {}
+    uint8_t* input(uint8_t* memory, uint8_t slot) const { return memory + slot * 2 * samples; }
+    uint8_t* output(uint8_t* memory, uint8_t slot) const { return input(memory, slot) + samples; }
+    YcPixel* host(uint8_t* memory) const { return reinterpret_cast<YcPixel*>(memory + kept_host); }
+
+    size_t samples;    // one frame's samples, whole cache lines
+    size_t kept_host;  // offset of the shared host frame
+    size_t total;
 };
 
 // The worker's end: set up, say whether that worked, then process the
 // slots it is told about until the parent closes the pipe.
-[[noreturn]] void worker_main(const PluginLibrary& library, const HostSettings& settings, bool tile, int jobs_fd,
-                              int results_fd, YcPixel* slots, int width, int height) {
+[[noreturn]] void worker_main(const PluginLibrary& library, const HostSettings& settings, const FrameWork& work,
+                              int jobs_fd, int results_fd, uint8_t* shared) {
     int status = 0;
     try {
         std::optional<PluginSession> session;
@@ -119,11 +187,14 @@ private:
         const uint8_t ready = 1;
         if (!write_all(results_fd, &ready, 1)) _exit(1);
 
-        FrameRunner runner(*session, tile);
-        const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
-        uint8_t slot;
-        while (read_all(jobs_fd, &slot, 1)) {
-            runner.run(slots + slot * pixels, width, height);
+        FrameRunner runner(*session, work);
+        const WorkerMemory layout(work.format);
+        std::vector<YcPixel> own_host(work.format.plane_samples(0));
+        uint8_t job;
+        while (read_all(jobs_fd, &job, 1)) {
+            const uint8_t slot = job & ~kKeepHost;
+            YcPixel* host = (job & kKeepHost) ? layout.host(shared) : own_host.data();
+            runner.run(layout.input(shared, slot), host, layout.output(shared, slot));
             if (!write_all(results_fd, &slot, 1)) {
                 status = 1;
                 break;
@@ -146,25 +217,15 @@ std::string describe_exit(int status) {
     return "ended";
 }
 
-// Each worker owns two frame slots in memory shared with the parent, so a
-// frame crosses between processes with one copy each way and a worker
-// always has its next frame waiting while the parent writes out the last.
-// Over the pipes go only one-byte slot numbers: "process this slot" and
-// "this slot is done".
-constexpr int kSlotsPerWorker = 2;
-
 class ForkedWorkers : public FrameProcessor {
 public:
-    ForkedWorkers(const PluginLibrary& library, const HostSettings& settings, int jobs, bool tile,
-                  std::string input_name, int width, int height)
-        : input_name_(std::move(input_name)),
-          width_(width),
-          height_(height),
-          slot_pixels_(static_cast<size_t>(width) * static_cast<size_t>(height)) {
+    ForkedWorkers(const PluginLibrary& library, const HostSettings& settings, int jobs, const FrameWork& work,
+                  std::string input_name)
+        : input_name_(std::move(input_name)), layout_(work.format) {
         // Anything still buffered in stdio would otherwise be written again
         // by every child that flushes it.
         std::fflush(nullptr);
-        for (int i = 0; i < jobs; ++i) start_worker(library, settings, tile);
+        for (int i = 0; i < jobs; ++i) start_worker(library, settings, work);
         for (Worker& worker : workers_) {
             uint8_t ready = 0;
             bool answered = false;
@@ -190,18 +251,23 @@ public:
     size_t in_flight() const override { return pending_.size(); }
 
     // Frames go to the workers in turn and come back oldest first; the
-    // caller takes before it submits beyond capacity, so the slot a frame
-    // goes to is always one whose last frame has been taken.
-    void submit(std::vector<YcPixel>& frame, int, int, int64_t frame_number) override {
+    // caller takes before it asks for a buffer beyond capacity, so the slot
+    // a frame goes to is always one whose last frame has been taken.
+    uint8_t* next_frame() override {
+        const Worker& worker = workers_[next_worker_];
+        return layout_.input(worker.shared, worker.next_slot);
+    }
+
+    void submit(int64_t frame_number, bool keep_host) override {
         const size_t index = next_worker_;
         next_worker_ = (next_worker_ + 1) % workers_.size();
         Worker& worker = workers_[index];
         const uint8_t slot = worker.next_slot;
         worker.next_slot = static_cast<uint8_t>((slot + 1) % kSlotsPerWorker);
-        std::copy(frame.begin(), frame.end(), slot_memory(worker, slot));
+        const uint8_t job = keep_host ? slot | kKeepHost : slot;
         bool sent = false;
         try {
-            sent = write_all(worker.jobs_fd, &slot, 1);
+            sent = write_all(worker.jobs_fd, &job, 1);
         } catch (const IoError&) {
         }
         // A worker that has gone may still have returned earlier frames,
@@ -209,10 +275,10 @@ public:
         // when this frame's turn comes in take, so the first frame lost is
         // the one named.
         if (!sent) worker.gone = true;
-        pending_.push_back({index, slot, frame_number});
+        pending_.push_back({index, slot, keep_host, frame_number});
     }
 
-    void take(std::vector<YcPixel>& frame) override {
+    ProcessedFrame take() override {
         const Pending job = pending_.front();
         pending_.pop_front();
         Worker& worker = workers_[job.worker];
@@ -223,8 +289,8 @@ public:
         } catch (const IoError&) {
         }
         if (!received || done != job.slot) fail(worker, job.frame_number);
-        const YcPixel* pixels = slot_memory(worker, job.slot);
-        frame.assign(pixels, pixels + slot_pixels_);
+        return {layout_.input(worker.shared, job.slot), job.keep_host ? layout_.host(worker.shared) : nullptr,
+                layout_.output(worker.shared, job.slot)};
     }
 
     void finish() override {
@@ -244,7 +310,7 @@ private:
         pid_t pid;
         int jobs_fd;
         int results_fd;
-        YcPixel* slots;  // kSlotsPerWorker frames, shared with the worker
+        uint8_t* shared;  // laid out as WorkerMemory
         uint8_t next_slot;
         bool gone;  // it no longer takes frames
         bool waited;
@@ -253,27 +319,28 @@ private:
     struct Pending {
         size_t worker;
         uint8_t slot;
+        bool keep_host;
         int64_t frame_number;
     };
 
-    YcPixel* slot_memory(const Worker& worker, uint8_t slot) const { return worker.slots + slot * slot_pixels_; }
 
     static void close_fd(int& fd) {
         if (fd >= 0) ::close(fd);
         fd = -1;
     }
 
-    void start_worker(const PluginLibrary& library, const HostSettings& settings, bool tile) {
-        const size_t slot_bytes = kSlotsPerWorker * slot_pixels_ * sizeof(YcPixel);
-        void* slots = mmap(nullptr, slot_bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (slots == MAP_FAILED) {
+    void start_worker(const PluginLibrary& library, const HostSettings& settings, const FrameWork& work) {
+        uint8_t* shared;
+        try {
+            shared = map_frame_memory(layout_.total, true);
+        } catch (const Failure&) {
             stop_all();
-            throw Failure(std::string("cannot start a worker process: ") + std::strerror(errno));
+            throw;
         }
         int jobs[2], results[2];
         if (pipe(jobs) != 0 || pipe(results) != 0) {
             const int error = errno;
-            munmap(slots, slot_bytes);
+            munmap(shared, layout_.total);
             stop_all();
             throw Failure(std::string("cannot start a worker process: ") + std::strerror(error));
         }
@@ -281,7 +348,7 @@ private:
         if (pid < 0) {
             const int error = errno;
             for (int fd : {jobs[0], jobs[1], results[0], results[1]}) ::close(fd);
-            munmap(slots, slot_bytes);
+            munmap(shared, layout_.total);
             stop_all();
             throw Failure(std::string("cannot start a worker process: ") + std::strerror(error));
         }
@@ -294,12 +361,11 @@ private:
             }
             ::close(jobs[1]);
             ::close(results[0]);
-            worker_main(library, settings, tile, jobs[0], results[1], static_cast<YcPixel*>(slots), width_,
-                        height_);
+            worker_main(library, settings, work, jobs[0], results[1], shared);
         }
         ::close(jobs[0]);
         ::close(results[1]);
-        workers_.push_back({pid, jobs[1], results[0], static_cast<YcPixel*>(slots), 0, false, false, 0});
+        workers_.push_back({pid, jobs[1], results[0], shared, 0, false, false, 0});
     }
 
     int wait_for(Worker& worker) {
@@ -328,15 +394,13 @@ private:
         }
         for (Worker& worker : workers_) {
             wait_for(worker);
-            if (worker.slots) munmap(worker.slots, kSlotsPerWorker * slot_pixels_ * sizeof(YcPixel));
-            worker.slots = nullptr;
+            if (worker.shared) munmap(worker.shared, layout_.total);
+            worker.shared = nullptr;
         }
     }
 
     std::string input_name_;
-    int width_;
-    int height_;
-    size_t slot_pixels_;
+    WorkerMemory layout_;
     std::vector<Worker> workers_;
     std::deque<Pending> pending_;
     size_t next_worker_ = 0;
@@ -345,10 +409,9 @@ private:
 }  // namespace
 
 std::unique_ptr<FrameProcessor> make_frame_processor(const PluginLibrary& library, const HostSettings& settings,
-                                                     int jobs, bool tile, const std::string& input_name, int width,
-                                                     int height) {
-    if (jobs <= 1) return std::make_unique<InProcess>(library, settings, tile);
-    return std::make_unique<ForkedWorkers>(library, settings, jobs, tile, input_name, width, height);
+                                                     int jobs, const FrameWork& work, const std::string& input_name) {
+    if (jobs <= 1) return std::make_unique<InProcess>(library, settings, work);
+    return std::make_unique<ForkedWorkers>(library, settings, jobs, work, input_name);
 }
 
 }  // namespace zeverive::cli

@@ -4,14 +4,16 @@
 #include <cstring>
 
 #include "failure.h"
+#include "frame_bytes.h"
 
 namespace zeverive::cli {
 namespace {
 
 constexpr std::string_view kMagic = "YUV4MPEG2";
 constexpr std::string_view kFrameMarker = "FRAME";
-// Frames are read in pieces of this size, so a header that promises a huge
-// frame costs memory only as fast as the data actually arrives.
+// Frames read into a picture are read in pieces of this size, so a header
+// that promises a huge frame costs memory only as fast as the data
+// actually arrives.
 constexpr size_t kReadPiece = 1 << 20;
 
 // Shows a piece of unexpected input in a message without letting control
@@ -149,12 +151,10 @@ Y4mReader::Y4mReader(ByteInput& input) : input_(input) {
     format_ = *format;
     format_.width = static_cast<int>(*width);
     format_.height = static_cast<int>(*height);
-    const size_t bytes_per_sample = format_.bit_depth > 8 ? 2 : 1;
-    for (int plane = 0; plane < format_.plane_count(); ++plane)
-        frame_bytes_ += format_.plane_samples(plane) * bytes_per_sample;
+    frame_bytes_ = cli::frame_bytes(format_);
 }
 
-bool Y4mReader::read(Picture& picture) {
+bool Y4mReader::read_marker(std::string& frame_parameters) {
     const std::string& name = input_.name();
     const int64_t frame = frames_read_;
     try {
@@ -166,43 +166,42 @@ bool Y4mReader::read(Picture& picture) {
         const ByteInput::Line result = input_.read_line(line_, kMaxY4mLine);
         if (result == ByteInput::Line::kTooLong) throw frame_failure(name, frame, "FRAME line longer than 64 KiB");
         if (result == ByteInput::Line::kUnterminated) throw frame_failure(name, frame, "truncated inside the FRAME line");
-        picture.frame_parameters = line_.substr(kFrameMarker.size());
-
-        size_t got = 0;
-        while (got < frame_bytes_) {
-            const size_t piece = std::min(kReadPiece, frame_bytes_ - got);
-            if (raw_.size() < got + piece) raw_.resize(got + piece);
-            const size_t read = input_.read(raw_.data() + got, piece);
-            got += read;
-            if (read < piece) break;
-        }
-        if (got < frame_bytes_) {
-            throw frame_failure(name, frame,
-                                "truncated: " + std::to_string(got) + " of " + std::to_string(frame_bytes_) +
-                                    " bytes of picture data");
-        }
     } catch (const IoError& error) {
         throw frame_failure(name, frame, error.what());
     }
+    frame_parameters.assign(line_, kFrameMarker.size());
+    return true;
+}
 
-    const uint8_t* source = raw_.data();
-    const bool wide = format_.bit_depth > 8;
-    for (int plane = 0; plane < 3; ++plane) {
-        std::vector<int32_t>& samples = picture.planes[plane];
-        if (plane >= format_.plane_count()) {
-            samples.clear();
-            continue;
-        }
-        samples.resize(format_.plane_samples(plane));
-        if (wide) {
-            for (int32_t& sample : samples) {
-                sample = source[0] | (source[1] << 8);
-                source += 2;
-            }
-        } else {
-            for (int32_t& sample : samples) sample = *source++;
-        }
+void Y4mReader::read_samples(uint8_t* bytes, size_t offset, size_t count) {
+    size_t got = 0;
+    try {
+        got = input_.read(bytes, count);
+    } catch (const IoError& error) {
+        throw frame_failure(input_.name(), frames_read_, error.what());
     }
+    if (got < count) {
+        throw frame_failure(input_.name(), frames_read_,
+                            "truncated: " + std::to_string(offset + got) + " of " + std::to_string(frame_bytes_) +
+                                " bytes of picture data");
+    }
+}
+
+bool Y4mReader::read(uint8_t* bytes, std::string& frame_parameters) {
+    if (!read_marker(frame_parameters)) return false;
+    read_samples(bytes, 0, frame_bytes_);
+    ++frames_read_;
+    return true;
+}
+
+bool Y4mReader::read(Picture& picture) {
+    if (!read_marker(picture.frame_parameters)) return false;
+    for (size_t got = 0; got < frame_bytes_; got += kReadPiece) {
+        const size_t piece = std::min(kReadPiece, frame_bytes_ - got);
+        if (raw_.size() < got + piece) raw_.resize(got + piece);
+        read_samples(raw_.data() + got, got, piece);
+    }
+    decode_frame(format_, raw_.data(), picture);
     ++frames_read_;
     return true;
 }
@@ -221,24 +220,16 @@ void Y4mWriter::write_header() {
     sink_.write(line.data(), line.size());
 }
 
-void Y4mWriter::write(const Picture& picture) {
-    const std::string line = std::string(kFrameMarker) + picture.frame_parameters + "\n";
+void Y4mWriter::write(const std::string& frame_parameters, const uint8_t* bytes) {
+    const std::string line = std::string(kFrameMarker) + frame_parameters + "\n";
     sink_.write(line.data(), line.size());
-    const bool wide = format_.bit_depth > 8;
-    for (int plane = 0; plane < format_.plane_count(); ++plane) {
-        const std::vector<int32_t>& samples = picture.planes[plane];
-        raw_.resize(samples.size() * (wide ? 2 : 1));
-        uint8_t* target = raw_.data();
-        if (wide) {
-            for (int32_t sample : samples) {
-                *target++ = static_cast<uint8_t>(sample);
-                *target++ = static_cast<uint8_t>(sample >> 8);
-            }
-        } else {
-            for (int32_t sample : samples) *target++ = static_cast<uint8_t>(sample);
-        }
-        sink_.write(raw_.data(), raw_.size());
-    }
+    sink_.write(bytes, frame_bytes(format_));
+}
+
+void Y4mWriter::write(const Picture& picture) {
+    raw_.resize(frame_bytes(format_));
+    encode_frame(format_, picture, raw_.data());
+    write(picture.frame_parameters, raw_.data());
 }
 
 }  // namespace zeverive::cli

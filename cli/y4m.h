@@ -30,9 +30,14 @@ public:
     // Everything after "YUV4MPEG2" on the header line, exactly as read.
     const std::string& header_parameters() const { return header_parameters_; }
 
-    // The next frame; false at the end of the stream. Throws Failure naming
-    // the input and the frame for a damaged or truncated frame.
+    // The next frame: what follows "FRAME" on its marker line, and
+    // frame_bytes() bytes of samples; false at the end of the stream.
+    // Throws Failure naming the input and the frame for a damaged or
+    // truncated frame.
+    bool read(uint8_t* bytes, std::string& frame_parameters);
+    // The same, decoded.
     bool read(Picture& picture);
+    size_t frame_bytes() const { return frame_bytes_; }
 
     // Frames in the whole stream when its length is known, assuming bare
     // FRAME lines.
@@ -41,6 +46,10 @@ public:
     int64_t frames_read() const { return frames_read_; }
 
 private:
+    bool read_marker(std::string& frame_parameters);
+    // `count` bytes of the frame from `offset` on.
+    void read_samples(uint8_t* bytes, size_t offset, size_t count);
+
     ByteInput& input_;
     PictureFormat format_;
     std::string header_parameters_;
@@ -55,6 +64,7 @@ class Y4mWriter {
 public:
     Y4mWriter(ByteSink& sink, PictureFormat format, std::string header_parameters);
     void write_header();
+    void write(const std::string& frame_parameters, const uint8_t* bytes);
     void write(const Picture& picture);
 
 private:

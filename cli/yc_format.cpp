@@ -1,6 +1,7 @@
 #include "yc_format.h"
 
 #include "failure.h"
+#include "frame_bytes.h"
 
 namespace zeverive::cli {
 
@@ -16,13 +17,12 @@ PictureFormat yc_format(int width, int height) {
 YcReader::YcReader(ByteInput& input, int width, int height)
     : input_(input),
       format_(yc_format(width, height)),
-      frame_bytes_(static_cast<size_t>(width) * static_cast<size_t>(height) * kYcPixelBytes) {}
+      frame_bytes_(cli::frame_bytes(format_)) {}
 
-bool YcReader::read(Picture& picture) {
-    raw_.resize(frame_bytes_);
+bool YcReader::read(uint8_t* bytes, std::string& frame_parameters) {
     size_t got = 0;
     try {
-        got = input_.read(raw_.data(), frame_bytes_);
+        got = input_.read(bytes, frame_bytes_);
     } catch (const IoError& error) {
         throw frame_failure(input_.name(), frames_read_, error.what());
     }
@@ -33,17 +33,15 @@ bool YcReader::read(Picture& picture) {
                                 " bytes; the input does not hold whole " + std::to_string(format_.width) + "x" +
                                 std::to_string(format_.height) + " frames (check --size)");
     }
-    const size_t pixels = static_cast<size_t>(format_.width) * static_cast<size_t>(format_.height);
-    for (auto& plane : picture.planes) plane.resize(pixels);
-    const uint8_t* source = raw_.data();
-    for (size_t i = 0; i < pixels; ++i) {
-        for (auto& plane : picture.planes) {
-            plane[i] = static_cast<int16_t>(source[0] | (source[1] << 8));
-            source += 2;
-        }
-    }
-    picture.frame_parameters.clear();
+    frame_parameters.clear();
     ++frames_read_;
+    return true;
+}
+
+bool YcReader::read(Picture& picture) {
+    raw_.resize(frame_bytes_);
+    if (!read(raw_.data(), picture.frame_parameters)) return false;
+    decode_frame(format_, raw_.data(), picture);
     return true;
 }
 
@@ -53,18 +51,14 @@ std::optional<int64_t> YcReader::frame_count() const {
     return static_cast<int64_t>(*total / frame_bytes_);
 }
 
+void YcWriter::write(const uint8_t* bytes) {
+    sink_.write(bytes, frame_bytes(format_));
+}
+
 void YcWriter::write(const Picture& picture) {
-    const size_t pixels = picture.planes[0].size();
-    raw_.resize(pixels * kYcPixelBytes);
-    uint8_t* target = raw_.data();
-    for (size_t i = 0; i < pixels; ++i) {
-        for (const auto& plane : picture.planes) {
-            const auto sample = static_cast<uint16_t>(plane[i]);
-            *target++ = static_cast<uint8_t>(sample);
-            *target++ = static_cast<uint8_t>(sample >> 8);
-        }
-    }
-    sink_.write(raw_.data(), raw_.size());
+    raw_.resize(frame_bytes(format_));
+    encode_frame(format_, picture, raw_.data());
+    write(raw_.data());
 }
 
 }  // namespace zeverive::cli

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "byte_input.h"
@@ -11,8 +12,6 @@
 #include "picture.h"
 
 namespace zeverive::cli {
-
-constexpr size_t kYcPixelBytes = 6;
 
 // The format of a .yc stream of frames `width` x `height`.
 PictureFormat yc_format(int width, int height);
@@ -22,9 +21,13 @@ public:
     YcReader(ByteInput& input, int width, int height);
 
     const PictureFormat& format() const { return format_; }
-    // The next frame; false at the end. Throws Failure naming the input and
-    // the frame when the input ends inside a frame.
+    // The next frame, frame_bytes() bytes (and no frame parameters); false
+    // at the end. Throws Failure naming the input and the frame when the
+    // input ends inside a frame.
+    bool read(uint8_t* bytes, std::string& frame_parameters);
+    // The same, decoded.
     bool read(Picture& picture);
+    size_t frame_bytes() const { return frame_bytes_; }
     // Frames in the whole file when its length is known.
     std::optional<int64_t> frame_count() const;
 
@@ -39,6 +42,7 @@ private:
 class YcWriter {
 public:
     YcWriter(ByteSink& sink, PictureFormat format) : sink_(sink), format_(format) {}
+    void write(const uint8_t* bytes);
     void write(const Picture& picture);
 
 private:

@@ -18,7 +18,7 @@ mkdir -p "$work/corpus"
 clang++ -std=c++17 -O1 -g -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I"$repo/cli" -I"$repo/src" \
-  "$repo/fuzz/y4m_reader_fuzz.cpp" "$repo/cli/y4m.cpp" "$repo/cli/byte_input.cpp" \
+  "$repo/fuzz/y4m_reader_fuzz.cpp" "$repo/cli/y4m.cpp" "$repo/cli/frame_bytes.cpp" "$repo/cli/byte_input.cpp" \
   -o "$work/y4m_reader_fuzz"
 
 # Seeds: one small stream of each kind the reader knows.

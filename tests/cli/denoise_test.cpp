@@ -137,6 +137,22 @@ TEST(Denoise, WorkersAndLoadedBuildsGiveTheSameBytesAsOneBuiltInProcess) {
     EXPECT_EQ(read_file(dir.path("loaded.y4m")), one);
     // And the plug-in did change the clip.
     EXPECT_NE(one, read_file(sample));
+
+    // The preview and the comparison with a reference see the same frames
+    // whether the plug-in ran here or in a worker.
+    const std::string clean = testing::samples_dir() + "/coffee-clean.y4m";
+    std::string reports[2], previews[2];
+    for (int jobs = 1; jobs <= 2; ++jobs) {
+        const std::string png = dir.path("p" + std::to_string(jobs) + ".png");
+        const RunResult run = zeverive({"-j", std::to_string(jobs), "--preview", png, "--preview-frame", "7",
+                                        "--reference", clean, sample, dir.path("seen.y4m")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        reports[jobs - 1] = run.err;
+        previews[jobs - 1] = read_file(png);
+    }
+    EXPECT_NE(reports[0].find("luma PSNR against"), std::string::npos) << reports[0];
+    EXPECT_EQ(reports[1], reports[0]);
+    EXPECT_EQ(previews[1], previews[0]);
 }
 
 TEST(Denoise, RemoteMessagesSetSlidersAsTheHostEditorWouldSeeThem) {

@@ -24,6 +24,12 @@ Picture picture_with_every_code(const PictureFormat& format, int32_t offset) {
     return picture;
 }
 
+std::vector<YcPixel> to_host(const PictureFormat& format, const Picture& picture) {
+    std::vector<YcPixel> host(static_cast<size_t>(format.width) * static_cast<size_t>(format.height));
+    LevelMapping(format).to_host(picture, host.data());
+    return host;
+}
+
 TEST(Levels, NominalRangeMeetsTheHostScale) {
     for (int depth : kDepths) {
         const int shift = depth - 8;
@@ -52,10 +58,9 @@ TEST(Levels, UntouchedSamplesComeBackExactlyAtEveryDepthAndSampling) {
             format.bit_depth = depth;
             SCOPED_TRACE(testing::Message() << depth << " bits, sampling " << static_cast<int>(sampling));
             const Picture original = picture_with_every_code(format, 0);
-            std::vector<YcPixel> host;
-            picture_to_host(format, original, host);
+            std::vector<YcPixel> host = to_host(format, original);
             Picture back;
-            host_to_picture(format, original, host, false, back);
+            LevelMapping(format).to_picture(original, host.data(), false, back);
             for (int plane = 0; plane < 3; ++plane) EXPECT_EQ(back.planes[plane], original.planes[plane]);
         }
     }
@@ -71,15 +76,14 @@ TEST(Levels, CodesAboveTheDepthSurviveUntouched) {
     format.bit_depth = 10;
     Picture original;
     original.planes[0] = {1024, 2000, 40000, 65535};
-    std::vector<YcPixel> host;
-    picture_to_host(format, original, host);
+    std::vector<YcPixel> host = to_host(format, original);
     Picture back;
-    host_to_picture(format, original, host, false, back);
+    LevelMapping(format).to_picture(original, host.data(), false, back);
     EXPECT_EQ(back.planes[0], original.planes[0]);
 
     // A small change moves such a code a little instead of clipping it.
     host[1].y = static_cast<int16_t>(host[1].y - 100);  // about 21 codes at 10 bits
-    host_to_picture(format, original, host, false, back);
+    LevelMapping(format).to_picture(original, host.data(), false, back);
     EXPECT_EQ(back.planes[0][1], 2000 - 21);
 }
 
@@ -115,6 +119,54 @@ TEST(Levels, TheHostsChangesComeBackInCodes) {
     EXPECT_EQ(host_change_to_code(luma8, 3, code_to_host(luma8, 3), -20000, 255), 0);
 }
 
+// The mapping's tables against the formulas: every code of every depth on
+// the way in, and every host value on the way back from originals inside
+// and outside the depth's range.
+TEST(Levels, TheMappingAgreesWithTheFormulasEverywhere) {
+    for (int depth : kDepths) {
+        SCOPED_TRACE(depth);
+        PictureFormat format;
+        format.sampling = Sampling::k444;
+        format.bit_depth = depth;
+        format.width = depth > 8 ? 65536 : 256;
+        format.height = 1;
+        Picture codes;
+        for (int plane = 0; plane < 3; ++plane) {
+            codes.planes[plane].resize(static_cast<size_t>(format.width));
+            for (int code = 0; code < format.width; ++code) codes.planes[plane][static_cast<size_t>(code)] = code;
+        }
+        const std::vector<YcPixel> host = to_host(format, codes);
+        for (int code = 0; code < format.width; ++code) {
+            const YcPixel& pixel = host[static_cast<size_t>(code)];
+            ASSERT_EQ(pixel.y, code_to_host(luma_scale(depth), code)) << code;
+            ASSERT_EQ(pixel.cb, code_to_host(chroma_scale(depth), code)) << code;
+            ASSERT_EQ(pixel.cr, pixel.cb);
+        }
+
+        format.width = 65536;
+        const LevelMapping mapping(format);
+        const int32_t max_code = format.max_code();
+        std::vector<int32_t> originals = {0, 1, 15, 16 << (depth - 8), 100 << (depth - 8), max_code};
+        if (depth > 8 && depth < 16) originals.insert(originals.end(), {max_code + 1, 65535});
+        std::vector<YcPixel> after(65536);
+        for (int value = -32768; value <= 32767; ++value) after[static_cast<size_t>(value + 32768)].y = static_cast<int16_t>(value);
+        for (int32_t original : originals) {
+            SCOPED_TRACE(original);
+            Picture picture;
+            picture.planes[0].assign(65536, original);
+            picture.planes[1] = picture.planes[2] = picture.planes[0];
+            Picture back;
+            mapping.to_picture(picture, after.data(), false, back);
+            const int16_t before = code_to_host(luma_scale(depth), original);
+            for (int value = -32768; value <= 32767; ++value) {
+                ASSERT_EQ(back.planes[0][static_cast<size_t>(value + 32768)],
+                          host_change_to_code(luma_scale(depth), original, before, value, max_code))
+                    << value;
+            }
+        }
+    }
+}
+
 TEST(Levels, HostFramesCarryChromaOfTheirOwnPixel) {
     PictureFormat format;
     format.width = 5;
@@ -131,8 +183,7 @@ TEST(Levels, HostFramesCarryChromaOfTheirOwnPixel) {
             for (size_t i = 0; i < picture.planes[plane].size(); ++i)
                 picture.planes[plane][i] = static_cast<int32_t>(16 + 10 * i + plane);
         }
-        std::vector<YcPixel> host;
-        picture_to_host(format, picture, host);
+        std::vector<YcPixel> host = to_host(format, picture);
         for (int y = 0; y < 3; ++y) {
             for (int x = 0; x < 5; ++x) {
                 const int cx = sampling == Sampling::k444 ? x : x / 2;
@@ -147,8 +198,7 @@ TEST(Levels, HostFramesCarryChromaOfTheirOwnPixel) {
     format.sampling = Sampling::kMono;
     Picture mono;
     mono.planes[0].assign(15, 235);
-    std::vector<YcPixel> host;
-    picture_to_host(format, mono, host);
+    std::vector<YcPixel> host = to_host(format, mono);
     for (const YcPixel& pixel : host) {
         EXPECT_EQ(pixel.y, 4096);
         EXPECT_EQ(pixel.cb, 0);
@@ -167,18 +217,17 @@ TEST(Levels, ChromaIsTheOriginalUnlessTheDisplayReplacedIt) {
     original.planes[1] = {17, 1000};
     original.planes[2] = {3, 1023};
     original.frame_parameters = " Ixyz";
-    std::vector<YcPixel> host;
-    picture_to_host(format, original, host);
+    std::vector<YcPixel> host = to_host(format, original);
     // Whatever the plug-in left in the host's chroma, the file's own planes
     // are written...
     for (YcPixel& pixel : host) pixel.cb = pixel.cr = 77;
     Picture back;
-    host_to_picture(format, original, host, false, back);
+    LevelMapping(format).to_picture(original, host.data(), false, back);
     EXPECT_EQ(back.planes[1], original.planes[1]);
     EXPECT_EQ(back.planes[2], original.planes[2]);
     EXPECT_EQ(back.frame_parameters, " Ixyz");
     // ...except under the coefficient display, which shows neutral chroma.
-    host_to_picture(format, original, host, true, back);
+    LevelMapping(format).to_picture(original, host.data(), true, back);
     EXPECT_EQ(back.planes[1], std::vector<int32_t>(2, 512));
     EXPECT_EQ(back.planes[2], std::vector<int32_t>(2, 512));
 }
@@ -193,13 +242,12 @@ TEST(Levels, RawHostFramesAreWrittenAsThePluginLeftThem) {
     original.planes[0] = {-5, 5000};
     original.planes[1] = {-2048, 3};
     original.planes[2] = {2048, -32768};
-    std::vector<YcPixel> host;
-    picture_to_host(format, original, host);
+    std::vector<YcPixel> host = to_host(format, original);
     EXPECT_EQ(host[1].y, 5000);
     EXPECT_EQ(host[1].cr, -32768);
     host[0] = {1, 2, 3};
     Picture back;
-    host_to_picture(format, original, host, false, back);
+    LevelMapping(format).to_picture(original, host.data(), false, back);
     EXPECT_EQ(back.planes[0], (std::vector<int32_t>{1, 5000}));
     EXPECT_EQ(back.planes[1], (std::vector<int32_t>{2, 3}));
     EXPECT_EQ(back.planes[2], (std::vector<int32_t>{3, -32768}));

@@ -67,17 +67,24 @@ TEST(Program, EveryFormatComesBackBitForBitWhenThePluginChangesNothing) {
         shape.frame_params = {" XTIME=0", "", " Ip"};
         const std::string input = make_y4m(shape);
         write_file(dir.path("in.y4m"), input);
-        const RunResult result = zeverive(with_probe({dir.path("in.y4m"), dir.path("out.y4m")}));
-        ASSERT_EQ(result.status, 0) << result.err;
-        EXPECT_EQ(read_file(dir.path("out.y4m")), input);
+        // In this process and in workers, which decode and encode frames
+        // themselves.
+        for (const char* jobs : {"1", "2"}) {
+            const RunResult result = zeverive(with_probe({"-j", jobs, dir.path("in.y4m"), dir.path("out.y4m")}));
+            ASSERT_EQ(result.status, 0) << result.err;
+            EXPECT_EQ(read_file(dir.path("out.y4m")), input) << jobs << " jobs";
+        }
     }
     // Raw host frames: the plug-in's own samples, every 16-bit value.
     std::string raw;
     for (int i = 0; i < 65536 * 3; ++i) raw += static_cast<char>(i * 7919 % 251), raw += static_cast<char>(i % 256);
     write_file(dir.path("in.yc"), raw);
-    const RunResult result = zeverive(with_probe({"--size", "256x128", dir.path("in.yc"), dir.path("out.yc")}));
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(read_file(dir.path("out.yc")), raw);
+    for (const char* jobs : {"1", "2"}) {
+        const RunResult result =
+            zeverive(with_probe({"-j", jobs, "--size", "256x128", dir.path("in.yc"), dir.path("out.yc")}));
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(read_file(dir.path("out.yc")), raw) << jobs << " jobs";
+    }
 }
 
 // The first pixels' luma of a raw host frame, as the probe's report mode
