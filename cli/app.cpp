@@ -85,8 +85,8 @@ int run(const Options& options, const PluginLibrary& library) {
         std::string frame_parameters;
     };
     std::deque<InFlight> in_flight;
-    // Pictures only for the reference comparison and the preview; the
-    // frames themselves stay in the processor's buffers.
+    // Decoded pictures only for the reference comparison; the frames
+    // themselves stay in the processor's buffers.
     Picture original, result;
     std::vector<YcPixel> preview_before, preview_after;
     const size_t pixels = static_cast<size_t>(format.width) * static_cast<size_t>(format.height);
@@ -103,8 +103,7 @@ int run(const Options& options, const PluginLibrary& library) {
         }
         if (want_preview && oldest.number == options.preview_frame) {
             preview_before.resize(pixels);
-            decode_frame(format, frame.input, original);
-            LevelMapping(format).to_host(original, preview_before.data());
+            LevelMapping(format).to_host(frame.input, preview_before.data());
             preview_after.assign(frame.host, frame.host + pixels);
         }
         in_flight.pop_front();

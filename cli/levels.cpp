@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace zeverive::cli {
@@ -68,6 +69,31 @@ std::vector<uint16_t> code_by_host(LevelScale scale, int32_t max_code) {
     return table;
 }
 
+// One sample of a plane as the file stores it.
+struct Bytes8 {
+    static constexpr size_t kSize = 1;
+    static int32_t get(const uint8_t* plane, size_t i) { return plane[i]; }
+    static void put(uint8_t* plane, size_t i, int32_t code) { plane[i] = static_cast<uint8_t>(code); }
+};
+struct Bytes16 {
+    static constexpr size_t kSize = 2;
+    static int32_t get(const uint8_t* plane, size_t i) { return plane[2 * i] | plane[2 * i + 1] << 8; }
+    static void put(uint8_t* plane, size_t i, int32_t code) {
+        plane[2 * i] = static_cast<uint8_t>(code);
+        plane[2 * i + 1] = static_cast<uint8_t>(code >> 8);
+    }
+};
+
+int16_t host_sample(const uint8_t* bytes) {
+    return static_cast<int16_t>(bytes[0] | bytes[1] << 8);
+}
+
+void put_host_sample(uint8_t* bytes, int16_t value) {
+    const auto bits = static_cast<uint16_t>(value);
+    bytes[0] = static_cast<uint8_t>(bits);
+    bytes[1] = static_cast<uint8_t>(bits >> 8);
+}
+
 }  // namespace
 
 LevelMapping::LevelMapping(const PictureFormat& format)
@@ -78,89 +104,95 @@ LevelMapping::LevelMapping(const PictureFormat& format)
     luma_code_ = code_by_host(luma_, format.max_code());
 }
 
-int16_t LevelMapping::luma_to_host(int32_t code) const {
-    return static_cast<uint32_t>(code) < luma_host_.size() ? luma_host_[static_cast<uint32_t>(code)]
-                                                            : code_to_host(luma_, code);
+void LevelMapping::to_host(const uint8_t* samples, YcPixel* host) const {
+    if (format_.sampling == Sampling::kHost) {
+        for (size_t i = 0; i < format_.plane_samples(0); ++i, samples += 6)
+            host[i] = {host_sample(samples), host_sample(samples + 2), host_sample(samples + 4)};
+    } else if (format_.bit_depth > 8) {
+        video_to_host<Bytes16>(samples, host);
+    } else {
+        video_to_host<Bytes8>(samples, host);
+    }
 }
 
-int16_t LevelMapping::chroma_to_host(int32_t code) const {
-    return static_cast<uint32_t>(code) < chroma_host_.size() ? chroma_host_[static_cast<uint32_t>(code)]
-                                                              : code_to_host(chroma_, code);
+void LevelMapping::to_samples(const uint8_t* original, const YcPixel* host_after, bool neutral_chroma,
+                              uint8_t* samples) const {
+    if (format_.sampling == Sampling::kHost) {
+        for (size_t i = 0; i < format_.plane_samples(0); ++i, samples += 6) {
+            put_host_sample(samples, host_after[i].y);
+            put_host_sample(samples + 2, host_after[i].cb);
+            put_host_sample(samples + 4, host_after[i].cr);
+        }
+    } else if (format_.bit_depth > 8) {
+        video_to_samples<Bytes16>(original, host_after, neutral_chroma, samples);
+    } else {
+        video_to_samples<Bytes8>(original, host_after, neutral_chroma, samples);
+    }
 }
 
-void LevelMapping::to_host(const Picture& picture, YcPixel* host) const {
+// Codes come from 8 or 16 bits of storage, so each is in its table.
+template <typename Storage>
+void LevelMapping::video_to_host(const uint8_t* samples, YcPixel* host) const {
     const size_t width = static_cast<size_t>(format_.width);
     const size_t height = static_cast<size_t>(format_.height);
-    if (format_.sampling == Sampling::kHost) {
-        for (size_t i = 0; i < width * height; ++i) {
-            host[i] = {static_cast<int16_t>(picture.planes[0][i]), static_cast<int16_t>(picture.planes[1][i]),
-                       static_cast<int16_t>(picture.planes[2][i])};
-        }
+    const int16_t* luma_host = luma_host_.data();
+    if (format_.sampling == Sampling::kMono) {
+        for (size_t i = 0; i < width * height; ++i) host[i] = {luma_host[Storage::get(samples, i)], 0, 0};
         return;
     }
-    const bool has_chroma = format_.sampling != Sampling::kMono;
+    const int16_t* chroma_host = chroma_host_.data();
     const size_t chroma_width = static_cast<size_t>(format_.plane_width(1));
+    const uint8_t* cb_plane = samples + format_.plane_samples(0) * Storage::kSize;
+    const uint8_t* cr_plane = cb_plane + format_.plane_samples(1) * Storage::kSize;
     const int shift_x = format_.plane_width(1) == format_.width ? 0 : 1;
     const int shift_y = format_.plane_height(1) == format_.height ? 0 : 1;
     for (size_t y = 0; y < height; ++y) {
-        const int32_t* luma = picture.planes[0].data() + y * width;
+        const uint8_t* luma = samples + y * width * Storage::kSize;
+        const uint8_t* cb = cb_plane + (y >> shift_y) * chroma_width * Storage::kSize;
+        const uint8_t* cr = cr_plane + (y >> shift_y) * chroma_width * Storage::kSize;
         YcPixel* row = host + y * width;
-        if (!has_chroma) {
-            for (size_t x = 0; x < width; ++x) row[x] = {luma_to_host(luma[x]), 0, 0};
-            continue;
+        for (size_t x = 0; x < width; ++x) {
+            row[x] = {luma_host[Storage::get(luma, x)], chroma_host[Storage::get(cb, x >> shift_x)],
+                      chroma_host[Storage::get(cr, x >> shift_x)]};
         }
-        const size_t chroma_row = (y >> shift_y) * chroma_width;
-        const int32_t* cb = picture.planes[1].data() + chroma_row;
-        const int32_t* cr = picture.planes[2].data() + chroma_row;
-        for (size_t x = 0; x < width; ++x)
-            row[x] = {luma_to_host(luma[x]), chroma_to_host(cb[x >> shift_x]), chroma_to_host(cr[x >> shift_x])};
     }
 }
 
-void LevelMapping::to_picture(const Picture& original, const YcPixel* host_after, bool neutral_chroma,
-                              Picture& result) const {
-    result.frame_parameters = original.frame_parameters;
-    const size_t pixels = static_cast<size_t>(format_.width) * static_cast<size_t>(format_.height);
-    if (format_.sampling == Sampling::kHost) {
-        for (auto& plane : result.planes) plane.resize(pixels);
-        for (size_t i = 0; i < pixels; ++i) {
-            result.planes[0][i] = host_after[i].y;
-            result.planes[1][i] = host_after[i].cb;
-            result.planes[2][i] = host_after[i].cr;
-        }
-        return;
-    }
+template <typename Storage>
+void LevelMapping::video_to_samples(const uint8_t* original, const YcPixel* host_after, bool neutral_chroma,
+                                    uint8_t* samples) const {
+    const size_t pixels = format_.plane_samples(0);
     const int32_t max_code = format_.max_code();
-    const int32_t* source = original.planes[0].data();
-    std::vector<int32_t>& target = result.planes[0];
-    target.resize(pixels);
+    const int16_t* luma_host = luma_host_.data();
     if (luma_code_.empty()) {
-        for (size_t i = 0; i < pixels; ++i)
-            target[i] = host_change_to_code(luma_, source[i], luma_to_host(source[i]), host_after[i].y, max_code);
-    } else {
         for (size_t i = 0; i < pixels; ++i) {
-            const int32_t code = source[i];
-            const int32_t before = luma_to_host(code);
+            const int32_t code = Storage::get(original, i);
+            Storage::put(samples, i, host_change_to_code(luma_, code, luma_host[code], host_after[i].y, max_code));
+        }
+    } else {
+        const uint16_t* luma_code = luma_code_.data();
+        for (size_t i = 0; i < pixels; ++i) {
+            const int32_t code = Storage::get(original, i);
+            const int32_t before = luma_host[code];
             const int32_t after = host_after[i].y;
             if (code > max_code) {
-                target[i] = host_change_to_code(luma_, code, before, after, max_code);
+                Storage::put(samples, i, host_change_to_code(luma_, code, before, after, max_code));
                 continue;
             }
             // Whether the plug-in changed a sample of a noisy picture is
             // as good as random: chosen by masks, not by a branch.
-            const int32_t changed = luma_code_[static_cast<size_t>(after + kHostOffset)];
+            const int32_t changed = luma_code[after + kHostOffset];
             const int32_t kept = -static_cast<int32_t>(after == before);
-            target[i] = (code & kept) | (changed & ~kept);
+            Storage::put(samples, i, (code & kept) | (changed & ~kept));
         }
     }
-    for (int plane = 1; plane < 3; ++plane) {
-        if (plane >= format_.plane_count()) {
-            result.planes[plane].clear();
-        } else if (neutral_chroma) {
-            result.planes[plane].assign(original.planes[plane].size(), chroma_.origin);
-        } else {
-            result.planes[plane] = original.planes[plane];
-        }
+    if (format_.sampling == Sampling::kMono) return;
+    const size_t luma_bytes = pixels * Storage::kSize;
+    const size_t chroma_samples = 2 * format_.plane_samples(1);
+    if (neutral_chroma) {
+        for (size_t i = 0; i < chroma_samples; ++i) Storage::put(samples + luma_bytes, i, chroma_.origin);
+    } else {
+        std::memcpy(samples + luma_bytes, original + luma_bytes, chroma_samples * Storage::kSize);
     }
 }
 

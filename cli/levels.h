@@ -46,11 +46,12 @@ int16_t code_to_host(LevelScale scale, int32_t code);
 int32_t host_change_to_code(LevelScale scale, int32_t original, int32_t host_before, int32_t host_after,
                             int32_t max_code);
 
-// The conversions for one video format, per frame. Every code a file of
-// the format can hold (8 or 16 bits of storage) is mapped once, when the
-// mapping is made; so is every host value where the way back depends on it
-// alone (8 to 12 bits). The results are those of code_to_host and
-// host_change_to_code.
+// The conversions for one video format, per frame, between a frame's
+// samples as the file stores them (frame_bytes(format) bytes, see
+// frame_bytes.h) and the host frame. Every code the format's storage holds
+// (8 or 16 bits) is mapped once, when the mapping is made; so is every host
+// value where the way back depends on it alone (8 to 12 bits). The results
+// are those of code_to_host and host_change_to_code.
 class LevelMapping {
 public:
     explicit LevelMapping(const PictureFormat& format);
@@ -58,16 +59,21 @@ public:
     // The host frame the plug-in is given, width * height pixels: Y mapped,
     // chroma mapped and repeated over the pixels that share it (zero for
     // monochrome video).
-    void to_host(const Picture& picture, YcPixel* host) const;
+    void to_host(const uint8_t* samples, YcPixel* host) const;
 
-    // The picture to write: luma from the host's result; chroma the
-    // original planes, or neutral when the coefficient display replaced the
-    // picture. Host frames (.yc) are written as the plug-in left them.
-    void to_picture(const Picture& original, const YcPixel* host_after, bool neutral_chroma, Picture& result) const;
+    // The samples to write for a frame read as `original`: luma from the
+    // host's result; chroma the original's, or neutral when the coefficient
+    // display replaced the picture. Host frames (.yc) are written as the
+    // plug-in left them.
+    void to_samples(const uint8_t* original, const YcPixel* host_after, bool neutral_chroma,
+                    uint8_t* samples) const;
 
 private:
-    int16_t luma_to_host(int32_t code) const;
-    int16_t chroma_to_host(int32_t code) const;
+    template <typename Storage>
+    void video_to_host(const uint8_t* samples, YcPixel* host) const;
+    template <typename Storage>
+    void video_to_samples(const uint8_t* original, const YcPixel* host_after, bool neutral_chroma,
+                          uint8_t* samples) const;
 
     PictureFormat format_;
     LevelScale luma_;

@@ -23,8 +23,7 @@ FrameRunner::FrameRunner(PluginSession& session, const FrameWork& work)
 
 void FrameRunner::run(const uint8_t* input, YcPixel* host, uint8_t* output) {
     const PictureFormat& format = work_.format;
-    decode_frame(format, input, original_);
-    levels_.to_host(original_, host);
+    levels_.to_host(input, host);
     if (work_.tile) {
         process_in_tiles(
             host, format.width, format.height, kPluginMaxSide, kTileOverlap,
@@ -33,8 +32,7 @@ void FrameRunner::run(const uint8_t* input, YcPixel* host, uint8_t* output) {
         FrameInfo info{0, host, 0, format.width, format.height, format.width};
         session_.process(info);
     }
-    levels_.to_picture(original_, host, work_.neutral_chroma, result_);
-    encode_frame(format, result_, output);
+    levels_.to_samples(input, host, work_.neutral_chroma, output);
 }
 
 namespace {

@@ -43,8 +43,6 @@ private:
     FrameWork work_;
     LevelMapping levels_;
     TileBuffers buffers_;
-    Picture original_;
-    Picture result_;
 };
 
 // A frame the plug-in is done with: its samples as read, the host frame
