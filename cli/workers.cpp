@@ -82,12 +82,13 @@ size_t host_frame_bytes(const PictureFormat& format) {
 }
 
 // Memory for frames, mapped rather than allocated: it is taken from the
-// system page by page as it is first written, so a header promising huge
-// frames costs nothing until their data arrives. Shared memory is seen by
+// system page by page as it is first written, and reserves nothing before,
+// so a header promising huge frames costs nothing until their data arrives
+// and large frames need only the memory they use. Shared memory is seen by
 // both processes after a fork.
 uint8_t* map_frame_memory(size_t bytes, bool shared) {
-    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, (shared ? MAP_SHARED : MAP_PRIVATE) | MAP_ANONYMOUS,
-                        -1, 0);
+    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                        (shared ? MAP_SHARED : MAP_PRIVATE) | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (memory == MAP_FAILED) throw Failure(std::string("cannot map memory for frames: ") + std::strerror(errno));
     return static_cast<uint8_t*>(memory);
 }
@@ -187,11 +188,11 @@ struct WorkerMemory {
 
         FrameRunner runner(*session, work);
         const WorkerMemory layout(work.format);
-        std::vector<YcPixel> own_host(work.format.plane_samples(0));
+        auto* own_host = reinterpret_cast<YcPixel*>(map_frame_memory(host_frame_bytes(work.format), false));
         uint8_t job;
         while (read_all(jobs_fd, &job, 1)) {
             const uint8_t slot = job & ~kKeepHost;
-            YcPixel* host = (job & kKeepHost) ? layout.host(shared) : own_host.data();
+            YcPixel* host = (job & kKeepHost) ? layout.host(shared) : own_host;
             runner.run(layout.input(shared, slot), host, layout.output(shared, slot));
             if (!write_all(results_fd, &slot, 1)) {
                 status = 1;

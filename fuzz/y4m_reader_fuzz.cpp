@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "byte_input.h"
 #include "byte_sink.h"
@@ -22,8 +24,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         StringSink sink;
         Y4mWriter writer(sink, format, reader.header_parameters());
         writer.write_header();
+        // Frames are read both ways in turn: as raw samples, written back
+        // as they are (only where the buffer is small enough to cost
+        // nothing), and decoded into a picture.
+        std::vector<uint8_t> samples;
+        if (reader.frame_bytes() <= (1u << 20)) samples.resize(reader.frame_bytes());
+        std::string frame_parameters;
         Picture picture;
-        while (reader.read(picture)) {
+        for (int64_t frame = 0;; ++frame) {
+            if (frame % 2 == 0 && !samples.empty()) {
+                if (!reader.read(samples.data(), frame_parameters)) break;
+                writer.write(frame_parameters, samples.data());
+                continue;
+            }
+            if (!reader.read(picture)) break;
             for (int plane = 0; plane < 3; ++plane) {
                 const size_t expected = plane < format.plane_count() ? format.plane_samples(plane) : 0;
                 if (picture.planes[plane].size() != expected) std::abort();
