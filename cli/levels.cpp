@@ -170,20 +170,19 @@ void LevelMapping::video_to_samples(const uint8_t* original, const YcPixel* host
             Storage::put(samples, i, host_change_to_code(luma_, code, luma_host[code], host_after[i].y, max_code));
         }
     } else {
+        // Within the depth the host's scale is finer than the codes, so a
+        // code mapped there and back is itself: an untouched sample finds
+        // its own code in the table too, and only codes above the depth
+        // need their original.
         const uint16_t* luma_code = luma_code_.data();
         for (size_t i = 0; i < pixels; ++i) {
             const int32_t code = Storage::get(original, i);
-            const int32_t before = luma_host[code];
             const int32_t after = host_after[i].y;
             if (code > max_code) {
-                Storage::put(samples, i, host_change_to_code(luma_, code, before, after, max_code));
-                continue;
+                Storage::put(samples, i, host_change_to_code(luma_, code, luma_host[code], after, max_code));
+            } else {
+                Storage::put(samples, i, luma_code[after + kHostOffset]);
             }
-            // Whether the plug-in changed a sample of a noisy picture is
-            // as good as random: chosen by masks, not by a branch.
-            const int32_t changed = luma_code[after + kHostOffset];
-            const int32_t kept = -static_cast<int32_t>(after == before);
-            Storage::put(samples, i, (code & kept) | (changed & ~kept));
         }
     }
     if (format_.sampling == Sampling::kMono) return;
