@@ -38,7 +38,6 @@ public:
     void write(const std::string& frame_parameters, const uint8_t* bytes) override {
         writer.write(frame_parameters, bytes);
     }
-    void write(const Picture& picture) override { writer.write(picture); }
     Y4mWriter writer;
 };
 
@@ -47,7 +46,6 @@ public:
     YcVideoWriter(ByteSink& sink, const PictureFormat& format) : writer(sink, format) {}
     // Raw host frames have no frame parameters.
     void write(const std::string&, const uint8_t* bytes) override { writer.write(bytes); }
-    void write(const Picture& picture) override { writer.write(picture); }
     YcWriter writer;
 };
 

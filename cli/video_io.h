@@ -34,8 +34,8 @@ public:
 class VideoWriter {
 public:
     virtual ~VideoWriter() = default;
+    // A frame as read: its marker line's parameters and its samples.
     virtual void write(const std::string& frame_parameters, const uint8_t* bytes) = 0;
-    virtual void write(const Picture& picture) = 0;
 };
 
 // Files named .y4m are YUV4MPEG2 and files named .yc raw host frames, which

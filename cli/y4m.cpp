@@ -226,10 +226,4 @@ void Y4mWriter::write(const std::string& frame_parameters, const uint8_t* bytes)
     sink_.write(bytes, frame_bytes(format_));
 }
 
-void Y4mWriter::write(const Picture& picture) {
-    raw_.resize(frame_bytes(format_));
-    encode_frame(format_, picture, raw_.data());
-    write(picture.frame_parameters, raw_.data());
-}
-
 }  // namespace zeverive::cli

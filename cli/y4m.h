@@ -64,14 +64,14 @@ class Y4mWriter {
 public:
     Y4mWriter(ByteSink& sink, PictureFormat format, std::string header_parameters);
     void write_header();
+    // A frame: "FRAME" and its parameters, then frame_bytes(format) bytes
+    // of samples as decode_frame reads them.
     void write(const std::string& frame_parameters, const uint8_t* bytes);
-    void write(const Picture& picture);
 
 private:
     ByteSink& sink_;
     PictureFormat format_;
     std::string header_parameters_;
-    std::vector<uint8_t> raw_;
 };
 
 }  // namespace zeverive::cli

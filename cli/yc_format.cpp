@@ -55,10 +55,4 @@ void YcWriter::write(const uint8_t* bytes) {
     sink_.write(bytes, frame_bytes(format_));
 }
 
-void YcWriter::write(const Picture& picture) {
-    raw_.resize(frame_bytes(format_));
-    encode_frame(format_, picture, raw_.data());
-    write(raw_.data());
-}
-
 }  // namespace zeverive::cli

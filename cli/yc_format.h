@@ -42,13 +42,12 @@ private:
 class YcWriter {
 public:
     YcWriter(ByteSink& sink, PictureFormat format) : sink_(sink), format_(format) {}
+    // A frame of frame_bytes(format) bytes.
     void write(const uint8_t* bytes);
-    void write(const Picture& picture);
 
 private:
     ByteSink& sink_;
     PictureFormat format_;
-    std::vector<uint8_t> raw_;
 };
 
 }  // namespace zeverive::cli

@@ -10,6 +10,7 @@
 #include "byte_input.h"
 #include "byte_sink.h"
 #include "failure.h"
+#include "frame_bytes.h"
 #include "y4m.h"
 
 using namespace zeverive::cli;
@@ -31,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (reader.frame_bytes() <= (1u << 20)) samples.resize(reader.frame_bytes());
         std::string frame_parameters;
         Picture picture;
+        std::vector<uint8_t> encoded;
         for (int64_t frame = 0;; ++frame) {
             if (frame % 2 == 0 && !samples.empty()) {
                 if (!reader.read(samples.data(), frame_parameters)) break;
@@ -46,7 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 for (int32_t sample : picture.planes[plane])
                     if (sample < 0 || sample > limit) std::abort();
             }
-            writer.write(picture);
+            encoded.resize(reader.frame_bytes());
+            encode_frame(format, picture, encoded.data());
+            writer.write(picture.frame_parameters, encoded.data());
         }
         // Everything was accepted, so everything must come back.
         if (sink.bytes.size() != size ||

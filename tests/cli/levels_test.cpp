@@ -14,6 +14,15 @@ namespace {
 
 const int kDepths[] = {8, 9, 10, 12, 14, 16};
 
+PictureFormat format_of(int width, int height, Sampling sampling, int bit_depth) {
+    PictureFormat format;
+    format.width = width;
+    format.height = height;
+    format.sampling = sampling;
+    format.bit_depth = bit_depth;
+    return format;
+}
+
 Picture picture_with_every_code(const PictureFormat& format, int32_t offset) {
     Picture picture;
     const int32_t codes = format.max_code() + 1;
@@ -67,12 +76,9 @@ TEST(Levels, NominalRangeMeetsTheHostScale) {
 TEST(Levels, UntouchedSamplesComeBackExactlyAtEveryDepthAndSampling) {
     for (int depth : kDepths) {
         for (Sampling sampling : {Sampling::k420, Sampling::k422, Sampling::k444, Sampling::kMono}) {
-            PictureFormat format;
             // Odd sizes, and at 16 bits large enough to hold every code.
-            format.width = depth == 16 ? 257 : 65;
-            format.height = depth == 16 ? 256 : 63;
-            format.sampling = sampling;
-            format.bit_depth = depth;
+            const PictureFormat format =
+                format_of(depth == 16 ? 257 : 65, depth == 16 ? 256 : 63, sampling, depth);
             SCOPED_TRACE(testing::Message() << depth << " bits, sampling " << static_cast<int>(sampling));
             const Picture original = picture_with_every_code(format, 0);
             std::vector<YcPixel> host = to_host(format, original);
@@ -85,11 +91,7 @@ TEST(Levels, UntouchedSamplesComeBackExactlyAtEveryDepthAndSampling) {
 TEST(Levels, CodesAboveTheDepthSurviveUntouched) {
     // A 10-bit file may hold any 16-bit number; what the plug-in does not
     // change must not be clipped to 1023.
-    PictureFormat format;
-    format.width = 4;
-    format.height = 1;
-    format.sampling = Sampling::kMono;
-    format.bit_depth = 10;
+    const PictureFormat format = format_of(4, 1, Sampling::kMono, 10);
     Picture original;
     original.planes[0] = {1024, 2000, 40000, 65535};
     std::vector<YcPixel> host = to_host(format, original);
@@ -140,11 +142,7 @@ TEST(Levels, TheHostsChangesComeBackInCodes) {
 TEST(Levels, TheMappingAgreesWithTheFormulasEverywhere) {
     for (int depth : kDepths) {
         SCOPED_TRACE(depth);
-        PictureFormat format;
-        format.sampling = Sampling::k444;
-        format.bit_depth = depth;
-        format.width = depth > 8 ? 65536 : 256;
-        format.height = 1;
+        PictureFormat format = format_of(depth > 8 ? 65536 : 256, 1, Sampling::k444, depth);
         Picture codes;
         for (int plane = 0; plane < 3; ++plane) {
             codes.planes[plane].resize(static_cast<size_t>(format.width));
@@ -226,11 +224,7 @@ TEST(Levels, HostFramesCarryChromaOfTheirOwnPixel) {
 }
 
 TEST(Levels, ChromaIsTheOriginalUnlessTheDisplayReplacedIt) {
-    PictureFormat format;
-    format.width = 4;
-    format.height = 2;
-    format.sampling = Sampling::k420;
-    format.bit_depth = 10;
+    const PictureFormat format = format_of(4, 2, Sampling::k420, 10);
     Picture original;
     original.planes[0] = {64, 100, 200, 300, 400, 500, 600, 940};
     original.planes[1] = {17, 1000};
@@ -249,11 +243,7 @@ TEST(Levels, ChromaIsTheOriginalUnlessTheDisplayReplacedIt) {
 }
 
 TEST(Levels, RawHostFramesAreWrittenAsThePluginLeftThem) {
-    PictureFormat format;
-    format.width = 2;
-    format.height = 1;
-    format.sampling = Sampling::kHost;
-    format.bit_depth = 16;
+    const PictureFormat format = format_of(2, 1, Sampling::kHost, 16);
     Picture original;
     original.planes[0] = {-5, 5000};
     original.planes[1] = {-2048, 3};
