@@ -43,6 +43,9 @@ void release_all() {
 
 int32_t initialise_with(const LifecycleServices& services) {
     WorkingState& s = working_state;
+    // A host may initialise again without finalising; the buffers of the
+    // first call go back with the services that allocated them.
+    if (s.ready) release_all();
     s.services = services;
 
     s.variant = services.choose_variant();

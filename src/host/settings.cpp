@@ -44,6 +44,8 @@ float as_single(int32_t value) {
 
 extern "C" int32_t ZEVERIVE_CDECL settings_changed(HostFilter* filter) {
     using namespace zeverive;
+    // Without the host's arrays the parameters stay as they were.
+    if (!filter || !filter->slider_values || !filter->checkbox_values) return 1;
     const int32_t* sliders = filter->slider_values;
     FilterParams& p = filter_params;
 

@@ -17,6 +17,9 @@ constexpr uint32_t kSetStrength = 2031;
 
 extern "C" int32_t ZEVERIVE_CDECL window_message(void*, uint32_t message, uintptr_t, intptr_t value_word,
                                                  void*, HostFilter* filter) {
+    // A record without its slider array cannot take a value; nothing
+    // else this message would do makes sense without it.
+    if (!filter || !filter->slider_values) return 0;
     const uint32_t word = static_cast<uint32_t>(value_word);
     const int32_t low = static_cast<int32_t>(word & 0xFFFFu);
     const int32_t high = static_cast<int32_t>(word >> 16);
@@ -53,7 +56,10 @@ extern "C" int32_t ZEVERIVE_CDECL window_message(void*, uint32_t message, uintpt
         default:
             break;
     }
-    if (notify_host) filter->host_services[kHostServiceAfterRemoteChange](filter);
-    if (recompute) filter->settings_changed(filter);
+    // The host's service is a courtesy whose result is never used; a host
+    // that offers no table, or no entry 21, simply is not told.
+    if (notify_host && filter->host_services && filter->host_services[kHostServiceAfterRemoteChange])
+        filter->host_services[kHostServiceAfterRemoteChange](filter);
+    if (recompute && filter->settings_changed) filter->settings_changed(filter);
     return 0;
 }

@@ -38,10 +38,15 @@ SizeClass size_class_of(int line_length, const float derived[4]) {
 extern "C" int32_t ZEVERIVE_CDECL process_frame(HostFilter* filter, FrameInfo* frame) {
     using namespace zeverive;
     // Without the working buffers, for frames longer than a line buffer
-    // holds, or with no pixels at all, the frame goes back untouched.
+    // holds, or with no pixels at all, the frame goes back untouched. So
+    // does a frame the plug-in cannot read safely: records or arrays
+    // missing, or rows that overlap or run backwards. The result is the
+    // same as for any frame left alone, so a host sees nothing new.
     if (!working_state.ready) return 1;
+    if (!filter || !frame || !filter->slider_values) return 1;
     if (frame->width > kMaxLineLength || frame->height > kMaxLineLength) return 1;
     if (frame->width <= 0 || frame->height <= 0) return 1;
+    if (!frame->frame_pixels || frame->row_pitch < frame->width) return 1;
 
     const int32_t* sliders = filter->slider_values;
     if (sliders[kVerticalSlider] > 0) run_pass(false, *frame, filter_params.column_thresholds, 0);

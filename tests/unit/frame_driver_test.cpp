@@ -261,6 +261,40 @@ TEST_F(FrameDriver, ZeroAndNegativeSizedFramesAreHarmless) {
     EXPECT_EQ(process_frame(&host.filter, &negative), 1);
 }
 
+// Records a host should never send, or a damaged one: the frame comes back
+// as an oversize frame does (result 1, pixels as they were), and nothing
+// outside what the records describe is read (the sanitizer build catches
+// any stray access; a null pointer would crash any build).
+TEST_F(FrameDriver, RecordsItCannotReadSafelyLeaveTheFrameAlone) {
+    TestFrame frame(40, 30);
+    fill_smooth(frame);
+    add_noise(frame, 60, 3);
+    const TestFrame input = frame;
+    auto unchanged = [&] {
+        for (size_t i = 0; i < frame.pixels.size(); ++i)
+            if (frame.pixels[i].y != input.pixels[i].y) return false;
+        return true;
+    };
+    EXPECT_EQ(process_frame(nullptr, &frame.info), 1);
+    EXPECT_EQ(process_frame(&host.filter, nullptr), 1);
+    FrameInfo no_pixels = frame.info;
+    no_pixels.frame_pixels = nullptr;
+    EXPECT_EQ(process_frame(&host.filter, &no_pixels), 1);
+    for (int32_t pitch : {39, 0, -40}) {
+        FrameInfo overlapping = frame.info;
+        overlapping.row_pitch = pitch;
+        EXPECT_EQ(process_frame(&host.filter, &overlapping), 1) << pitch;
+    }
+    EXPECT_TRUE(unchanged());
+    host.filter.slider_values = nullptr;
+    EXPECT_EQ(process_frame(&host.filter, &frame.info), 1);
+    EXPECT_TRUE(unchanged());
+    // The same record, whole again, is processed as usual.
+    host.filter.slider_values = host.sliders;
+    process_frame(&host.filter, &frame.info);
+    EXPECT_FALSE(unchanged());
+}
+
 // The single-phase store truncates straight from the float; it must give
 // the sample the double path gives for every float, around every integer
 // of the sample range and beyond it (the clamps), at the halves, and for

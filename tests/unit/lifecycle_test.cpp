@@ -135,6 +135,17 @@ TEST_F(Lifecycle, FramesPassUntouchedUntilTheBuffersExist) {
     for (size_t i = 0; i < before.size(); ++i) ASSERT_EQ(frame.pixels[i].y, before[i].y) << i;
 }
 
+TEST_F(Lifecycle, ASecondInitialiseReleasesTheFirstsBuffers) {
+    const LifecycleServices services = {reports_sse, probe_runs, test_allocate, test_release};
+    ASSERT_EQ(initialise_with(services), 1);
+    const std::vector<void*> first = heap.handed_out;
+    ASSERT_EQ(initialise_with(services), 1);
+    EXPECT_EQ(heap.released, first);
+    EXPECT_TRUE(working_state.ready);
+    finalise();
+    EXPECT_EQ(heap.released.size(), heap.handed_out.size());
+}
+
 TEST(LifecycleWithoutInitialise, FinaliseIsHarmless) {
     EXPECT_EQ(finalise(), 1);
     EXPECT_EQ(finalise(), 1);

@@ -54,6 +54,36 @@ TEST(WindowMessage, EachMessageWritesItsSlidersThenCallsTheHostThenRecomputes) {
     }
 }
 
+// A host without the services table, or without entry 21, is not called,
+// but the sliders are still written and the parameters recomputed; a
+// record without its slider array, or no record at all, changes nothing.
+TEST(WindowMessage, MissingHostPartsAreSkippedNotCalled) {
+    TestHost no_table;
+    no_table.filter.host_services = nullptr;
+    EXPECT_EQ(send(no_table, 2031, 0x00000032u), 0);
+    EXPECT_EQ(no_table.sliders[9], 50);
+    EXPECT_EQ(TestHost::calls(), Calls{"settings_changed"});
+
+    TestHost no_entry;
+    no_entry.services[kHostServiceAfterRemoteChange] = nullptr;
+    EXPECT_EQ(send(no_entry, 2024, 2u), 0);
+    EXPECT_EQ(no_entry.sliders[0], 2);
+    EXPECT_EQ(TestHost::calls(), Calls{});
+
+    TestHost no_sliders;
+    no_sliders.filter.slider_values = nullptr;
+    EXPECT_EQ(send(no_sliders, 2027, 0x00140032u), 0);
+    EXPECT_EQ(TestHost::calls(), Calls{});
+    EXPECT_EQ(no_sliders.filter.window_message(nullptr, 2031, 0, 5, nullptr, nullptr), 0);
+    EXPECT_EQ(TestHost::calls(), Calls{});
+    // settings_changed itself leaves the parameters alone without arrays.
+    const float before = zeverive::filter_params.row_thresholds[0];
+    no_sliders.filter.checkbox_values = nullptr;
+    EXPECT_EQ(settings_changed(&no_sliders.filter), 1);
+    EXPECT_EQ(settings_changed(nullptr), 1);
+    EXPECT_EQ(zeverive::filter_params.row_thresholds[0], before);
+}
+
 TEST(WindowMessage, StrengthFromTheLowHalfTakesEffectAtOnce) {
     TestHost host;
     send(host, 2031, 0x00070032u);  // strength 50; the high half is ignored
