@@ -10,6 +10,7 @@
 #include "frame_bytes.h"
 #include "levels.h"
 #include "listing.h"
+#include "memory_budget.h"
 #include "output_file.h"
 #include "preview.h"
 #include "progress.h"
@@ -29,6 +30,37 @@ std::string size_text(const PictureFormat& format) {
 
 bool ends_with(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string past_the_end(int64_t frame, const std::string& input_name, int64_t frames, const std::string& has) {
+    return "--preview-frame " + std::to_string(frame) + ": " + input_name + " " + has + " " + std::to_string(frames) +
+           " frame" + (frames == 1 ? "" : "s") + " (numbered from 0)";
+}
+
+// What the file sizes already tell before the first frame: a preview frame
+// past the clip's end, a clean clip of another length.
+void check_lengths(const Options& options, const VideoReader& reader, const std::string& input_name,
+                   const std::optional<ReferenceClip>& reference) {
+    const std::optional<int64_t> at_most = reader.frame_count();
+    const std::optional<int64_t> exact = reader.exact_frame_count();
+    if (!options.preview.empty() && at_most && options.preview_frame >= *at_most)
+        throw Failure(past_the_end(options.preview_frame, input_name, *at_most, exact ? "has only" : "holds at most"));
+    if (!reference || !exact) return;
+    const std::optional<int64_t> clean = reference->exact_frame_count();
+    if (clean && *clean != *exact) {
+        throw Failure(options.reference + ": the reference has " + std::to_string(*clean) + " frames, the input " +
+                      std::to_string(*exact) + "; the clips do not match");
+    }
+}
+
+// Memory beside the frames in flight: the decoded pictures of the PSNR
+// comparison and the preview's two host frames.
+uint64_t side_memory(const PictureFormat& format, bool reference, bool preview) {
+    uint64_t samples = 0;
+    for (int plane = 0; plane < format.plane_count(); ++plane) samples += format.plane_samples(plane);
+    const uint64_t pixels = format.plane_samples(0);
+    return (reference ? 3 * samples * sizeof(int32_t) + frame_bytes(format) : 0) +
+           (preview ? 2 * pixels * sizeof(YcPixel) : 0);
 }
 
 }  // namespace
@@ -63,12 +95,20 @@ int run(const Options& options, const PluginLibrary& library) {
 
     std::optional<ReferenceClip> reference;
     if (!options.reference.empty()) reference.emplace(options.reference, options.size, format);
+    const bool want_preview = !options.preview.empty();
+    check_lengths(options, *reader, input->name(), reference);
+
+    const size_t pixels = static_cast<size_t>(format.width) * static_cast<size_t>(format.height);
+    const int jobs = jobs_within_memory(format, options.jobs, options.jobs_chosen, side_memory(format, reference.has_value(), want_preview),
+                                        machine_memory(), input->name());
 
     std::vector<std::string> inputs = {options.input};
     if (!options.reference.empty()) inputs.push_back(options.reference);
     if (!options.plugin.empty()) inputs.push_back(options.plugin);
-    if (!options.preview.empty() && (options.preview == options.output || same_file(options.preview, options.output)))
+    if (want_preview && (options.preview == options.output || same_file(options.preview, options.output)))
         throw Failure(options.preview + ": the preview and the output need different names");
+    std::optional<OutputFile> preview;
+    if (want_preview) preview.emplace(options.preview, inputs, "preview");
     OutputFile output(options.output, inputs);
     std::unique_ptr<VideoWriter> writer = make_writer(*reader, output);
 
@@ -76,8 +116,7 @@ int run(const Options& options, const PluginLibrary& library) {
     // decides whether the output shows coefficients.
     const FrameWork work{format, options.tile, options.settings.sliders[kDisplaySlider] != 0};
     std::unique_ptr<FrameProcessor> processor =
-        make_frame_processor(library, options.settings, options.jobs, work, input->name());
-    const bool want_preview = !options.preview.empty();
+        make_frame_processor(library, options.settings, jobs, work, input->name());
 
     Progress progress(!options.quiet && isatty(STDERR_FILENO), reader->frame_count());
     struct InFlight {
@@ -89,13 +128,16 @@ int run(const Options& options, const PluginLibrary& library) {
     // themselves stay in the processor's buffers.
     Picture original, result;
     std::vector<YcPixel> preview_before, preview_after;
-    const size_t pixels = static_cast<size_t>(format.width) * static_cast<size_t>(format.height);
     int64_t frames_done = 0;
 
     auto finish_oldest = [&] {
         const InFlight& oldest = in_flight.front();
         const ProcessedFrame frame = processor->take();
-        writer->write(oldest.frame_parameters, frame.output);
+        try {
+            writer->write(oldest.frame_parameters, frame.output);
+        } catch (const IoError& error) {
+            throw frame_failure(output.name(), oldest.number, error.what());
+        }
         if (reference) {
             decode_frame(format, frame.input, original);
             decode_frame(format, frame.output, result);
@@ -120,19 +162,40 @@ int run(const Options& options, const PluginLibrary& library) {
     while (!in_flight.empty()) finish_oldest();
     processor->finish();
     progress.finish(frames_done);
-
-    std::unique_ptr<OutputFile> preview;
-    if (want_preview) {
-        if (options.preview_frame >= frames_done) {
-            throw Failure("--preview-frame " + std::to_string(options.preview_frame) + ": " + input->name() +
-                          " has only " + std::to_string(frames_done) + " frames (numbered from 0)");
-        }
-        preview = write_preview(options.preview, preview_before, preview_after, format.width, format.height, inputs);
+    try {
+        output.flush();
+    } catch (const IoError& error) {
+        throw frame_failure(output.name(), frames_done - 1, error.what());
     }
     output.commit();
-    if (preview) preview->commit();
-    if (reference) reference->report(frames_done, std::cerr);
-    return 0;
+
+    // The output is finished and stays; what fails from here on is
+    // reported and makes the exit status 1.
+    int status = 0;
+    auto report = [&](const std::string& problem) {
+        std::cerr << "zeverive: " << problem << "\n";
+        status = 1;
+    };
+    if (preview) {
+        try {
+            if (options.preview_frame >= frames_done) throw Failure(past_the_end(options.preview_frame, input->name(), frames_done, "has only"));
+            write_preview(*preview, preview_before, preview_after, format.width, format.height);
+            preview->commit();
+        } catch (const Failure& failure) {
+            report(failure.what());
+        }
+    }
+    if (reference) {
+        std::optional<std::string> mismatch;
+        try {
+            mismatch = reference->length_mismatch(frames_done);
+        } catch (const Failure& failure) {
+            mismatch = failure.what();
+        }
+        if (mismatch) report(*mismatch);
+        else reference->report(frames_done, std::cerr);
+    }
+    return status;
 }
 
 }  // namespace zeverive::cli

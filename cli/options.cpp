@@ -91,7 +91,8 @@ CLI::Validator slider_range(const std::string& label, int32_t minimum, int32_t m
     return CLI::Validator(
         [=](std::string& text) -> std::string {
             const std::optional<int64_t> value = parse_decimal(text);
-            if (value && *value >= minimum && *value <= maximum) return "";
+            if (!value) return text + " is not a whole number; slider '" + label + "' takes " + range;
+            if (*value >= minimum && *value <= maximum) return "";
             return text + " is outside the range of slider '" + label + "', " + range;
         },
         range);
@@ -136,6 +137,12 @@ std::optional<FrameSize> parse_size(const std::string& text) {
     if (!width || !height || *width < 1 || *height < 1 || *width > kMaxFrameSide || *height > kMaxFrameSide)
         return std::nullopt;
     return FrameSize{static_cast<int>(*width), static_cast<int>(*height)};
+}
+
+std::optional<int64_t> parse_frame_number(const std::string& text) {
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::stoll(text);
 }
 
 ParseResult parse_options(int argc, const char* const* argv, Options& options) {
@@ -183,9 +190,17 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     app.add_flag("-q,--quiet", options.quiet, "no progress line (it is shown only on a terminal anyway)");
     auto* preview = app.add_option("--preview", options.preview, "write one frame, input beside output, as a PNG")
                         ->type_name("FILE.png");
-    app.add_option("--preview-frame", options.preview_frame, "the frame --preview shows")
-        ->check(CLI::NonNegativeNumber)
-        ->capture_default_str()
+    std::string preview_frame_text;
+    app.add_option("--preview-frame", preview_frame_text, "the frame --preview shows")
+        ->type_name("N")
+        ->default_str("0")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                if (parse_frame_number(text)) return "";
+                const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+                return digits ? text + " is past any clip's end" : text + " is not a frame number (0, 1, 2 ...)";
+            },
+            ""))
         ->needs(preview);
     app.add_option("--reference", options.reference,
                    "clean version of the input: prints the luma PSNR of input and output against it")
@@ -235,6 +250,8 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
         return result;
     }
     if (!size_text.empty()) options.size = parse_size(size_text);
+    if (!preview_frame_text.empty()) options.preview_frame = *parse_frame_number(preview_frame_text);
+    options.jobs_chosen = app.count("--jobs") > 0;
     for (const std::string& text : message_texts) options.settings.messages.push_back(*parse_message(text));
     for (int i = 0; i < kSliderCount; ++i) {
         if (!slider_texts[i].empty()) options.settings.sliders[i] = static_cast<int32_t>(*parse_decimal(slider_texts[i]));

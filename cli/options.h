@@ -17,6 +17,7 @@ struct Options {
     std::string output;
     std::optional<FrameSize> size;
     int jobs = 1;
+    bool jobs_chosen = false;  // given on the command line, not the default
     bool tile = false;
     bool quiet = false;
     bool list = false;
@@ -35,6 +36,8 @@ extern const char* const kCheckboxOptionName;
 // "NUMBER:VALUE", each decimal or 0x hexadecimal; VALUE may also be a
 // negative 32-bit number, taken as its two's complement word.
 std::optional<WindowMessage> parse_message(const std::string& text);
+// Plain decimal digits, 0 up to 18 digits (more than any clip holds).
+std::optional<int64_t> parse_frame_number(const std::string& text);
 // "WxH", both at least 1 and at most the largest side accepted.
 std::optional<FrameSize> parse_size(const std::string& text);
 

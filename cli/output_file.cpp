@@ -1,12 +1,17 @@
 #include "output_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "failure.h"
 
@@ -56,12 +61,104 @@ void on_fatal_signal(int signal_number) {
     raise(signal_number);
 }
 
+std::string system_error(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+// The file a path finally names: symbolic links followed, also to a target
+// that does not exist yet, which the output then creates.
+std::string resolve_links(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+        std::string link(PATH_MAX, '\0');
+        const ssize_t length = readlink(current.c_str(), link.data(), link.size());
+        if (length < 0) return current;
+        link.resize(static_cast<size_t>(length));
+        const size_t slash = current.rfind('/');
+        if (link[0] != '/' && slash != std::string::npos) link = current.substr(0, slash + 1) + link;
+        current = link;
+    }
+    throw Failure(path + ": cannot write: too many levels of symbolic links");
+}
+
+std::string directory_of(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
+std::optional<struct stat> regular_file_status(const std::string& path) {
+    struct stat info {};
+    const int result = path == "-" ? fstat(STDIN_FILENO, &info) : stat(path.c_str(), &info);
+    if (result != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    return info;
+}
+
+// The input among `inputs` that `output` (a regular file) is, or nothing.
+std::optional<std::string> input_that_is(const struct stat& output, const std::vector<std::string>& inputs) {
+    for (const std::string& input : inputs) {
+        const std::optional<struct stat> info = regular_file_status(input);
+        if (info && info->st_dev == output.st_dev && info->st_ino == output.st_ino) return input;
+    }
+    return std::nullopt;
+}
+
+// A hidden name beside `target` that fits the directory's limit on name
+// length however long the target's own name is: ".NAME.partial-XXXXXX",
+// NAME shortened as needed.
+std::string temporary_pattern(const std::string& target) {
+    static const std::string suffix = ".partial-XXXXXX";
+    const size_t slash = target.rfind('/');
+    const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    const long limit = pathconf(directory_of(target).c_str(), _PC_NAME_MAX);
+    const size_t name_max = limit > 0 ? static_cast<size_t>(limit) : NAME_MAX;
+    if (1 + base.size() + suffix.size() > name_max) base.resize(name_max - 1 - suffix.size());
+    return directory + "." + base + suffix;
+}
+
+// Fills the XXXXXX at the end of `pattern` with letters that differ from
+// call to call.
+std::string fill_pattern(std::string pattern) {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static unsigned long counter = 0;
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    unsigned long value = static_cast<unsigned long>(now.tv_nsec) ^ (static_cast<unsigned long>(getpid()) << 20) ^
+                          (++counter * 2654435761u);
+    for (size_t i = pattern.size() - 6; i < pattern.size(); ++i) {
+        pattern[i] = letters[value % 36];
+        value /= 36;
+    }
+    return pattern;
+}
+
+int connect_socket(const std::string& path) {
+    struct sockaddr_un address {};
+    if (path.size() >= sizeof address.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (connect(fd, reinterpret_cast<const struct sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 bool same_file(const std::string& a, const std::string& b) {
-    struct stat first {}, second {};
-    if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0) return false;
-    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    const std::optional<struct stat> first = regular_file_status(a);
+    const std::optional<struct stat> second = regular_file_status(b);
+    return first && second && first->st_dev == second->st_dev && first->st_ino == second->st_ino;
 }
 
 void remove_temporaries_on_signals() {
@@ -75,44 +172,84 @@ void remove_temporaries_on_signals() {
         sigaction(signal_number, &action, nullptr);
 }
 
-OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& must_not_replace)
-    : path_(path), name_(path == "-" ? "standard output" : path) {
+OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& inputs, const std::string& role)
+    : name_(path == "-" ? "standard output" : path) {
     buffer_.reserve(kBufferBytes);
+    const std::string refusal = ": this is an input file; the " + role + " needs another name";
     if (path == "-") {
         if (isatty(STDOUT_FILENO)) throw Failure("standard output is a terminal; give an output file or a pipe");
+        struct stat info {};
+        if (fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode)) {
+            if (const std::optional<std::string> input = input_that_is(info, inputs))
+                throw Failure("standard output is the input file " + (*input == "-" ? "on standard input" : *input) +
+                              "; the " + role + " needs another place");
+        }
         fd_ = STDOUT_FILENO;
+        direct_ = true;
         return;
     }
-    for (const std::string& input : must_not_replace) {
-        if (input != "-" && (input == path || same_file(input, path)))
-            throw Failure(path + ": this is an input file; the output needs another name");
+    for (const std::string& input : inputs) {
+        if (input == path) throw Failure(path + refusal);
     }
+    target_ = resolve_links(path);
     struct stat info {};
-    if (stat(path.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode)) throw Failure(path + ": cannot write: it is a directory");
-        if (access(path.c_str(), W_OK) != 0) throw Failure(path + ": cannot write: " + std::strerror(errno));
+    if (stat(target_.c_str(), &info) != 0) {
+        open_temporary(target_, false);
+        return;
     }
+    if (S_ISDIR(info.st_mode)) throw Failure(path + ": cannot write: it is a directory");
+    if (S_ISREG(info.st_mode) && input_that_is(info, inputs)) throw Failure(path + refusal);
+    if (access(target_.c_str(), W_OK) != 0) throw Failure(system_error(path + ": cannot write"));
+    if (S_ISREG(info.st_mode)) {
+        open_temporary(target_, true);
+        // The replacement is what the file was: owner first, since a
+        // change of owner clears the set-user-ID and set-group-ID bits.
+        // Only root may give it another owner, and only a member another
+        // group; otherwise it is the user's, like any new file.
+        if (fchown(fd_, info.st_uid, info.st_gid) != 0) (void)!fchown(fd_, static_cast<uid_t>(-1), info.st_gid);
+        fchmod(fd_, info.st_mode & 07777);
+        return;
+    }
+    open_direct(target_);
+}
 
-    const size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string pattern = directory + "." + base + ".partial-XXXXXX";
-    fd_ = mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd_ < 0) throw Failure(path + ": cannot create: " + std::strerror(errno));
-    temporary_ = pattern;
-    register_temporary(temporary_);
-    // mkostemp makes the file private; the finished file gets the usual
-    // permissions.
+void OutputFile::open_direct(const std::string& target) {
+    struct stat info {};
+    stat(target.c_str(), &info);
+    fd_ = S_ISSOCK(info.st_mode) ? connect_socket(target) : ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd_ < 0) throw Failure(system_error(name_ + ": cannot write"));
+    direct_ = true;
+}
+
+void OutputFile::open_temporary(const std::string& target, bool replaces) {
     const mode_t mask = umask(0);
     umask(mask);
-    fchmod(fd_, 0666 & ~mask);
+    const mode_t mode = 0666 & ~mask;
+    // Without a name the file cannot outlive the process; it is linked in
+    // through /proc at the end, so that must work too.
+    fd_ = ::open(directory_of(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (fd_ >= 0 && access(("/proc/self/fd/" + std::to_string(fd_)).c_str(), F_OK) == 0) {
+        anonymous_ = true;
+        return;
+    }
+    if (fd_ >= 0) ::close(fd_);
+    std::string pattern = temporary_pattern(target);
+    fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ < 0) throw Failure(system_error(name_ + (replaces ? ": cannot replace" : ": cannot create")));
+    temporary_ = pattern;
+    register_temporary(temporary_);
+    // mkostemp makes the file private; a new file gets the usual
+    // permissions.
+    fchmod(fd_, mode);
 }
 
 OutputFile::~OutputFile() {
-    if (temporary_.empty() || committed_) return;
-    ::close(fd_);
-    unlink(temporary_.c_str());
-    unregister_temporary(temporary_);
+    if (committed_) return;
+    if (fd_ >= 0 && fd_ != STDOUT_FILENO) ::close(fd_);
+    if (!temporary_.empty()) {
+        unlink(temporary_.c_str());
+        unregister_temporary(temporary_);
+    }
 }
 
 void OutputFile::write(const void* data, size_t size) {
@@ -132,7 +269,7 @@ void OutputFile::flush() {
         const ssize_t done = ::write(fd_, bytes, left);
         if (done < 0) {
             if (errno == EINTR) continue;
-            throw Failure(name_ + ": cannot write: " + std::strerror(errno));
+            throw IoError(system_error("cannot write"));
         }
         bytes += done;
         left -= static_cast<size_t>(done);
@@ -140,16 +277,42 @@ void OutputFile::flush() {
     buffer_.clear();
 }
 
-void OutputFile::commit() {
-    flush();
-    if (temporary_.empty()) return;
-    if (::close(fd_) != 0) {
-        fd_ = -1;
-        throw Failure(name_ + ": cannot write: " + std::strerror(errno));
+void OutputFile::link_into_place() {
+    // A name cannot be given to a nameless file over an existing one, so
+    // it gets a hidden name of its own first and is then renamed; only
+    // in that moment does a name exist that a kill could leave behind.
+    const std::string proc_path = "/proc/self/fd/" + std::to_string(fd_);
+    const std::string pattern = temporary_pattern(target_);
+    for (;;) {
+        temporary_ = fill_pattern(pattern);
+        if (linkat(AT_FDCWD, proc_path.c_str(), AT_FDCWD, temporary_.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+        if (errno != EEXIST) {
+            temporary_.clear();
+            throw Failure(system_error(name_ + ": cannot move the finished file into place"));
+        }
     }
+    register_temporary(temporary_);
+}
+
+void OutputFile::commit() {
+    try {
+        flush();
+    } catch (const IoError& error) {
+        throw Failure(name_ + ": " + error.what());
+    }
+    if (direct_) {
+        const int fd = fd_;
+        fd_ = -1;
+        if (fd != STDOUT_FILENO && ::close(fd) != 0) throw Failure(system_error(name_ + ": cannot write"));
+        committed_ = true;
+        return;
+    }
+    if (anonymous_) link_into_place();
+    const int fd = fd_;
     fd_ = -1;
-    if (rename(temporary_.c_str(), path_.c_str()) != 0)
-        throw Failure(name_ + ": cannot move the finished file into place: " + std::strerror(errno));
+    if (::close(fd) != 0) throw Failure(system_error(name_ + ": cannot write"));
+    if (rename(temporary_.c_str(), target_.c_str()) != 0)
+        throw Failure(system_error(name_ + ": cannot move the finished file into place"));
     committed_ = true;
     unregister_temporary(temporary_);
 }

@@ -62,9 +62,8 @@ std::string encode_png(const std::vector<uint8_t>& rgb, int width, int height) {
     return out;
 }
 
-std::unique_ptr<OutputFile> write_preview(const std::string& path, const std::vector<YcPixel>& before,
-                                          const std::vector<YcPixel>& after, int width, int height,
-                                          const std::vector<std::string>& must_not_replace) {
+void write_preview(OutputFile& file, const std::vector<YcPixel>& before, const std::vector<YcPixel>& after, int width,
+                   int height) {
     const size_t row_bytes = static_cast<size_t>(width) * 2 * 3;
     std::vector<uint8_t> rgb(row_bytes * height);
     for (int y = 0; y < height; ++y) {
@@ -77,12 +76,12 @@ std::unique_ptr<OutputFile> write_preview(const std::string& path, const std::ve
     std::string png;
     try {
         png = encode_png(rgb, width * 2, height);
+        file.write(png.data(), png.size());
     } catch (const Failure& failure) {
-        throw Failure(path + ": " + failure.what());
+        throw Failure(file.name() + ": " + failure.what());
+    } catch (const IoError& error) {
+        throw Failure(file.name() + ": " + error.what());
     }
-    auto file = std::make_unique<OutputFile>(path, must_not_replace);
-    file->write(png.data(), png.size());
-    return file;
 }
 
 }  // namespace zeverive::cli

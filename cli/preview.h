@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,10 +20,10 @@ void host_to_rgb(const YcPixel& pixel, uint8_t rgb[3]);
 // Throws Failure if the encoder fails.
 std::string encode_png(const std::vector<uint8_t>& rgb, int width, int height);
 
-// `before` on the left and `after` on the right as a PNG file, written
-// but not yet committed, so that it can appear together with the video.
-std::unique_ptr<OutputFile> write_preview(const std::string& path, const std::vector<YcPixel>& before,
-                                          const std::vector<YcPixel>& after, int width, int height,
-                                          const std::vector<std::string>& must_not_replace);
+// `before` on the left and `after` on the right as a PNG, written to
+// `file` (opened before the run, so that a path that cannot be written
+// is known early). Throws Failure naming the file.
+void write_preview(OutputFile& file, const std::vector<YcPixel>& before, const std::vector<YcPixel>& after, int width,
+                   int height);
 
 }  // namespace zeverive::cli

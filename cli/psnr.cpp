@@ -51,9 +51,26 @@ ReferenceClip::ReferenceClip(const std::string& path, std::optional<FrameSize> s
 }
 
 void ReferenceClip::compare(int64_t frame, const Picture& before, const Picture& after) {
-    if (!reader_->read(clean_)) throw frame_failure(input_->name(), frame, "the reference ends here, before the input does");
+    if (ended_at_) return;
+    if (!reader_->read(clean_)) {
+        ended_at_ = frame;
+        return;
+    }
     input_meter_.add(clean_.planes[0], before.planes[0]);
     output_meter_.add(clean_.planes[0], after.planes[0]);
+}
+
+std::optional<std::string> ReferenceClip::length_mismatch(int64_t frames) {
+    const std::string input_frames = std::to_string(frames) + " frame" + (frames == 1 ? "" : "s");
+    if (ended_at_) {
+        return input_->name() + ": the reference has only " + std::to_string(*ended_at_) + " frames, the input " +
+               input_frames + "; no PSNR";
+    }
+    if (reader_->read(clean_)) {
+        return input_->name() + ": the reference has more frames than the input's " + input_frames +
+               "; the clips do not match, no PSNR";
+    }
+    return std::nullopt;
 }
 
 void ReferenceClip::report(int64_t frames, std::ostream& out) const {

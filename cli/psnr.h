@@ -36,9 +36,14 @@ public:
     // Throws Failure when the clip cannot be read or its frames differ from
     // the input's in size, depth or kind.
     ReferenceClip(const std::string& path, std::optional<FrameSize> size, const PictureFormat& input_format);
-    // Adds frame `frame` of the input before and after the plug-in. Throws
-    // Failure when the clean clip has ended.
+    // Frames in the clean clip, when its file's size tells them exactly.
+    std::optional<int64_t> exact_frame_count() const { return reader_->exact_frame_count(); }
+    // Adds frame `frame` of the input before and after the plug-in; once
+    // the clean clip has ended, nothing more is compared.
     void compare(int64_t frame, const Picture& before, const Picture& after);
+    // After the input's `frames` frames: why the clean clip does not match
+    // the input in length, if it does not. Reads ahead in the clean clip.
+    std::optional<std::string> length_mismatch(int64_t frames);
     // "luma PSNR against NAME over N frames: input X dB, output Y dB (+Z dB)"
     void report(int64_t frames, std::ostream& out) const;
 
@@ -49,6 +54,7 @@ private:
     PsnrMeter input_meter_;
     PsnrMeter output_meter_;
     double peak_;
+    std::optional<int64_t> ended_at_;  // the first input frame without a clean one
 };
 
 }  // namespace zeverive::cli

@@ -15,6 +15,7 @@ public:
     bool read(Picture& picture) override { return reader.read(picture); }
     size_t frame_bytes() const override { return reader.frame_bytes(); }
     std::optional<int64_t> frame_count() const override { return reader.estimated_frame_count(); }
+    std::optional<int64_t> exact_frame_count() const override { return reader.exact_frame_count(); }
     Y4mReader reader;
 };
 
@@ -26,6 +27,7 @@ public:
     bool read(Picture& picture) override { return reader.read(picture); }
     size_t frame_bytes() const override { return reader.frame_bytes(); }
     std::optional<int64_t> frame_count() const override { return reader.frame_count(); }
+    std::optional<int64_t> exact_frame_count() const override { return reader.exact_frame_count(); }
     YcReader reader;
 };
 

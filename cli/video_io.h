@@ -27,8 +27,10 @@ public:
     // The same, decoded.
     virtual bool read(Picture& picture) = 0;
     virtual size_t frame_bytes() const = 0;
-    // The number of frames, when the input's length is known.
+    // At most this many frames, when the input's length is known.
     virtual std::optional<int64_t> frame_count() const = 0;
+    // Exactly this many, when the length is known and whole frames fill it.
+    virtual std::optional<int64_t> exact_frame_count() const = 0;
 };
 
 class VideoWriter {

@@ -14,6 +14,7 @@
 
 #include "failure.h"
 #include "frame_bytes.h"
+#include "memory_budget.h"
 #include "tiling.h"
 
 namespace zeverive::cli {
@@ -99,7 +100,7 @@ public:
         : session_(std::in_place, library, settings),
           runner_(std::in_place, *session_, work),
           samples_(whole_lines(frame_bytes(work.format))),
-          bytes_(2 * samples_ + host_frame_bytes(work.format)),
+          bytes_(frame_memory(work.format, 1)),
           memory_(map_frame_memory(bytes_, false)) {}
 
     ~InProcess() override { munmap(memory_, bytes_); }
@@ -406,6 +407,12 @@ private:
 };
 
 }  // namespace
+
+uint64_t frame_memory(const PictureFormat& format, int jobs) {
+    if (jobs <= 1) return 2 * whole_lines(frame_bytes(format)) + host_frame_bytes(format);
+    // Each worker's slots and shared host frame, and its own host frame.
+    return static_cast<uint64_t>(jobs) * (WorkerMemory(format).total + host_frame_bytes(format));
+}
 
 std::unique_ptr<FrameProcessor> make_frame_processor(const PluginLibrary& library, const HostSettings& settings,
                                                      int jobs, const FrameWork& work, const std::string& input_name) {

@@ -49,6 +49,15 @@ bool is_ratio(std::string_view text) {
            parse_count(text.substr(colon + 1));
 }
 
+// Where a FRAME line (the word and a space or newline) begins in `data`.
+std::optional<size_t> marker_in(std::string_view data) {
+    for (size_t at = data.find(kFrameMarker); at != std::string_view::npos; at = data.find(kFrameMarker, at + 1)) {
+        const size_t after = at + kFrameMarker.size();
+        if (after < data.size() && (data[after] == ' ' || data[after] == '\n')) return at;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<PictureFormat> colourspace_format(const std::string& tag) {
@@ -95,7 +104,7 @@ Y4mReader::Y4mReader(ByteInput& input) : input_(input) {
     } catch (const IoError& error) {
         throw header_failure(error.what());
     }
-    if (result == ByteInput::Line::kTooLong) throw header_failure("the header line is longer than 64 KiB");
+    if (result == ByteInput::Line::kTooLong) throw header_failure("no newline ends the header line within 64 KiB");
     if (result == ByteInput::Line::kUnterminated) throw header_failure("the input ends inside the header line");
     header_bytes_ = line_.size() + 1;
     header_parameters_ = line_.substr(kMagic.size());
@@ -161,10 +170,21 @@ bool Y4mReader::read_marker(std::string& frame_parameters) {
         const std::string head(input_.peek(32));
         if (head.empty()) return false;
         const bool cut_short = head.size() <= kFrameMarker.size() && kFrameMarker.substr(0, head.size()) == head;
-        if (!cut_short && !starts_token(head, kFrameMarker))
+        if (!cut_short && !starts_token(head, kFrameMarker)) {
+            // Most often the frame before was shorter than the header
+            // says, and this frame's marker went into its data.
+            if (const std::optional<size_t> short_data = short_frame_data(head)) {
+                throw frame_failure(name, frame - 1,
+                                    "short frame: " + std::to_string(*short_data) + " bytes of picture data, not " +
+                                        std::to_string(frame_bytes_) +
+                                        " as the stream header's size and colourspace give (the next FRAME line "
+                                        "begins inside them)");
+            }
             throw frame_failure(name, frame, "expected a FRAME line, found " + quoted(head));
+        }
         const ByteInput::Line result = input_.read_line(line_, kMaxY4mLine);
-        if (result == ByteInput::Line::kTooLong) throw frame_failure(name, frame, "FRAME line longer than 64 KiB");
+        if (result == ByteInput::Line::kTooLong)
+            throw frame_failure(name, frame, "no newline ends the FRAME line within 64 KiB");
         if (result == ByteInput::Line::kUnterminated) throw frame_failure(name, frame, "truncated inside the FRAME line");
     } catch (const IoError& error) {
         throw frame_failure(name, frame, error.what());
@@ -187,9 +207,25 @@ void Y4mReader::read_samples(uint8_t* bytes, size_t offset, size_t count) {
     }
 }
 
+void Y4mReader::remember_end(const uint8_t* bytes) {
+    const std::string_view data(reinterpret_cast<const char*>(bytes), frame_bytes_);
+    marker_inside_ = marker_in(data);
+    const size_t tail = std::min(frame_bytes_, kFrameMarker.size());
+    tail_.assign(data.substr(frame_bytes_ - tail));
+}
+
+std::optional<size_t> Y4mReader::short_frame_data(std::string_view head) const {
+    if (frames_read_ == 0) return std::nullopt;
+    // A marker cut in two by the frame's end shows only with what follows.
+    const std::optional<size_t> across = marker_in(tail_ + std::string(head));
+    if (across && *across < tail_.size()) return frame_bytes_ - tail_.size() + *across;
+    return marker_inside_;
+}
+
 bool Y4mReader::read(uint8_t* bytes, std::string& frame_parameters) {
     if (!read_marker(frame_parameters)) return false;
     read_samples(bytes, 0, frame_bytes_);
+    remember_end(bytes);
     ++frames_read_;
     return true;
 }
@@ -202,6 +238,7 @@ bool Y4mReader::read(Picture& picture) {
         read_samples(raw_.data() + got, got, piece);
     }
     decode_frame(format_, raw_.data(), picture);
+    remember_end(raw_.data());
     ++frames_read_;
     return true;
 }
@@ -210,6 +247,13 @@ std::optional<int64_t> Y4mReader::estimated_frame_count() const {
     const std::optional<uint64_t> total = input_.total_size();
     if (!total || *total < header_bytes_) return std::nullopt;
     return static_cast<int64_t>((*total - header_bytes_) / (frame_bytes_ + kFrameMarker.size() + 1));
+}
+
+std::optional<int64_t> Y4mReader::exact_frame_count() const {
+    const std::optional<uint64_t> total = input_.total_size();
+    if (!total || *total < header_bytes_ || (*total - header_bytes_) % (frame_bytes_ + kFrameMarker.size() + 1) != 0)
+        return std::nullopt;
+    return estimated_frame_count();
 }
 
 Y4mWriter::Y4mWriter(ByteSink& sink, PictureFormat format, std::string header_parameters)

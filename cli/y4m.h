@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "byte_input.h"
@@ -42,6 +43,10 @@ public:
     // Frames in the whole stream when its length is known, assuming bare
     // FRAME lines.
     std::optional<int64_t> estimated_frame_count() const;
+    // The same when bare FRAME lines and whole frames fill the stream to
+    // its last byte; parameters on FRAME lines would have to add up to a
+    // whole number of frames to mislead it.
+    std::optional<int64_t> exact_frame_count() const;
 
     int64_t frames_read() const { return frames_read_; }
 
@@ -49,12 +54,20 @@ private:
     bool read_marker(std::string& frame_parameters);
     // `count` bytes of the frame from `offset` on.
     void read_samples(uint8_t* bytes, size_t offset, size_t count);
+    void remember_end(const uint8_t* bytes);
+    // How many bytes the last frame really held, when the missing marker
+    // of this one is found inside them.
+    std::optional<size_t> short_frame_data(std::string_view head) const;
 
     ByteInput& input_;
     PictureFormat format_;
     std::string header_parameters_;
     size_t frame_bytes_ = 0;
     int64_t frames_read_ = 0;
+    // What tells a frame shorter than the header says from damage: a FRAME
+    // line inside the last frame's samples, or begun in their last bytes.
+    std::optional<size_t> marker_inside_;
+    std::string tail_;
     uint64_t header_bytes_ = 0;
     std::vector<uint8_t> raw_;
     std::string line_;

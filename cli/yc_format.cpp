@@ -51,6 +51,12 @@ std::optional<int64_t> YcReader::frame_count() const {
     return static_cast<int64_t>(*total / frame_bytes_);
 }
 
+std::optional<int64_t> YcReader::exact_frame_count() const {
+    const std::optional<uint64_t> total = input_.total_size();
+    if (!total || *total % frame_bytes_ != 0) return std::nullopt;
+    return frame_count();
+}
+
 void YcWriter::write(const uint8_t* bytes) {
     sink_.write(bytes, frame_bytes(format_));
 }

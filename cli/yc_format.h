@@ -30,6 +30,8 @@ public:
     size_t frame_bytes() const { return frame_bytes_; }
     // Frames in the whole file when its length is known.
     std::optional<int64_t> frame_count() const;
+    // The same when the file holds nothing but whole frames.
+    std::optional<int64_t> exact_frame_count() const;
 
 private:
     ByteInput& input_;

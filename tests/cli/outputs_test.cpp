@@ -33,7 +33,7 @@ TEST(OutputFile, AppearsOnlyWhenCommitted) {
         OutputFile file(path, {});
         file.write("abc", 3);
         EXPECT_FALSE(testing::exists(path));
-        EXPECT_EQ(dir.files().size(), 1u);  // the temporary, beside it
+        EXPECT_EQ(dir.files().size(), 0u);  // the temporary has no name
         file.commit();
     }
     EXPECT_EQ(testing::read_file(path), "abc");
@@ -92,8 +92,9 @@ TEST(Preview, PngHoldsBeforeLeftOfAfter) {
     const int width = 3, height = 2;
     std::vector<YcPixel> before(6, YcPixel{0, 0, 0}), after(6, YcPixel{4096, 0, 0});
     before[4] = {4096, 0, 0};
-    auto file = write_preview(dir.path("p.png"), before, after, width, height, {});
-    file->commit();
+    OutputFile file(dir.path("p.png"), {}, "preview");
+    write_preview(file, before, after, width, height);
+    file.commit();
 
     png_image image{};
     image.version = PNG_IMAGE_VERSION;

@@ -216,7 +216,7 @@ TEST(Program, SliderValuesOutsideTheRecordsRangeAreRefusedByName) {
         {{"--edge-lv2", "151"}, "--edge-lv2: 151 is outside the range of slider '\uFF74\uFF6F\uFF7C\uFF9ELv2', 0..150"},
         {{"--strength", "-1"}, "--strength: -1 is outside the range of slider '適用度%', 0..200"},
         {{"--mode", "4"}, "--mode: 4 is outside the range of slider 'Mode', 0..3"},
-        {{"--display", "x"}, "--display: x is outside the range of slider '展開値', 0..2"},
+        {{"--display", "x"}, "--display: x is not a whole number; slider '展開値' takes 0..2"},
         {{"--plugin", testing::probe_plugin(), "--edge-lv2", "0"},
          "--edge-lv2: 0 is outside the range of slider 'Probe1', 1..7"},
         {{"--message", "2031"}, "--message: expected NUMBER:VALUE"},
@@ -397,8 +397,8 @@ TEST(Program, PreviewAndReferenceReportOnTheRun) {
     // Width and height in the IHDR chunk: both frames side by side.
     EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\x28\0\0\0\x0a", 8));
 
-    // A preview frame past the end, or a reference that is too short or of
-    // another size, fails the run with nothing written.
+    // What the files' sizes tell is checked before the first frame: a
+    // preview frame past the end, a reference of another length or kind.
     std::filesystem::remove(dir.path("out.y4m"));
     std::filesystem::remove(dir.path("p.png"));
     const RunResult late = zeverive(with_probe({"--preview", dir.path("p.png"), "--preview-frame", "3",
@@ -411,8 +411,8 @@ TEST(Program, PreviewAndReferenceReportOnTheRun) {
     const RunResult short_reference =
         zeverive(with_probe({"--reference", dir.path("short.y4m"), dir.path("noisy.y4m"), dir.path("out.y4m")}));
     EXPECT_EQ(short_reference.status, 1);
-    EXPECT_EQ(short_reference.err,
-              "zeverive: " + dir.path("short.y4m") + ": frame 2: the reference ends here, before the input does\n");
+    EXPECT_EQ(short_reference.err, "zeverive: " + dir.path("short.y4m") +
+                                       ": the reference has 2 frames, the input 3; the clips do not match\n");
     write_file(dir.path("other.y4m"), make_y4m(clip_shape("420p10", 20, 10)));
     const RunResult other =
         zeverive(with_probe({"--reference", dir.path("other.y4m"), dir.path("noisy.y4m"), dir.path("out.y4m")}));
@@ -421,6 +421,33 @@ TEST(Program, PreviewAndReferenceReportOnTheRun) {
                              ": the reference holds 20x10 10-bit frames, the input 20x10 8-bit frames\n");
     EXPECT_FALSE(testing::exists(dir.path("out.y4m")));
     EXPECT_FALSE(testing::exists(dir.path("p.png")));
+
+    // Through a pipe the length shows only at the end: the finished output
+    // stays, the problem is reported and the exit status is 1.
+    const std::string noisy_bytes = read_file(dir.path("noisy.y4m"));
+    for (const auto& [args, message] :
+         {std::pair{std::vector<std::string>{"--preview", dir.path("p.png"), "--preview-frame", "5"},
+                    std::string("--preview-frame 5: standard input has only 3 frames (numbered from 0)")},
+          std::pair{std::vector<std::string>{"--reference", dir.path("short.y4m")},
+                    dir.path("short.y4m") + ": the reference has only 2 frames, the input 3 frames; no PSNR"}}) {
+        std::vector<std::string> piped = args;
+        piped.insert(piped.end(), {"-", dir.path("out.y4m")});
+        const RunResult result = zeverive(with_probe(piped), fed(noisy_bytes));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "zeverive: " + message + "\n");
+        EXPECT_EQ(read_file(dir.path("out.y4m")), noisy_bytes);
+        EXPECT_FALSE(testing::exists(dir.path("p.png")));
+        std::filesystem::remove(dir.path("out.y4m"));
+    }
+    // A longer reference is named too.
+    const std::string two_frames = noisy_bytes.substr(0, noisy_bytes.size() - (noisy_bytes.size() - noisy_bytes.find('\n') - 1) / 3);
+    const RunResult longer = zeverive(with_probe({"--reference", dir.path("clean.y4m"), "-", dir.path("out.y4m")}),
+                                      fed(two_frames));
+    EXPECT_EQ(longer.status, 1);
+    EXPECT_EQ(longer.err, "zeverive: " + dir.path("clean.y4m") +
+                              ": the reference has more frames than the input's 2 frames; the clips do not match, "
+                              "no PSNR\n");
+    EXPECT_EQ(read_file(dir.path("out.y4m")), two_frames);
 }
 
 TEST(Program, ProgressGoesToATerminalOnly) {

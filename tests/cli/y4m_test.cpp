@@ -135,7 +135,7 @@ TEST(Y4m, DamagedHeadersAreRefusedNamingTheProblem) {
         {"YUV4MPEG2 W2 H2 A1:x\n" + frame, "clip.y4m: stream header: malformed pixel aspect 'A1:x'"},
         {"YUV4MPEG2 W2 H2 Iq\n" + frame, "clip.y4m: stream header: unknown interlacing 'Iq'"},
         {"YUV4MPEG2 W20000 H2\n", "clip.y4m: stream header: frame size 20000x2 is larger than 16384 on a side"},
-        {"YUV4MPEG2 " + std::string(70000, 'X') + "\n", "clip.y4m: stream header: the header line is longer"},
+        {"YUV4MPEG2 " + std::string(70000, 'X') + "\n", "clip.y4m: stream header: no newline ends the header line within 64 KiB"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bytes.substr(0, 40));
@@ -156,6 +156,20 @@ TEST(Y4m, DamagedFramesAreRefusedNamingTheFrame) {
     std::string bad_marker = good;
     bad_marker.replace(header + frame_bytes, 5, "FRAMX");
     EXPECT_EQ(reading_failure(bad_marker).rfind("clip.y4m: frame 1: expected a FRAME line, found 'FRAMX?", 0), 0u);
+    // A frame shorter than the header says: the next marker is found in
+    // its data, whether whole or cut by the frame's end.
+    for (size_t missing : {2u, 9u}) {
+        std::string short_frame = good;
+        short_frame.erase(header + 6, missing);
+        EXPECT_EQ(reading_failure(short_frame),
+                  "clip.y4m: frame 0: short frame: " + std::to_string(12 - missing) +
+                      " bytes of picture data, not 12 as the stream header's size and colourspace give (the next "
+                      "FRAME line begins inside them)");
+    }
+    // A FRAME line that lacks its newline runs into the samples.
+    std::string no_newline = good;
+    no_newline.replace(header + frame_bytes, 6, "FRAME " + std::string(70000, 'x'));
+    EXPECT_EQ(reading_failure(no_newline), "clip.y4m: frame 1: no newline ends the FRAME line within 64 KiB");
     // Data after the last whole frame is a frame that lacks its marker.
     EXPECT_EQ(reading_failure(good + "junk").rfind("clip.y4m: frame 3: expected a FRAME line, found 'junk'", 0), 0u);
     // The stream may end right after the header: no frames, no error.
