@@ -63,8 +63,8 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
     }
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(in_pipe[0], 0);
-        dup2(out_pipe[1], 1);
+        dup2(settings.stdin_file.empty() ? in_pipe[0] : open(settings.stdin_file.c_str(), O_RDONLY), 0);
+        dup2(settings.stdout_file.empty() ? out_pipe[1] : open(settings.stdout_file.c_str(), O_WRONLY), 1);
         dup2(err_pipe[1], 2);
         for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
         for (const auto& [name, value] : settings.env) setenv(name.c_str(), value.c_str(), 1);

@@ -32,6 +32,8 @@ struct RunResult {
 
 struct RunSettings {
     std::string input;                       // fed to standard input
+    std::string stdin_file;                  // or standard input opened from this file
+    std::string stdout_file;                 // standard output opened on this file, not truncated
     std::map<std::string, std::string> env;  // added to the environment
     bool stderr_on_terminal = false;         // stderr is a pseudo-terminal
 };
