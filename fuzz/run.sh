@@ -1,25 +1,33 @@
 #!/usr/bin/env bash
-# Builds the fuzz target for the YUV4MPEG2 reader with clang (libFuzzer,
-# AddressSanitizer, UndefinedBehaviorSanitizer) and runs it for a bounded
-# time. Fails if the fuzzer finds a crash, a leak or an abort.
+# Builds the fuzz targets with clang (libFuzzer, AddressSanitizer,
+# UndefinedBehaviorSanitizer) and runs them for a bounded time, half each:
+# the YUV4MPEG2 reader, and raw host frames through the plug-in's
+# callbacks with records of any shape. Fails if a fuzzer finds a crash, a
+# leak or an abort.
 #
-#   fuzz/run.sh [SECONDS]        default 60
+#   fuzz/run.sh [SECONDS]        default 60, for both together
 #
-# Work files go to $ZEVERIVE_FUZZ_DIR (default build/fuzz): the binary, the
-# growing corpus, and any crashing input (crash-*), which is kept for
+# Work files go to $ZEVERIVE_FUZZ_DIR (default build/fuzz): the binaries,
+# the growing corpora, and any crashing input (crash-*), which is kept for
 # reproduction: build/fuzz/y4m_reader_fuzz build/fuzz/crash-...
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-60}
 work=${ZEVERIVE_FUZZ_DIR:-$repo/build/fuzz}
-mkdir -p "$work/corpus"
+mkdir -p "$work/corpus" "$work/host-corpus"
 
-clang++ -std=c++17 -O1 -g -fno-omit-frame-pointer \
-  -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$repo/cli" -I"$repo/src" \
-  "$repo/fuzz/y4m_reader_fuzz.cpp" "$repo/cli/y4m.cpp" "$repo/cli/frame_bytes.cpp" "$repo/cli/byte_input.cpp" \
-  -o "$work/y4m_reader_fuzz"
+fuzz_build() {
+  local target=$1
+  shift
+  clang++ -std=c++17 -O1 -g -fno-omit-frame-pointer -ffp-contract=off \
+    -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+    -I"$repo/cli" -I"$repo/src" "$repo/fuzz/$target.cpp" "$@" -o "$work/$target"
+}
+fuzz_build y4m_reader_fuzz "$repo/cli/y4m.cpp" "$repo/cli/frame_bytes.cpp" "$repo/cli/byte_input.cpp"
+fuzz_build host_frames_fuzz "$repo/cli/yc_format.cpp" "$repo/cli/frame_bytes.cpp" "$repo/cli/byte_input.cpp" \
+  "$repo"/src/host/*.cpp "$repo"/src/process/*.cpp "$repo"/src/kernels/*.cpp "$repo"/src/cpu/*.cpp \
+  "$repo/src/platform/x87_precision.cpp" "$repo/src/platform/instruction_guard_posix.cpp"
 
 # Seeds: one small stream of each kind the reader knows.
 seed() { printf "$2" > "$work/corpus/seed-$1"; }
@@ -32,5 +40,8 @@ seed mono12 'YUV4MPEG2 W1 H2 Cmono12 Xcomment\nFRAME\n\x00\x0f\x34\x02'
 seed plain 'YUV4MPEG2 W2 H2\nFRAME\n\x10\x10\x10\x10\x80\x80'
 
 cd "$work"
-./y4m_reader_fuzz -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+./y4m_reader_fuzz -max_total_time=$((seconds - seconds / 2)) -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
   -dict="$repo/fuzz/y4m.dict" -print_final_stats=1 corpus
+# Inputs long enough for a few frames of the sizes the first bytes choose.
+./host_frames_fuzz -max_total_time=$((seconds / 2)) -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
+  -print_final_stats=1 host-corpus
