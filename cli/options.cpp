@@ -114,8 +114,10 @@ Levels: Y 16..235 becomes 0..4096 and Cb/Cr 16..240 become -2048..2048 on the
   shows coefficients on neutral chroma. Samples the plug-in leaves alone come
   back bit for bit.
 
-Frames count from 0. Frames larger than 832x832 need --tile. Outputs appear
-only when complete. Exit status: 0 done, 1 failed, 2 bad command line.)";
+Frames count from 0. Frames larger than 832x832 need --tile. Output files
+appear only when complete; devices, FIFOs, sockets and standard output are
+written as the frames come. Exit status: 0 done, 1 failed, 2 bad command
+line.)";
 
 }  // namespace
 

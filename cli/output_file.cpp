@@ -198,7 +198,10 @@ OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& 
         return;
     }
     if (S_ISDIR(info.st_mode)) throw Failure(path + ": cannot write: it is a directory");
-    if (S_ISREG(info.st_mode) && input_that_is(info, inputs)) throw Failure(path + refusal);
+    if (const std::optional<std::string> input = S_ISREG(info.st_mode) ? input_that_is(info, inputs) : std::nullopt) {
+        if (*input == "-") throw Failure(path + ": standard input is this file; the " + role + " needs another name");
+        throw Failure(path + refusal);
+    }
     if (access(target_.c_str(), W_OK) != 0) throw Failure(system_error(path + ": cannot write"));
     if (S_ISREG(info.st_mode)) {
         open_temporary(target_, true);

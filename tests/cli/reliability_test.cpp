@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "failure.h"
+#include "memory_budget.h"
 #include "test_support.h"
 
 namespace zeverive::cli {
@@ -157,7 +159,7 @@ TEST(Outputs, TheInputIsRefusedAsOutputHoweverItArrives) {
     RunSettings into_input;
     into_input.stdout_file = in;
     const Case cases[] = {
-        {{"-", in}, from_file, "zeverive: " + in + refusal},
+        {{"-", in}, from_file, "zeverive: " + in + ": standard input is this file; the output needs another name\n"},
         {{in, dir.path("hard.y4m")}, {}, "zeverive: " + dir.path("hard.y4m") + refusal},
         {{dir.path("hard.y4m"), dir.path("soft.y4m")}, {}, "zeverive: " + dir.path("soft.y4m") + refusal},
         {{in, "-"}, into_input, "zeverive: standard output is the input file " + in + "; the output needs another place\n"},
@@ -237,6 +239,27 @@ TEST(Memory, FramesTheMachineCannotHoldAreRefusedBeforeTheFirst) {
     EXPECT_EQ(dir.files(), std::vector<std::string>{"huge.y4m"});
 }
 
+// Without -j the program runs as many workers as fit; a -j given is kept
+// or refused, naming the number that would fit.
+TEST(Memory, JobsAreFittedToTheMemoryOnlyWhenNotChosen) {
+    PictureFormat format;
+    format.width = 1000;
+    format.height = 1000;
+    const uint64_t room = frame_memory(format, 2) + 1000;
+    ASSERT_GT(frame_memory(format, 3), room);
+    EXPECT_EQ(jobs_within_memory(format, 8, false, 1000, room, "in.y4m"), 2);
+    EXPECT_EQ(jobs_within_memory(format, 2, true, 1000, room, "in.y4m"), 2);
+    try {
+        jobs_within_memory(format, 8, true, 1000, room, "in.y4m");
+        ADD_FAILURE() << "8 jobs do not fit";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(std::string(failure.what()).find("in.y4m: frames of 1000x1000 need "), 0u) << failure.what();
+        EXPECT_NE(std::string(failure.what()).find(" with -j 8, more than this machine's "), std::string::npos);
+        EXPECT_NE(std::string(failure.what()).find("; -j 2 fits"), std::string::npos) << failure.what();
+    }
+    EXPECT_THROW(jobs_within_memory(format, 1, false, room, room, "in.y4m"), Failure);
+}
+
 TEST(Messages, FrameNumbersAndSliderValuesSayWhatIsWrong) {
     TempDir dir;
     write_file(dir.path("in.y4m"), make_y4m(clip_shape("420jpeg", 16, 16)));
@@ -252,6 +275,11 @@ TEST(Messages, FrameNumbersAndSliderValuesSayWhatIsWrong) {
         EXPECT_EQ(result.err.rfind(message, 0), 0u) << result.err;
         EXPECT_LT(result.err.size(), 200u) << result.err;
     }
+    // An unwritable preview is known before the first frame.
+    const RunResult no_directory =
+        zeverive({"--preview", dir.path("no/p.png"), dir.path("in.y4m"), dir.path("out.y4m")});
+    EXPECT_EQ(no_directory.status, 1);
+    EXPECT_EQ(no_directory.err, "zeverive: " + dir.path("no/p.png") + ": cannot create: No such file or directory\n");
     EXPECT_EQ(dir.files(), std::vector<std::string>{"in.y4m"});
 }
 
