@@ -22,7 +22,8 @@ public:
     virtual const PictureFormat& format() const = 0;
     // The next frame as the file stores its samples (frame_bytes() bytes)
     // and the parameters of its marker line; false at the end. Throws
-    // Failure naming the input and the frame.
+    // Failure naming the input and the frame. The previous frame's samples
+    // must still be where they were read to.
     virtual bool read(uint8_t* bytes, std::string& frame_parameters) = 0;
     // The same, decoded.
     virtual bool read(Picture& picture) = 0;

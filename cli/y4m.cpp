@@ -208,10 +208,9 @@ void Y4mReader::read_samples(uint8_t* bytes, size_t offset, size_t count) {
 }
 
 void Y4mReader::remember_end(const uint8_t* bytes) {
-    const std::string_view data(reinterpret_cast<const char*>(bytes), frame_bytes_);
-    marker_inside_ = marker_in(data);
+    last_frame_ = bytes;
     const size_t tail = std::min(frame_bytes_, kFrameMarker.size());
-    tail_.assign(data.substr(frame_bytes_ - tail));
+    tail_.assign(reinterpret_cast<const char*>(bytes) + frame_bytes_ - tail, tail);
 }
 
 std::optional<size_t> Y4mReader::short_frame_data(std::string_view head) const {
@@ -219,7 +218,7 @@ std::optional<size_t> Y4mReader::short_frame_data(std::string_view head) const {
     // A marker cut in two by the frame's end shows only with what follows.
     const std::optional<size_t> across = marker_in(tail_ + std::string(head));
     if (across && *across < tail_.size()) return frame_bytes_ - tail_.size() + *across;
-    return marker_inside_;
+    return marker_in(std::string_view(reinterpret_cast<const char*>(last_frame_), frame_bytes_));
 }
 
 bool Y4mReader::read(uint8_t* bytes, std::string& frame_parameters) {

@@ -34,7 +34,8 @@ public:
     // The next frame: what follows "FRAME" on its marker line, and
     // frame_bytes() bytes of samples; false at the end of the stream.
     // Throws Failure naming the input and the frame for a damaged or
-    // truncated frame.
+    // truncated frame. The samples of the previous frame must still be
+    // where they were read to (they tell a short frame from damage).
     bool read(uint8_t* bytes, std::string& frame_parameters);
     // The same, decoded.
     bool read(Picture& picture);
@@ -66,7 +67,8 @@ private:
     int64_t frames_read_ = 0;
     // What tells a frame shorter than the header says from damage: a FRAME
     // line inside the last frame's samples, or begun in their last bytes.
-    std::optional<size_t> marker_inside_;
+    // Searched only when a marker is missing, so no frame pays for it.
+    const uint8_t* last_frame_ = nullptr;
     std::string tail_;
     uint64_t header_bytes_ = 0;
     std::vector<uint8_t> raw_;
