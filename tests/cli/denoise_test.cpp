@@ -21,9 +21,7 @@ using testing::write_file;
 using testing::ClipShape;
 using testing::clip_shape;
 
-RunResult zeverive(const std::vector<std::string>& args) {
-    return testing::run(testing::zeverive_binary(), args);
-}
+using testing::zeverive;
 
 // Settings at which the plug-in clearly removes noise of a few codes.
 const std::vector<std::string> kStrong = {"--strength", "200", "--nr2", "100", "--nr3",

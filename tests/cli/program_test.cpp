@@ -27,10 +27,7 @@ using testing::TempDir;
 using testing::write_file;
 using testing::ClipShape;
 using testing::clip_shape;
-
-RunResult zeverive(const std::vector<std::string>& args, const RunSettings& settings = {}) {
-    return testing::run(testing::zeverive_binary(), args, settings);
-}
+using testing::zeverive;
 
 RunSettings fed(const std::string& input) {
     RunSettings settings;

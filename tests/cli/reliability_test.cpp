@@ -24,18 +24,7 @@
 namespace zeverive::cli {
 namespace {
 
-using testing::clip_shape;
-using testing::ClipShape;
-using testing::make_y4m;
-using testing::read_file;
-using testing::RunResult;
-using testing::RunSettings;
-using testing::TempDir;
-using testing::write_file;
-
-RunResult zeverive(const std::vector<std::string>& args, const RunSettings& settings = {}) {
-    return testing::run(testing::zeverive_binary(), args, settings);
-}
+using namespace testing;
 
 mode_t kind_of(const std::string& path) {
     struct stat info {};

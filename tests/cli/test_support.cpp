@@ -130,6 +130,10 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
     return result;
 }
 
+RunResult zeverive(const std::vector<std::string>& args, const RunSettings& settings) {
+    return run(zeverive_binary(), args, settings);
+}
+
 std::string read_file(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::ostringstream bytes;

@@ -40,6 +40,8 @@ struct RunSettings {
 
 // Runs `program` with `args` and waits for it.
 RunResult run(const std::string& program, const std::vector<std::string>& args, const RunSettings& settings = {});
+// The host program under test, run with `args`.
+RunResult zeverive(const std::vector<std::string>& args, const RunSettings& settings = {});
 // The host program under test, and the plug-ins built beside it.
 std::string zeverive_binary();
 std::string probe_plugin();
