@@ -10,7 +10,8 @@ namespace zeverive::cli {
 class ByteSink {
 public:
     virtual ~ByteSink() = default;
-    // Writes all `size` bytes or throws Failure.
+    // Writes all `size` bytes or throws IoError (the caller names the file
+    // and the frame).
     virtual void write(const void* data, size_t size) = 0;
 };
 
