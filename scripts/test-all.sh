@@ -43,7 +43,7 @@ mkdir -p "$build"
 check "native build" configure_and_build "$build/native"
 check "native tests" ctest --test-dir "$build/native" --output-on-failure -j "$jobs"
 
-check "y4m reader fuzzing (60 s)" env ZEVERIVE_FUZZ_DIR="$build/fuzz" bash "$root/fuzz/run.sh" 60
+check "fuzzing: y4m reader, host frames through the plug-in (60 s)" env ZEVERIVE_FUZZ_DIR="$build/fuzz" bash "$root/fuzz/run.sh" 60
 
 check "sanitizer build" configure_and_build "$build/sanitize" -DZEVERIVE_SANITIZE=ON
 check "sanitizer tests" ctest --test-dir "$build/sanitize" --output-on-failure -j "$jobs"
