@@ -74,7 +74,7 @@ std::string resolve_links(const std::string& path) {
         if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
         std::string link(PATH_MAX, '\0');
         const ssize_t length = readlink(current.c_str(), link.data(), link.size());
-        if (length < 0) return current;
+        if (length <= 0) return current;
         link.resize(static_cast<size_t>(length));
         const size_t slash = current.rfind('/');
         if (link[0] != '/' && slash != std::string::npos) link = current.substr(0, slash + 1) + link;
