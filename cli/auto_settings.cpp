@@ -16,7 +16,6 @@ struct Knot {
     double scale;
     int32_t mode;
     int32_t edge;
-    bool rows_x10;
 };
 
 #include "auto_settings_table.inc"
@@ -25,12 +24,14 @@ constexpr int32_t kNoiseThresholds[4] = {40, 60, 80, 100};
 constexpr int32_t kFullStrength = 200;
 constexpr int32_t kVertical = 100;
 
-// The scale at `sigma` from the knots, linear in log sigma between them;
-// beyond them it goes on in proportion to sigma, so that no noise means no
-// change at all.
+// The scale at `sigma` from the knots, linear in log sigma between them.
+// Below the first it falls in a straight line to nothing at what a clean
+// clip reads (rounding to codes and fine texture), so that clean video is
+// left alone; above the last it goes on in proportion to sigma.
 template <size_t N>
 double scale_at(const Knot (&knots)[N], double sigma) {
-    if (sigma <= knots[0].sigma) return knots[0].scale * sigma / knots[0].sigma;
+    if (sigma <= kCleanSigma) return 0.0;
+    if (sigma <= knots[0].sigma) return knots[0].scale * (sigma - kCleanSigma) / (knots[0].sigma - kCleanSigma);
     if (sigma >= knots[N - 1].sigma) return knots[N - 1].scale * sigma / knots[N - 1].sigma;
     size_t upper = 1;
     while (knots[upper].sigma < sigma) ++upper;
@@ -53,9 +54,11 @@ const Knot& nearest(const Knot (&knots)[N], double sigma) {
 AutoSettings settings_for_noise(const NoiseEstimate& noise) {
     const double sigma = std::max(noise.sigma, 0.0);
     const double smoothed = noise.smoothing;
-    const double scale = sigma <= 0 ? 0.0
-                                    : std::exp((1 - smoothed) * std::log(scale_at(kWhiteKnots, sigma)) +
-                                               smoothed * std::log(scale_at(kSmoothedKnots, sigma)));
+    const double white = scale_at(kWhiteKnots, sigma);
+    const double smooth = scale_at(kSmoothedKnots, sigma);
+    const double scale = white <= 0 || smooth <= 0
+                             ? (1 - smoothed) * white + smoothed * smooth
+                             : std::exp((1 - smoothed) * std::log(white) + smoothed * std::log(smooth));
     const Knot& choice = smoothed < 0.5 ? nearest(kWhiteKnots, sigma) : nearest(kSmoothedKnots, sigma);
 
     AutoSettings settings{};
@@ -67,7 +70,7 @@ AutoSettings settings_for_noise(const NoiseEstimate& noise) {
     settings.sliders[9] = static_cast<int32_t>(std::lround(kFullStrength * std::min(scale, 1.0)));
     settings.sliders[10] = kVertical;
     settings.sliders[11] = 0;
-    settings.rows_x10 = choice.rows_x10;
+    settings.rows_x10 = false;
     return settings;
 }
 

@@ -5,8 +5,9 @@
 // finest band) and one edge threshold for all levels; what changes with the
 // noise is how strongly they act, the scale t: at t <= 1 the strength is
 // 200 t percent at gain 1, above it the strength is 200 and the gain 1/t,
-// which makes every threshold t times what the sliders reach. The scale,
-// the mode, the edge threshold and the check box come from a table that
+// which makes every threshold t times what the sliders reach. The check
+// box stays off (it changed nothing in the calibration's modes). The
+// scale, the mode and the edge threshold come from a table that
 // bench/calibrate.sh fits to a grid search on training clips, one row of
 // knots for white noise and one for noise smoothed by a 3x3 blur; the
 // estimate's smoothing says how far between them a clip lies.

@@ -39,7 +39,7 @@ namespace zeverive::cli {
 
 constexpr int32_t kHostSpan = 4096;
 constexpr int32_t kGainUnity = 1000;
-constexpr int32_t kMinGain = 100;  // 0.1: below it 8-bit noise of 25 codes still fits
+constexpr int32_t kMinGain = 50;  // 0.05: heavy noise (25 codes at 8 bits) still wants the gain below 0.1
 
 // host = round((code - origin) * kHostSpan * gain / (span * kGainUnity))
 struct LevelScale {

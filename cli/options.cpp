@@ -230,10 +230,10 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     app.add_option("--gain", gain_text,
                    "level gain: the plug-in sees luma scaled by G and every threshold acts 1/G times larger "
                    "(default: chosen with the automatic settings, else 1)")
-        ->type_name("G:0.1..1")
+        ->type_name("G:0.05..1")
         ->check(CLI::Validator(
             [](std::string& text) -> std::string {
-                return parse_gain(text) ? "" : "expected a gain from 0.1 to 1, at most three decimals";
+                return parse_gain(text) ? "" : "expected a gain from 0.05 to 1, at most three decimals";
             },
             ""));
 

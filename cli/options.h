@@ -42,7 +42,7 @@ extern const char* const kCheckboxOptionName;
 // "NUMBER:VALUE", each decimal or 0x hexadecimal; VALUE may also be a
 // negative 32-bit number, taken as its two's complement word.
 std::optional<WindowMessage> parse_message(const std::string& text);
-// A level gain from 0.1 to 1 with at most three decimals, in thousandths.
+// A level gain from 0.05 to 1 with at most three decimals, in thousandths.
 std::optional<int32_t> parse_gain(const std::string& text);
 // "WxH", both at least 1 and at most the largest side accepted.
 std::optional<FrameSize> parse_size(const std::string& text);
