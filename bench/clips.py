@@ -19,12 +19,12 @@ DATA = "/usr/lib/python3/dist-packages/skimage/data/"
 SEED = 20240610
 
 
-def photo_planes(name):
+def photo_planes(name, scale=0.75):
     """Y, Cb, Cr of a photograph as floats (grey photographs get neutral chroma)."""
     image = io.imread(DATA + name).astype(np.float64) / 255.0
     if image.ndim == 2:
         image = np.stack([image] * 3, axis=-1)
-    image = np.clip(transform.rescale(image[..., :3], 0.75, order=3, channel_axis=-1, anti_aliasing=True), 0, 1)
+    image = np.clip(transform.rescale(image[..., :3], scale, order=3, channel_axis=-1, anti_aliasing=True), 0, 1)
     r, g, b = image[..., 0], image[..., 1], image[..., 2]
     y = 16 + 65.481 * r + 128.553 * g + 24.966 * b
     cb = 128 - 37.797 * r - 74.203 * g + 112.0 * b
@@ -36,13 +36,20 @@ def to8(plane):
     return np.clip(np.rint(plane), 0, 255).astype(np.uint8)
 
 
-def pan(photo, width, height, frames, start=(0, 0)):
+def bounce(position, room):
+    """A position moving one step at a time that turns back at 0 and room."""
+    position %= 2 * room if room else 1
+    return position if position <= room else 2 * room - position
+
+
+def pan(photo, width, height, frames, start=(0, 0), scale=0.75):
     """Clean frames (Y, Cb, Cr, 8-bit; chroma 4:2:0 by 2x2 means)."""
-    y, cb, cr = photo_planes(photo)
+    y, cb, cr = photo_planes(photo, scale)
+    room_x, room_y = (y.shape[1] - width - start[0]) // 2, (y.shape[0] - height - start[1]) // 2
+    assert room_x >= 0 and room_y >= 0, photo
     out = []
     for f in range(frames):
-        ox, oy = start[0] + 2 * f, start[1] + 2 * (f // 2)
-        assert ox + width <= y.shape[1] and oy + height <= y.shape[0], photo
+        ox, oy = start[0] + 2 * bounce(f, room_x), start[1] + 2 * bounce(f // 2, room_y)
         window = [p[oy:oy + height, ox:ox + width] for p in (y, cb, cr)]
         sub = [(c[0::2, 0::2] + c[1::2, 0::2] + c[0::2, 1::2] + c[1::2, 1::2]) / 4 for c in window[1:]]
         out.append((to8(window[0]), to8(sub[0]), to8(sub[1])))

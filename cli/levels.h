@@ -25,7 +25,7 @@
 // picture, which is how heavy noise is reached beyond the sliders' range.
 // At g = 1 the arithmetic is the same rational as without a gain, so every
 // output byte stays as it was. Where 4096 * g is coarser than the codes
-// (at 10 bits below g = 0.22, for instance) the change is scaled back onto
+// (at 10 bits below g = 0.214, for instance) the change is scaled back onto
 // the original code, as at 14 and 16 bits.
 #pragma once
 

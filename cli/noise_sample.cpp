@@ -40,6 +40,12 @@ public:
         return true;
     }
 
+    bool skip() override {
+        if (first_.empty()) return rest_->skip();
+        first_.pop_front();
+        return true;
+    }
+
 private:
     std::unique_ptr<VideoReader> rest_;
     std::deque<Frame> first_;
@@ -93,8 +99,12 @@ NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
         // Frame k of the sample is the middle of the k-th of `taken` equal
         // stretches of the clip.
         int64_t next = 0;
-        for (int64_t number = 0; next < taken && own->read(bytes.data(), parameters); ++number) {
-            if (number != (2 * next + 1) * frames / (2 * taken)) continue;
+        for (int64_t number = 0; next < taken; ++number) {
+            if (number != (2 * next + 1) * frames / (2 * taken)) {
+                if (!own->skip()) break;
+                continue;
+            }
+            if (!own->read(bytes.data(), parameters)) break;
             add_frame(estimator, format, bytes.data(), picture, luma);
             ++next;
         }

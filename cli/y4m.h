@@ -37,6 +37,8 @@ public:
     bool read(uint8_t* bytes, std::string& frame_parameters);
     // The same, decoded.
     bool read(Picture& picture);
+    // Passes over the next frame; false at the end. Throws as read() does.
+    bool skip();
     size_t frame_bytes() const { return frame_bytes_; }
 
     // Frames in the whole stream when its length is known, assuming bare
@@ -49,6 +51,8 @@ private:
     bool read_marker(std::string& frame_parameters);
     // `count` bytes of the frame from `offset` on.
     void read_samples(uint8_t* bytes, size_t offset, size_t count);
+    // Throws unless `got` bytes from `offset` on were the `count` wanted.
+    void check_whole(size_t offset, uint64_t got, size_t count) const;
 
     ByteInput& input_;
     PictureFormat format_;
