@@ -264,16 +264,15 @@ public:
         const uint8_t slot = worker.next_slot;
         worker.next_slot = static_cast<uint8_t>((slot + 1) % kSlotsPerWorker);
         const uint8_t job = keep_host ? slot | kKeepHost : slot;
-        bool sent = false;
         try {
-            sent = write_all(worker.jobs_fd, &job, 1);
+            write_all(worker.jobs_fd, &job, 1);
         } catch (const IoError&) {
         }
         // A worker that has gone may still have returned earlier frames,
         // and another may have lost an earlier one: the loss is reported
-        // when this frame's turn comes in take, so the first frame lost is
-        // the one named.
-        if (!sent) worker.gone = true;
+        // when this frame's turn comes in take, where the worker's earlier
+        // results are still read first, so the first frame lost is the one
+        // named.
         pending_.push_back({index, slot, keep_host, frame_number});
     }
 
@@ -284,7 +283,7 @@ public:
         uint8_t done = 0xFF;
         bool received = false;
         try {
-            received = !worker.gone && read_all(worker.results_fd, &done, 1);
+            received = read_all(worker.results_fd, &done, 1);
         } catch (const IoError&) {
         }
         if (!received || done != job.slot) fail(worker, job.frame_number);
@@ -311,7 +310,6 @@ private:
         int results_fd;
         uint8_t* shared;  // laid out as WorkerMemory
         uint8_t next_slot;
-        bool gone;  // it no longer takes frames
         bool waited;
         int status;
     };
@@ -364,7 +362,7 @@ private:
         }
         ::close(jobs[0]);
         ::close(results[1]);
-        workers_.push_back({pid, jobs[1], results[0], shared, 0, false, false, 0});
+        workers_.push_back({pid, jobs[1], results[0], shared, 0, false, 0});
     }
 
     int wait_for(Worker& worker) {
