@@ -8,16 +8,16 @@
 #
 # usage: bench/end_to_end.sh [ROUNDS]   (default 5)
 # Environment: ZEVERIVE (otherwise built in build/compare), CLIP (otherwise
-# the sigma-10 coffee clip of bench/compare.sh, made if missing).
+# the 720x480 sigma-10 speed clip of bench/compare.sh, made if missing).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-5}
 work=${ZEVERIVE_COMPARE_WORK:-/dev/shm/zeverive-compare}
 source "$root/bench/zeverive_binary.sh"
-clip=${CLIP:-$work/speed/coffee_s10.y4m}
+clip=${CLIP:-$work/speed.y4m}
 if [ ! -e "$clip" ]; then
-  /usr/bin/python3 "$root/bench/compare/make_clips.py" "$work/speed" 150 10
+  /usr/bin/python3 "$root/bench/compare/make_clips.py" "$work"
 fi
 # The same clip four times over, made once: with four times the frames,
 # what a run costs once (start-up, the first touch of its memory, a second

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <deque>
 #include <iostream>
 
@@ -11,10 +12,12 @@
 #include "levels.h"
 #include "listing.h"
 #include "memory_budget.h"
+#include "noise_sample.h"
 #include "output_file.h"
 #include "preview.h"
 #include "progress.h"
 #include "psnr.h"
+#include "run_settings.h"
 #include "tiling.h"
 #include "video_io.h"
 #include "workers.h"
@@ -26,6 +29,26 @@ constexpr int kDisplaySlider = 11;
 
 std::string size_text(const PictureFormat& format) {
     return std::to_string(format.width) + "x" + std::to_string(format.height);
+}
+
+std::string decimal(double value, int places) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", places, value);
+    return text;
+}
+
+void report_noise(const NoiseSample& sample, std::ostream& out) {
+    out << "frames read: " << sample.frames << "\nflat blocks: " << sample.estimate.blocks
+        << "\nfinest band over flat-block spread: " << decimal(sample.estimate.fine_share, 2)
+        << "\nsmoothing: " << decimal(sample.estimate.smoothing, 2) << " (0 white noise, 1 as after a 3x3 blur)\n"
+        << decimal(sample.estimate.sigma, 2) << "\n";
+}
+
+// The plug-in's result at the files' scale, for the preview.
+void undo_gain(std::vector<YcPixel>& host, int32_t gain) {
+    if (gain == kGainUnity) return;
+    for (YcPixel& pixel : host)
+        pixel.y = static_cast<int16_t>(std::clamp<int64_t>(int64_t{pixel.y} * kGainUnity / gain, -32768, 32767));
 }
 
 bool ends_with(const std::string& text, const std::string& end) {
@@ -82,6 +105,10 @@ int run(const Options& options, const PluginLibrary& library) {
     std::unique_ptr<ByteInput> input = ByteInput::open(options.input);
     std::unique_ptr<VideoReader> reader = open_reader(*input, options.size);
     const PictureFormat format = reader->format();
+    if (options.estimate) {
+        report_noise(sample_noise(options.input, options.size, reader), std::cout);
+        return 0;
+    }
     if (!options.tile && (format.width > kPluginMaxSide || format.height > kPluginMaxSide)) {
         throw Failure(input->name() + ": frame size " + size_text(format) + " is larger than the plug-in's limit of " +
                       std::to_string(kPluginMaxSide) + "x" + std::to_string(kPluginMaxSide) +
@@ -112,11 +139,19 @@ int run(const Options& options, const PluginLibrary& library) {
     OutputFile output(options.output, inputs);
     std::unique_ptr<VideoWriter> writer = make_writer(*reader, output);
 
+    const RunSettings run = choose_settings(options, library.table(),
+                                            [&] { return sample_noise(options.input, options.size, reader); });
+    if (options.auto_settings && !options.quiet) {
+        std::cerr << "zeverive: noise " << decimal(run.noise ? run.noise->estimate.sigma : *options.sigma, 2)
+                  << (run.noise ? " codes, estimated on " + std::to_string(run.noise->frames) + " frames"
+                                : std::string(" codes, as given"))
+                  << "; settings: " << settings_as_options(run) << "\n";
+    }
     // Remote messages never set the display slider, so the command line
     // decides whether the output shows coefficients.
-    const FrameWork work{format, options.tile, options.settings.sliders[kDisplaySlider] != 0};
+    const FrameWork work{format, options.tile, run.settings.sliders[kDisplaySlider] != 0, run.gain};
     std::unique_ptr<FrameProcessor> processor =
-        make_frame_processor(library, options.settings, jobs, work, input->name());
+        make_frame_processor(library, run.settings, jobs, work, input->name());
 
     Progress progress(!options.quiet && isatty(STDERR_FILENO), reader->frame_count());
     struct InFlight {
@@ -147,6 +182,7 @@ int run(const Options& options, const PluginLibrary& library) {
             preview_before.resize(pixels);
             LevelMapping(format).to_host(frame.input, preview_before.data());
             preview_after.assign(frame.host, frame.host + pixels);
+            undo_gain(preview_after, run.gain);
         }
         in_flight.pop_front();
         progress.update(++frames_done);

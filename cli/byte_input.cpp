@@ -105,6 +105,32 @@ ByteInput::Line ByteInput::read_line(std::string& line, size_t max_length) {
     }
 }
 
+uint64_t ByteInput::skip(uint64_t count) {
+    const size_t buffered = static_cast<size_t>(std::min<uint64_t>(count, end_ - begin_));
+    begin_ += buffered;
+    consumed_ += buffered;
+    uint64_t done = buffered;
+    if (done < count && total_size_ && fd_ >= 0 && !at_end_) {
+        const off_t here = ::lseek(fd_, 0, SEEK_CUR);
+        if (here >= 0) {
+            const uint64_t left = *total_size_ > static_cast<uint64_t>(here) ? *total_size_ - here : 0;
+            const uint64_t step = std::min(count - done, left);
+            if (::lseek(fd_, static_cast<off_t>(step), SEEK_CUR) >= 0) {
+                done += step;
+                consumed_ += step;
+            }
+        }
+    }
+    std::vector<uint8_t> scratch;
+    while (done < count) {
+        scratch.resize(static_cast<size_t>(std::min<uint64_t>(count - done, kChunk)));
+        const size_t got = read(scratch.data(), scratch.size());
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
 size_t ByteInput::read(uint8_t* destination, size_t count) {
     size_t done = 0;
     while (done < count) {

@@ -42,6 +42,9 @@ public:
 
     // Reads up to `count` bytes; fewer only at the end of the input.
     size_t read(uint8_t* destination, size_t count);
+    // Passes over up to `count` bytes, as read() would; a regular file
+    // moves on without reading them.
+    uint64_t skip(uint64_t count);
 
     // Bytes consumed so far.
     uint64_t position() const { return consumed_; }

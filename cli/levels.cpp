@@ -17,9 +17,9 @@ int64_t divide_rounded(int64_t numerator, int64_t denominator) {
 
 }  // namespace
 
-LevelScale luma_scale(int bit_depth) {
+LevelScale luma_scale(int bit_depth, int32_t gain) {
     const int shift = bit_depth - 8;
-    return {16 << shift, 219 << shift};
+    return {16 << shift, 219 << shift, gain};
 }
 
 LevelScale chroma_scale(int bit_depth) {
@@ -28,7 +28,8 @@ LevelScale chroma_scale(int bit_depth) {
 }
 
 int16_t code_to_host(LevelScale scale, int32_t code) {
-    const int64_t host = divide_rounded(static_cast<int64_t>(code - scale.origin) * kHostSpan, scale.span);
+    const int64_t host = divide_rounded(static_cast<int64_t>(code - scale.origin) * kHostSpan * scale.gain,
+                                        int64_t{scale.span} * kGainUnity);
     return static_cast<int16_t>(std::clamp<int64_t>(host, std::numeric_limits<int16_t>::min(),
                                                     std::numeric_limits<int16_t>::max()));
 }
@@ -36,11 +37,13 @@ int16_t code_to_host(LevelScale scale, int32_t code) {
 int32_t host_change_to_code(LevelScale scale, int32_t original, int32_t host_before, int32_t host_after,
                             int32_t max_code) {
     if (host_after == host_before) return original;
+    const int64_t code_span = int64_t{scale.span} * kGainUnity;
+    const int64_t host_span = int64_t{kHostSpan} * scale.gain;
     int64_t code;
-    if (scale.span <= kHostSpan) {
-        code = scale.origin + divide_rounded(static_cast<int64_t>(host_after) * scale.span, kHostSpan);
+    if (scale.host_finer()) {
+        code = scale.origin + divide_rounded(host_after * code_span, host_span);
     } else {
-        code = original + divide_rounded(static_cast<int64_t>(host_after - host_before) * scale.span, kHostSpan);
+        code = original + divide_rounded((host_after - host_before) * code_span, host_span);
     }
     return static_cast<int32_t>(std::clamp<int64_t>(code, 0, std::max(max_code, original)));
 }
@@ -59,7 +62,7 @@ std::vector<int16_t> host_by_code(LevelScale scale, int bit_depth) {
 // Within the depth and with the host's scale at least as fine as the
 // codes, the original only decides whether a sample changed.
 std::vector<uint16_t> code_by_host(LevelScale scale, int32_t max_code) {
-    if (scale.span > kHostSpan) return {};
+    if (!scale.host_finer()) return {};
     std::vector<uint16_t> table(kHostValues);
     for (int32_t host = 0; host < kHostValues; ++host) {
         const int32_t value = host - kHostOffset;
@@ -96,8 +99,8 @@ void put_host_sample(uint8_t* bytes, int16_t value) {
 
 }  // namespace
 
-LevelMapping::LevelMapping(const PictureFormat& format)
-    : format_(format), luma_(luma_scale(format.bit_depth)), chroma_(chroma_scale(format.bit_depth)) {
+LevelMapping::LevelMapping(const PictureFormat& format, int32_t gain)
+    : format_(format), luma_(luma_scale(format.bit_depth, gain)), chroma_(chroma_scale(format.bit_depth)) {
     if (format.sampling == Sampling::kHost) return;
     luma_host_ = host_by_code(luma_, format.bit_depth);
     if (format.sampling != Sampling::kMono) chroma_host_ = host_by_code(chroma_, format.bit_depth);

@@ -18,6 +18,15 @@
 // to the original code, which keeps the detail finer than the host sees.
 // Results stay within the depth's code range, widened to include the
 // original code when a file holds a code above it.
+//
+// A level gain g (in thousandths, kGainUnity and below) shrinks the host's
+// scale: white lands on 4096 * g, and the way back divides by g again.
+// Every threshold of the plug-in then acts 1/g times larger against the
+// picture, which is how heavy noise is reached beyond the sliders' range.
+// At g = 1 the arithmetic is the same rational as without a gain, so every
+// output byte stays as it was. Where 4096 * g is coarser than the codes
+// (at 10 bits below g = 0.214, for instance) the change is scaled back onto
+// the original code, as at 14 and 16 bits.
 #pragma once
 
 #include <cstdint>
@@ -28,16 +37,23 @@
 
 namespace zeverive::cli {
 
-// host = round((code - origin) * kHostSpan / span)
+constexpr int32_t kHostSpan = 4096;
+constexpr int32_t kGainUnity = 1000;
+constexpr int32_t kMinGain = 50;  // 0.05: heavy noise (25 codes at 8 bits) still wants the gain below 0.1
+
+// host = round((code - origin) * kHostSpan * gain / (span * kGainUnity))
 struct LevelScale {
     int32_t origin;
     int32_t span;
+    int32_t gain = kGainUnity;
+
+    // Whether the host's scale is at least as fine as the codes, so that a
+    // host value alone decides the code.
+    bool host_finer() const { return int64_t{span} * kGainUnity <= int64_t{kHostSpan} * gain; }
 };
 
-constexpr int32_t kHostSpan = 4096;
-
-LevelScale luma_scale(int bit_depth);    // 16..235 at 8 bits
-LevelScale chroma_scale(int bit_depth);  // 16..240 about 128 at 8 bits
+LevelScale luma_scale(int bit_depth, int32_t gain = kGainUnity);  // 16..235 at 8 bits
+LevelScale chroma_scale(int bit_depth);                           // 16..240 about 128 at 8 bits
 
 // A code on the host's scale, held within the 16 bits of a host sample.
 int16_t code_to_host(LevelScale scale, int32_t code);
@@ -52,9 +68,10 @@ int32_t host_change_to_code(LevelScale scale, int32_t original, int32_t host_bef
 // (8 or 16 bits) is mapped once, when the mapping is made; so is every host
 // value where the way back depends on it alone (8 to 12 bits). The results
 // are those of code_to_host and host_change_to_code.
+// Only luma takes the gain: the plug-in leaves chroma alone.
 class LevelMapping {
 public:
-    explicit LevelMapping(const PictureFormat& format);
+    explicit LevelMapping(const PictureFormat& format, int32_t gain = kGainUnity);
 
     // The host frame the plug-in is given, width * height pixels: Y mapped,
     // chroma mapped and repeated over the pixels that share it (zero for

@@ -9,6 +9,7 @@
 
 #include "failure.h"
 #include "labels.h"
+#include "levels.h"
 
 namespace zeverive::cli {
 
@@ -114,6 +115,12 @@ Levels: Y 16..235 becomes 0..4096 and Cb/Cr 16..240 become -2048..2048 on the
   shows coefficients on neutral chroma. Samples the plug-in leaves alone come
   back bit for bit.
 
+Settings: with no slider option the luma noise is estimated on a few frames
+  (or taken from --sigma) and the level gain, every slider and the check box
+  are chosen for it, then printed on stderr as options to copy. Any slider
+  option, or --no-auto, means the sliders as given, the rest at the
+  plug-in's defaults, and gain 1 unless --gain says otherwise.
+
 Frames count from 0. Frames larger than 832x832 need --tile. Output files
 appear only when complete; devices, FIFOs, sockets and standard output are
 written as the frames come. Exit status: 0 done, 1 failed, 2 bad command
@@ -129,6 +136,21 @@ std::optional<WindowMessage> parse_message(const std::string& text) {
     if (!number || *number > 0xFFFFFFFFu || !value || *value < INT32_MIN || *value > 0xFFFFFFFFLL)
         return std::nullopt;
     return WindowMessage{static_cast<uint32_t>(*number), static_cast<uint32_t>(*value)};
+}
+
+std::optional<int32_t> parse_gain(const std::string& text) {
+    const size_t point = text.find('.');
+    const std::string whole = text.substr(0, point);
+    const std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+    if (whole.size() > 1 || fraction.size() > 3 || (whole.empty() && fraction.empty())) return std::nullopt;
+    int32_t thousandths = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        const char c = i == 0 ? (whole.empty() ? '0' : whole[0]) : (i - 1 < fraction.size() ? fraction[i - 1] : '0');
+        if (c < '0' || c > '9') return std::nullopt;
+        thousandths = thousandths * 10 + (c - '0');
+    }
+    if (thousandths < kMinGain || thousandths > kGainUnity) return std::nullopt;
+    return thousandths;
 }
 
 std::optional<FrameSize> parse_size(const std::string& text) {
@@ -211,6 +233,27 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
         ->type_name("FILE");
     app.add_flag("--list", options.list, "print the plug-in's record (name, sliders, check box) and exit");
 
+    app.add_flag("--estimate", options.estimate,
+                 "print the luma noise of INPUT, a standard deviation in 8-bit codes, on the last line, and exit");
+    auto* sigma = app.add_option("--sigma", options.sigma,
+                                 "the luma noise in 8-bit codes: the automatic settings take it instead of an estimate")
+                      ->type_name("SIGMA")
+                      ->check(CLI::Range(0.0, 100.0));
+    bool no_auto = false;
+    auto* no_auto_flag =
+        app.add_flag("--no-auto", no_auto, "no automatic settings: the plug-in's defaults for the sliders not given");
+    sigma->excludes(no_auto_flag);
+    std::string gain_text;
+    app.add_option("--gain", gain_text,
+                   "level gain: the plug-in sees luma scaled by G and every threshold acts 1/G times larger "
+                   "(default: chosen with the automatic settings, else 1)")
+        ->type_name("G:0.05..1")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                return parse_gain(text) ? "" : "expected a gain from 0.05 to 1, at most three decimals";
+            },
+            ""));
+
     std::vector<std::string> message_texts;
     app.add_option("--message", message_texts,
                    "send window message NUMBER with value word VALUE before the first frame, as a remote control "
@@ -235,9 +278,10 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
             ->group("Sliders");
     }
     bool checkbox = options.settings.checkboxes[0] != 0;
-    app.add_flag(std::string("--") + kCheckboxOptionName + ",!--no-" + kCheckboxOptionName, checkbox,
-                 cp932_to_utf8(table.checkbox_labels[0]) + ": the finest band's threshold along rows times 10")
-        ->group("Sliders");
+    auto* checkbox_flag =
+        app.add_flag(std::string("--") + kCheckboxOptionName + ",!--no-" + kCheckboxOptionName, checkbox,
+                     cp932_to_utf8(table.checkbox_labels[0]) + ": the finest band's threshold along rows times 10")
+            ->group("Sliders");
 
     try {
         app.parse(argc, argv);
@@ -246,7 +290,12 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
         result.exit_status = status == 0 ? 0 : 2;
         return result;
     }
-    if (!options.list && (options.input.empty() || options.output.empty())) {
+    if (options.estimate && options.input.empty()) {
+        std::cerr << "zeverive: --estimate needs INPUT\nRun with --help for more information.\n";
+        result.exit_status = 2;
+        return result;
+    }
+    if (!options.list && !options.estimate && (options.input.empty() || options.output.empty())) {
         std::cerr << "zeverive: INPUT and OUTPUT are required\nRun with --help for more information.\n";
         result.exit_status = 2;
         return result;
@@ -255,10 +304,15 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     if (!preview_frame_text.empty()) options.preview_frame = *parse_frame_number(preview_frame_text);
     options.jobs_chosen = app.count("--jobs") > 0;
     for (const std::string& text : message_texts) options.settings.messages.push_back(*parse_message(text));
+    bool sliders_given = checkbox_flag->count() > 0;
     for (int i = 0; i < kSliderCount; ++i) {
-        if (!slider_texts[i].empty()) options.settings.sliders[i] = static_cast<int32_t>(*parse_decimal(slider_texts[i]));
+        if (slider_texts[i].empty()) continue;
+        options.settings.sliders[i] = static_cast<int32_t>(*parse_decimal(slider_texts[i]));
+        sliders_given = true;
     }
     options.settings.checkboxes[0] = checkbox ? 1 : 0;
+    options.auto_settings = !sliders_given && !no_auto;
+    if (!gain_text.empty()) options.gain = parse_gain(gain_text);
     return result;
 }
 

@@ -25,7 +25,14 @@ struct Options {
     int64_t preview_frame = 0;
     std::string reference;
     std::string plugin;
+    // The sliders and check box as given, the others at the record's
+    // defaults; the automatic settings replace them unless a slider option
+    // or --no-auto was given.
     HostSettings settings;
+    bool auto_settings = true;
+    bool estimate = false;        // print the noise estimate and stop
+    std::optional<double> sigma;  // the noise, given instead of estimated
+    std::optional<int32_t> gain;  // the level gain in thousandths
 };
 
 // The option name of each slider, in the record's order, and of the check
@@ -38,6 +45,8 @@ extern const char* const kCheckboxOptionName;
 std::optional<WindowMessage> parse_message(const std::string& text);
 // Plain decimal digits, 0 up to 18 digits (more than any clip holds).
 std::optional<int64_t> parse_frame_number(const std::string& text);
+// A level gain from 0.05 to 1 with at most three decimals, in thousandths.
+std::optional<int32_t> parse_gain(const std::string& text);
 // "WxH", both at least 1 and at most the largest side accepted.
 std::optional<FrameSize> parse_size(const std::string& text);
 

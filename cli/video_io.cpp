@@ -13,6 +13,7 @@ public:
     const PictureFormat& format() const override { return reader.format(); }
     bool read(uint8_t* bytes, std::string& frame_parameters) override { return reader.read(bytes, frame_parameters); }
     bool read(Picture& picture) override { return reader.read(picture); }
+    bool skip() override { return reader.skip(); }
     size_t frame_bytes() const override { return reader.frame_bytes(); }
     std::optional<int64_t> frame_count() const override { return reader.estimated_frame_count(); }
     std::optional<int64_t> exact_frame_count() const override { return reader.exact_frame_count(); }
@@ -25,6 +26,7 @@ public:
     const PictureFormat& format() const override { return reader.format(); }
     bool read(uint8_t* bytes, std::string& frame_parameters) override { return reader.read(bytes, frame_parameters); }
     bool read(Picture& picture) override { return reader.read(picture); }
+    bool skip() override { return reader.skip(); }
     size_t frame_bytes() const override { return reader.frame_bytes(); }
     std::optional<int64_t> frame_count() const override { return reader.frame_count(); }
     std::optional<int64_t> exact_frame_count() const override { return reader.exact_frame_count(); }

@@ -27,6 +27,9 @@ public:
     virtual bool read(uint8_t* bytes, std::string& frame_parameters) = 0;
     // The same, decoded.
     virtual bool read(Picture& picture) = 0;
+    // Passes over the next frame, reading as little as the input allows;
+    // false at the end. Throws as read() does.
+    virtual bool skip() = 0;
     virtual size_t frame_bytes() const = 0;
     // At most this many frames, when the input's length is known.
     virtual std::optional<int64_t> frame_count() const = 0;

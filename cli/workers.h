@@ -27,6 +27,7 @@ struct FrameWork {
     PictureFormat format;
     bool tile;            // frames larger than the plug-in holds go in tiles
     bool neutral_chroma;  // the coefficient display replaces the picture
+    int32_t gain;         // the level gain, thousandths
 };
 
 // What every frame goes through, in whichever process: its samples decoded

@@ -200,6 +200,10 @@ void Y4mReader::read_samples(uint8_t* bytes, size_t offset, size_t count) {
     } catch (const IoError& error) {
         throw frame_failure(input_.name(), frames_read_, error.what());
     }
+    check_whole(offset, got, count);
+}
+
+void Y4mReader::check_whole(size_t offset, uint64_t got, size_t count) const {
     if (got < count) {
         throw frame_failure(input_.name(), frames_read_,
                             "truncated: " + std::to_string(offset + got) + " of " + std::to_string(frame_bytes_) +
@@ -219,6 +223,20 @@ std::optional<size_t> Y4mReader::short_frame_data(std::string_view head) const {
     const std::optional<size_t> across = marker_in(tail_ + std::string(head));
     if (across && *across < tail_.size()) return frame_bytes_ - tail_.size() + *across;
     return marker_in(std::string_view(reinterpret_cast<const char*>(last_frame_), frame_bytes_));
+}
+
+bool Y4mReader::skip() {
+    std::string frame_parameters;
+    if (!read_marker(frame_parameters)) return false;
+    uint64_t got = 0;
+    try {
+        got = input_.skip(frame_bytes_);
+    } catch (const IoError& error) {
+        throw frame_failure(input_.name(), frames_read_, error.what());
+    }
+    check_whole(0, got, frame_bytes_);
+    ++frames_read_;
+    return true;
 }
 
 bool Y4mReader::read(uint8_t* bytes, std::string& frame_parameters) {

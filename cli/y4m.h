@@ -39,6 +39,8 @@ public:
     bool read(uint8_t* bytes, std::string& frame_parameters);
     // The same, decoded.
     bool read(Picture& picture);
+    // Passes over the next frame; false at the end. Throws as read() does.
+    bool skip();
     size_t frame_bytes() const { return frame_bytes_; }
 
     // Frames in the whole stream when its length is known, assuming bare
@@ -59,6 +61,8 @@ private:
     // How many bytes the last frame really held, when the missing marker
     // of this one is found inside them.
     std::optional<size_t> short_frame_data(std::string_view head) const;
+    // Throws unless `got` bytes from `offset` on were the `count` wanted.
+    void check_whole(size_t offset, uint64_t got, size_t count) const;
 
     ByteInput& input_;
     PictureFormat format_;

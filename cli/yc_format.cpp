@@ -26,6 +26,25 @@ bool YcReader::read(uint8_t* bytes, std::string& frame_parameters) {
     } catch (const IoError& error) {
         throw frame_failure(input_.name(), frames_read_, error.what());
     }
+    if (!whole(got)) return false;
+    frame_parameters.clear();
+    ++frames_read_;
+    return true;
+}
+
+bool YcReader::skip() {
+    uint64_t got = 0;
+    try {
+        got = input_.skip(frame_bytes_);
+    } catch (const IoError& error) {
+        throw frame_failure(input_.name(), frames_read_, error.what());
+    }
+    if (!whole(got)) return false;
+    ++frames_read_;
+    return true;
+}
+
+bool YcReader::whole(uint64_t got) const {
     if (got == 0) return false;
     if (got < frame_bytes_) {
         throw frame_failure(input_.name(), frames_read_,
@@ -33,8 +52,6 @@ bool YcReader::read(uint8_t* bytes, std::string& frame_parameters) {
                                 " bytes; the input does not hold whole " + std::to_string(format_.width) + "x" +
                                 std::to_string(format_.height) + " frames (check --size)");
     }
-    frame_parameters.clear();
-    ++frames_read_;
     return true;
 }
 

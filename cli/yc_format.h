@@ -27,6 +27,8 @@ public:
     bool read(uint8_t* bytes, std::string& frame_parameters);
     // The same, decoded.
     bool read(Picture& picture);
+    // Passes over the next frame; false at the end. Throws as read() does.
+    bool skip();
     size_t frame_bytes() const { return frame_bytes_; }
     // Frames in the whole file when its length is known.
     std::optional<int64_t> frame_count() const;
@@ -34,6 +36,9 @@ public:
     std::optional<int64_t> exact_frame_count() const;
 
 private:
+    // Whether a frame came whole: false for none at all; throws for part.
+    bool whole(uint64_t got) const;
+
     ByteInput& input_;
     PictureFormat format_;
     size_t frame_bytes_;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The first thing to run: builds zeverive if needed, denoises the sample
-# clip in samples/, writes the denoised video and a before/after preview,
-# and prints the luma PSNR against the clean clip and the speed.
+# clip in samples/ with no options, writes the denoised video and a
+# before/after preview, and prints the luma PSNR against the clean clip,
+# the speed, the noise estimate and the settings chosen for it.
 #
 #   scripts/demo.sh
 #
@@ -41,22 +42,21 @@ frames=$(( ($(stat -c %s "$noisy") - header) / (6 + 480 * 320 * 3 / 2) ))
 echo "demo: $noisy: $frames frames of 480x320, Gaussian noise of 4 codes on the luma"
 echo
 
-echo "With the plug-in's default settings (made for light noise):"
-"$zeverive" --quiet --reference "$clean" "$noisy" "$out/coffee-default.y4m" 2>&1 | sed 's/^/  /'
-echo
-
-# The default thresholds are gentle; for noise of this strength every
-# noise threshold goes to its top, the strength to 200% and the edge
-# thresholds up, so that fewer details count as edges to keep.
-settings=(--strength 200 --nr2 100 --nr3 100 --nr4 100 --nr5h 100
-          --edge-lv2 100 --edge-lv3 100 --edge-lv4 100 --edge-lv5 100)
-echo "Tuned for this noise: zeverive ${settings[*]}"
+echo "No options: zeverive estimates the noise and chooses every setting itself"
 start=$(date +%s.%N)
-"$zeverive" --quiet "${settings[@]}" --reference "$clean" --preview "$out/coffee-preview.png" --preview-frame 5 \
-  "$noisy" "$out/coffee-denoised.y4m" 2>&1 | sed 's/^/  /'
+"$zeverive" --reference "$clean" --preview "$out/coffee-preview.png" --preview-frame 5 \
+  "$noisy" "$out/coffee-denoised.y4m" 2>&1 | sed 's/^zeverive: //; s/^/  /'
 end=$(date +%s.%N)
 awk -v n="$frames" -v s="$start" -v e="$end" \
   'BEGIN { t = e - s; printf "  %d frames in %.2f s: %.1f frames per second (whole run, on %d worker processes)\n", n, t, n / t, '"$(nproc)"' }'
+echo
+
+echo "The estimate it started from (zeverive --estimate), in 8-bit codes on the last line:"
+"$zeverive" --estimate "$noisy" | sed 's/^/  /'
+echo
+
+echo "For comparison, the plug-in's own default settings (made for very light noise):"
+"$zeverive" --quiet --no-auto --reference "$clean" "$noisy" "$out/coffee-default.y4m" 2>&1 | sed 's/^/  /'
 echo
 echo "denoised video: $out/coffee-denoised.y4m"
 echo "preview of frame 5, noisy left, denoised right: $out/coffee-preview.png"

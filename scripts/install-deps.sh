@@ -13,7 +13,7 @@ packages=(
   libcli11-dev libpng-dev
 )
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(ffmpeg python3-skimage python3-matplotlib time linux-perf)
+  packages+=(ffmpeg python3-skimage python3-scipy python3-matplotlib time linux-perf)
 fi
 
 missing=()

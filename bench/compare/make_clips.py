@@ -1,89 +1,40 @@
 #!/usr/bin/env python3
-"""Clean and noisy 720x480 clips from the CC0 photographs that Debian's
-python3-skimage ships, for comparing denoisers against a ground truth.
+"""Clips for comparing denoisers, from photographs the automatic settings
+were not calibrated on: rocket.jpg, motorcycle_left.png and camera.png of
+Debian's python3-skimage (see bench/clips.py for how a clip is made).
 
-Each photograph is enlarged once by 1.5 (bicubic; coffee.png is 600x400,
-smaller than the frame) and a 720x480 window pans across it, one pixel step
-per frame, so consecutive frames differ like a slow camera pan but no frame
-is resampled again. The clips are YUV4MPEG2, 8-bit 4:2:0, BT.601 limited
-range. The noisy clips add Gaussian noise of standard deviation sigma to the
-luma only (rounded, clipped to 0..255), from a fixed seed, so every run
-compares the same frames.
+Quality: one clip per noise, 352x240, frames taken in turn from the three
+photographs' pans (so any first three frames hold all three), clean and
+with white noise of each sigma and smoothed noise of sigma 10. Speed: 150
+frames of 720x480 panned across motorcycle_left.png at its own size, with
+white noise of sigma 10.
 
-usage: make_clips.py OUTDIR FRAMES SIGMA [SIGMA ...]
-writes OUTDIR/<photo>_clean.y4m and OUTDIR/<photo>_s<SIGMA>.y4m
+usage: make_clips.py OUTDIR
+writes OUTDIR/clean.y4m, OUTDIR/<kind>_s<SIGMA>.y4m, OUTDIR/speed.y4m
 """
 import os
 import sys
 
-import numpy as np
-from skimage import data, transform
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import clips  # noqa: E402
 
-WIDTH, HEIGHT = 720, 480
-PHOTOS = {"coffee": data.coffee, "astronaut": data.astronaut}
-SEED = 20240610
-
-
-def ycbcr420(rgb):
-    """BT.601 limited range from an RGB float image in 0..1."""
-    r, g, b = rgb[..., 0], rgb[..., 1], rgb[..., 2]
-    y = 16 + 65.481 * r + 128.553 * g + 24.966 * b
-    cb = 128 - 37.797 * r - 74.203 * g + 112.0 * b
-    cr = 128 + 112.0 * r - 93.786 * g - 18.214 * b
-    # 4:2:0 by averaging each 2x2 block (centre siting, as y4m's default).
-    def sub(c):
-        return (c[0::2, 0::2] + c[1::2, 0::2] + c[0::2, 1::2] + c[1::2, 1::2]) / 4
-    return y, sub(cb), sub(cr)
-
-
-def to8(plane):
-    return np.clip(np.rint(plane), 0, 255).astype(np.uint8)
-
-
-def pan_offsets(frames, room_x, room_y):
-    """A slow diagonal pan that turns back at the picture's edges."""
-    offsets = []
-    for f in range(frames):
-        period_x, period_y = 2 * room_x, 2 * room_y
-        x = f % period_x
-        y = f % period_y
-        offsets.append((x if x <= room_x else period_x - x, y if y <= room_y else period_y - y))
-    return offsets
-
-
-def write_y4m(path, frames):
-    with open(path, "wb") as out:
-        out.write(b"YUV4MPEG2 W%d H%d F30:1 Ip A1:1 C420jpeg\n" % (WIDTH, HEIGHT))
-        for y, cb, cr in frames:
-            out.write(b"FRAME\n")
-            out.write(y.tobytes())
-            out.write(cb.tobytes())
-            out.write(cr.tobytes())
+PHOTOS = ["rocket.jpg", "motorcycle_left.png", "camera.png"]
+NOISES = [("white", 2), ("white", 3), ("white", 5), ("white", 10), ("white", 20), ("smoothed", 10)]
+WIDTH, HEIGHT, PER_PHOTO = 352, 240, 4
+SPEED_FRAMES = 150
 
 
 def main():
-    outdir, count = sys.argv[1], int(sys.argv[2])
-    sigmas = [float(s) for s in sys.argv[3:]]
+    outdir = sys.argv[1]
     os.makedirs(outdir, exist_ok=True)
-    for name, load in PHOTOS.items():
-        rgb = transform.rescale(load() / 255.0, 1.5, order=3, channel_axis=-1, anti_aliasing=False)
-        rgb = np.clip(rgb, 0.0, 1.0)
-        y, cb, cr = ycbcr420(rgb)
-        room_x, room_y = (y.shape[1] - WIDTH) // 2 * 2, (y.shape[0] - HEIGHT) // 2 * 2
-        clean = []
-        for ox, oy in pan_offsets(count, room_x // 2, room_y // 2):
-            ox, oy = 2 * ox, 2 * oy  # even offsets keep the chroma aligned
-            clean.append((y[oy:oy + HEIGHT, ox:ox + WIDTH],
-                          cb[oy // 2:(oy + HEIGHT) // 2, ox // 2:(ox + WIDTH) // 2],
-                          cr[oy // 2:(oy + HEIGHT) // 2, ox // 2:(ox + WIDTH) // 2]))
-        write_y4m(os.path.join(outdir, f"{name}_clean.y4m"), [(to8(a), to8(b), to8(c)) for a, b, c in clean])
-        for sigma in sigmas:
-            rng = np.random.default_rng(SEED + int(sigma * 10))
-            noisy = []
-            for a, b, c in clean:
-                luma = np.rint(a) + rng.normal(0.0, sigma, a.shape)
-                noisy.append((to8(luma), to8(b), to8(c)))
-            write_y4m(os.path.join(outdir, f"{name}_s{sigma:g}.y4m"), noisy)
+    pans = [clips.pan(photo, WIDTH, HEIGHT, PER_PHOTO, start=(16, 16)) for photo in PHOTOS]
+    clean = [pans[p][f] for f in range(PER_PHOTO) for p in range(len(PHOTOS))]
+    clips.write_y4m(os.path.join(outdir, "clean.y4m"), clean)
+    for kind, sigma in NOISES:
+        frames = clips.noisy(clean, sigma, kind, clips.SEED + 7 + sigma + (500 if kind == "smoothed" else 0))
+        clips.write_y4m(os.path.join(outdir, f"{kind}_s{sigma}.y4m"), frames)
+    speed = clips.pan("motorcycle_left.png", 720, 480, SPEED_FRAMES, scale=1.0)
+    clips.write_y4m(os.path.join(outdir, "speed.y4m"), clips.noisy(speed, 10, "white", clips.SEED))
 
 
 if __name__ == "__main__":

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <set>
 
 #include "frame_bytes.h"
@@ -40,9 +42,9 @@ std::vector<uint8_t> samples_of(const PictureFormat& format, const Picture& pict
     return samples;
 }
 
-std::vector<YcPixel> to_host(const PictureFormat& format, const Picture& picture) {
+std::vector<YcPixel> to_host(const PictureFormat& format, const Picture& picture, int32_t gain = kGainUnity) {
     std::vector<YcPixel> host(static_cast<size_t>(format.width) * static_cast<size_t>(format.height));
-    LevelMapping(format).to_host(samples_of(format, picture).data(), host.data());
+    LevelMapping(format, gain).to_host(samples_of(format, picture).data(), host.data());
     return host;
 }
 
@@ -79,7 +81,7 @@ TEST(Levels, UntouchedSamplesComeBackExactlyAtEveryDepthAndSampling) {
             // Odd sizes, and at 16 bits large enough to hold every code.
             const PictureFormat format =
                 format_of(depth == 16 ? 257 : 65, depth == 16 ? 256 : 63, sampling, depth);
-            SCOPED_TRACE(testing::Message() << depth << " bits, sampling " << static_cast<int>(sampling));
+            SCOPED_TRACE(::testing::Message() << depth << " bits, sampling " << static_cast<int>(sampling));
             const Picture original = picture_with_every_code(format, 0);
             std::vector<YcPixel> host = to_host(format, original);
             Picture back = written(LevelMapping(format), format, original, host, false);
@@ -140,24 +142,25 @@ TEST(Levels, TheHostsChangesComeBackInCodes) {
 // the way in, and every host value on the way back from originals inside
 // and outside the depth's range.
 TEST(Levels, TheMappingAgreesWithTheFormulasEverywhere) {
+    for (int32_t gain : {kGainUnity, 333, kMinGain})
     for (int depth : kDepths) {
-        SCOPED_TRACE(depth);
+        SCOPED_TRACE(::testing::Message() << depth << " bits, gain " << gain);
         PictureFormat format = format_of(depth > 8 ? 65536 : 256, 1, Sampling::k444, depth);
         Picture codes;
         for (int plane = 0; plane < 3; ++plane) {
             codes.planes[plane].resize(static_cast<size_t>(format.width));
             for (int code = 0; code < format.width; ++code) codes.planes[plane][static_cast<size_t>(code)] = code;
         }
-        const std::vector<YcPixel> host = to_host(format, codes);
+        const std::vector<YcPixel> host = to_host(format, codes, gain);
         for (int code = 0; code < format.width; ++code) {
             const YcPixel& pixel = host[static_cast<size_t>(code)];
-            ASSERT_EQ(pixel.y, code_to_host(luma_scale(depth), code)) << code;
+            ASSERT_EQ(pixel.y, code_to_host(luma_scale(depth, gain), code)) << code;
             ASSERT_EQ(pixel.cb, code_to_host(chroma_scale(depth), code)) << code;
             ASSERT_EQ(pixel.cr, pixel.cb);
         }
 
         format.width = 65536;
-        const LevelMapping mapping(format);
+        const LevelMapping mapping(format, gain);
         const int32_t max_code = format.max_code();
         std::vector<int32_t> originals = {0, 1, 15, 16 << (depth - 8), 100 << (depth - 8), max_code};
         if (depth > 8 && depth < 16) originals.insert(originals.end(), {max_code + 1, 65535});
@@ -169,11 +172,55 @@ TEST(Levels, TheMappingAgreesWithTheFormulasEverywhere) {
             picture.planes[0].assign(65536, original);
             picture.planes[1] = picture.planes[2] = picture.planes[0];
             const Picture back = written(mapping, format, picture, after, false);
-            const int16_t before = code_to_host(luma_scale(depth), original);
+            const int16_t before = code_to_host(luma_scale(depth, gain), original);
             for (int value = -32768; value <= 32767; ++value) {
                 ASSERT_EQ(back.planes[0][static_cast<size_t>(value + 32768)],
-                          host_change_to_code(luma_scale(depth), original, before, value, max_code))
+                          host_change_to_code(luma_scale(depth, gain), original, before, value, max_code))
                     << value;
+            }
+        }
+    }
+}
+
+// At gain 1 the mapping is the plain line, as it always was, so every
+// output byte stays; below 1 white comes down to 4096 g, and the way back
+// undoes it: codes come back from their own host values where the host's
+// scale is the finer, and host values from their codes within a step where
+// it is the coarser.
+TEST(Levels, TheGainIsExactAtOneAndComesBackAtEveryDepth) {
+    for (int depth : kDepths) {
+        SCOPED_TRACE(depth);
+        const int32_t max_code = (1 << depth) - 1;
+        const LevelScale plain = luma_scale(depth);
+        for (int32_t code = 0; code <= max_code; code += depth > 10 ? 7 : 1) {
+            const double exact = (code - plain.origin) * 4096.0 / plain.span;
+            ASSERT_EQ(code_to_host(plain, code), std::lround(exact)) << code;
+        }
+        for (int32_t host = -1000; host <= 5000; ++host) {
+            const double codes = host * static_cast<double>(plain.span) / 4096.0;
+            const int32_t original = 100 << (depth - 8);
+            const int16_t before = code_to_host(plain, original);
+            const long expected = plain.span <= 4096 ? plain.origin + std::lround(codes)
+                                                     : original + std::lround(codes - before * plain.span / 4096.0);
+            ASSERT_EQ(host_change_to_code(plain, original, before, host, max_code),
+                      std::clamp<long>(expected, 0, max_code)) << host;
+        }
+        for (int32_t gain : {900, 500, 333, 100, kMinGain}) {
+            SCOPED_TRACE(gain);
+            const LevelScale scale = luma_scale(depth, gain);
+            EXPECT_EQ(code_to_host(scale, 235 << (depth - 8)), std::lround(4096.0 * gain / kGainUnity));
+            if (scale.host_finer()) {
+                for (int32_t code = 0; code <= max_code; ++code) {
+                    const int16_t host = code_to_host(scale, code);
+                    ASSERT_EQ(host_change_to_code(scale, 0, host + 1, host, max_code), code);
+                }
+            } else {
+                const int32_t original = 128 << (depth - 8);
+                const int16_t before = code_to_host(scale, original);
+                for (int32_t host = code_to_host(scale, 0); host <= code_to_host(scale, max_code); ++host) {
+                    const int32_t code = host_change_to_code(scale, original, before, host, max_code);
+                    ASSERT_LE(std::abs(code_to_host(scale, code) - host), 1) << host;
+                }
             }
         }
     }
@@ -187,7 +234,7 @@ TEST(Levels, HostFramesCarryChromaOfTheirOwnPixel) {
         format.bit_depth = depth;
         for (Sampling sampling : {Sampling::k420, Sampling::k422, Sampling::k444}) {
             format.sampling = sampling;
-            SCOPED_TRACE(testing::Message() << depth << " bits, sampling " << static_cast<int>(sampling));
+            SCOPED_TRACE(::testing::Message() << depth << " bits, sampling " << static_cast<int>(sampling));
             Picture picture;
             picture.planes[0].assign(15, 16 << (depth - 8));
             const int chroma_width = format.plane_width(1);

@@ -1,10 +1,13 @@
-// Command-line pieces that stand alone: message and size syntax, and the
-// record's labels decoded from code page 932.
+// Command-line pieces that stand alone: message, size and gain syntax,
+// which settings a run takes, and the record's labels decoded from code
+// page 932.
 
 #include <gtest/gtest.h>
 
 #include "labels.h"
+#include "levels.h"
 #include "options.h"
+#include "run_settings.h"
 
 namespace zeverive::cli {
 namespace {
@@ -39,6 +42,85 @@ TEST(Options, SizesAreWidthByHeightWithinTheLimits) {
     EXPECT_TRUE(parse_size("16384x16384"));
     for (const char* bad : {"0x480", "720x0", "720", "720x", "x480", "16385x1", "-1x5", "7 20x480", "720X480"})
         EXPECT_FALSE(parse_size(bad)) << bad;
+}
+
+TEST(Options, GainsRunFromATwentiethToOneInThousandths) {
+    EXPECT_EQ(parse_gain("1"), kGainUnity);
+    EXPECT_EQ(parse_gain("1.000"), kGainUnity);
+    EXPECT_EQ(parse_gain("0.5"), 500);
+    EXPECT_EQ(parse_gain(".333"), 333);
+    EXPECT_EQ(parse_gain("0.05"), kMinGain);
+    for (const char* bad : {"", ".", "0.049", "1.001", "2", "0.1234", "-0.5", "0,5", "1e-1", "10"})
+        EXPECT_EQ(parse_gain(bad), std::nullopt) << bad;
+}
+
+// No slider option: the automatic settings for the estimate (or --sigma,
+// without estimating). A slider option or --no-auto: the sliders as given,
+// the others the record's defaults, gain 1 unless --gain.
+TEST(Options, SlidersGivenOrAutomaticSettingsAndTheirGain) {
+    struct Run {
+        RunSettings chosen;
+        int estimates = 0;
+        HostSettings defaults;
+    };
+    auto run_with = [](std::vector<const char*> args) {
+        args.insert(args.begin(), "zeverive");
+        args.insert(args.end(), {"in.y4m", "out.y4m"});
+        Options options;
+        const ParseResult parsed = parse_options(static_cast<int>(args.size()), args.data(), options);
+        EXPECT_FALSE(parsed.exit_status);
+        Run run;
+        run.defaults = default_settings(parsed.library->table());
+        run.chosen = choose_settings(options, parsed.library->table(), [&] {
+            ++run.estimates;
+            NoiseSample sample;
+            sample.estimate.sigma = 10;
+            return sample;
+        });
+        return run;
+    };
+    const Run automatic = run_with({});
+    EXPECT_EQ(automatic.estimates, 1);
+    EXPECT_LT(automatic.chosen.gain, 500);  // noise of 10 codes is beyond the sliders' reach at gain 1
+    EXPECT_NE(automatic.chosen.settings.sliders, automatic.defaults.sliders);
+
+    const Run given_sigma = run_with({"--sigma", "10"});
+    EXPECT_EQ(given_sigma.estimates, 0);
+    EXPECT_EQ(given_sigma.chosen.settings.sliders, automatic.chosen.settings.sliders);
+    EXPECT_EQ(given_sigma.chosen.gain, automatic.chosen.gain);
+    EXPECT_EQ(run_with({"--sigma", "0"}).chosen.settings.sliders[9], 0);  // no noise: strength 0
+
+    const Run own_gain = run_with({"--gain", "0.8"});
+    EXPECT_EQ(own_gain.chosen.gain, 800);
+    EXPECT_EQ(own_gain.chosen.settings.sliders, automatic.chosen.settings.sliders);
+
+    for (const std::vector<const char*>& manual :
+         {std::vector<const char*>{"--nr3", "77"}, {"--no-nr5-rows-x10"}, {"--no-auto"}}) {
+        const Run run = run_with(manual);
+        EXPECT_EQ(run.estimates, 0);
+        EXPECT_EQ(run.chosen.gain, kGainUnity);
+        HostSettings expected = run.defaults;
+        if (std::string(manual[0]) == "--nr3") expected.sliders[6] = 77;
+        EXPECT_EQ(run.chosen.settings.sliders, expected.sliders) << manual[0];
+        EXPECT_EQ(run.chosen.settings.checkboxes, expected.checkboxes) << manual[0];
+    }
+    const Run manual_gain = run_with({"--strength", "150", "--gain", "0.25"});
+    EXPECT_EQ(manual_gain.chosen.gain, 250);
+    EXPECT_EQ(manual_gain.chosen.settings.sliders[9], 150);
+
+    // What is printed gives the same settings back when given.
+    std::vector<std::string> words;
+    const std::string text = settings_as_options(automatic.chosen);
+    for (size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = std::min(text.find(' ', start), text.size());
+        words.push_back(text.substr(start, end - start));
+    }
+    std::vector<const char*> again;
+    for (const std::string& word : words) again.push_back(word.c_str());
+    const Run copied = run_with(again);
+    EXPECT_EQ(copied.chosen.settings.sliders, automatic.chosen.settings.sliders);
+    EXPECT_EQ(copied.chosen.settings.checkboxes, automatic.chosen.settings.checkboxes);
+    EXPECT_EQ(copied.chosen.gain, automatic.chosen.gain);
 }
 
 TEST(Labels, CodePage932BecomesUtf8) {

@@ -211,7 +211,7 @@ TEST(Pipes, AWriteErrorNamesTheOutputAndTheFrame) {
     shape.chroma_width = 512;
     shape.frames = 2;
     write_file(dir.path("in.y4m"), make_y4m(shape));
-    const RunResult result = zeverive({"--tile", "-j", "1", dir.path("in.y4m"), "/dev/full"});
+    const RunResult result = zeverive({"--no-auto", "--tile", "-j", "1", dir.path("in.y4m"), "/dev/full"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "zeverive: /dev/full: frame 0: cannot write: No space left on device\n");
     EXPECT_EQ(kind_of("/dev/full"), S_IFCHR);

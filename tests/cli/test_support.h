@@ -2,6 +2,7 @@
 // built program, and video made to order.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -81,6 +82,27 @@ struct Y4mParts {
     std::vector<std::string> chroma;  // both planes
 };
 Y4mParts split_y4m(const std::string& bytes, const ClipShape& shape);
+
+// Gaussian noise from a fixed seed.
+class Noise {
+public:
+    explicit Noise(uint32_t seed) : state_(seed * 2654435761u + 12345) {}
+    // Box-Muller from a xorshift generator: fixed, portable, good enough.
+    double gaussian() {
+        const double u1 = (next() + 1.0) / 4294967297.0;
+        const double u2 = (next() + 1.0) / 4294967297.0;
+        return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+    }
+
+private:
+    uint32_t next() {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 17;
+        state_ ^= state_ << 5;
+        return state_;
+    }
+    uint32_t state_;
+};
 
 // 8-bit 4:2:0 YUV4MPEG2 with the given luma frames (chroma neutral).
 std::string y4m_from_luma(int width, int height, const std::vector<std::vector<uint8_t>>& frames);

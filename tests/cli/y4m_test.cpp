@@ -208,5 +208,58 @@ TEST(RawHostFrames, RoundTripAndTruncation) {
               "-: not a YUV4MPEG2 stream; for raw host frames (.yc) give their size with --size WxH");
 }
 
+// Skipping a frame lands where reading it would, in a file (which seeks),
+// in memory and in raw host frames, and a frame cut short is reported as
+// reading would report it.
+TEST(Readers, SkippedFramesLeaveTheReaderWhereReadingWould) {
+    testing::TempDir dir;
+    ClipShape shape = clip_shape("420p10", 24, 16);
+    shape.frames = 4;
+    shape.frame_params = {"", " Xa", "", " Xb"};
+    const std::string y4m = make_y4m(shape);
+    std::string yc(24 * 16 * 6 * 3, '\0');
+    for (size_t i = 0; i < yc.size(); ++i) yc[i] = static_cast<char>(i * 7 + i / 500);
+    testing::write_file(dir.path("clip.y4m"), y4m);
+    testing::write_file(dir.path("clip.yc"), yc);
+    struct Source {
+        std::string bytes;
+        std::string path;
+        std::optional<FrameSize> size;
+    };
+    for (const Source& source : {Source{y4m, dir.path("clip.y4m"), std::nullopt},
+                                 Source{yc, dir.path("clip.yc"), FrameSize{24, 16}}}) {
+        SCOPED_TRACE(source.path);
+        auto whole_input = memory(source.bytes, source.path);
+        auto whole = open_reader(*whole_input, source.size);
+        std::vector<Picture> frames(3);
+        for (Picture& frame : frames) ASSERT_TRUE(whole->read(frame));
+        for (bool from_file : {true, false}) {
+            auto input = from_file ? ByteInput::open(source.path) : memory(source.bytes, source.path);
+            auto reader = open_reader(*input, source.size);
+            Picture picture;
+            ASSERT_TRUE(reader->skip());
+            ASSERT_TRUE(reader->read(picture));
+            EXPECT_EQ(picture.planes[0], frames[1].planes[0]);
+            EXPECT_EQ(picture.frame_parameters, frames[1].frame_parameters);
+            ASSERT_TRUE(reader->skip());
+            while (reader->skip()) {
+            }
+            EXPECT_FALSE(reader->read(picture));
+        }
+        const std::string cut = source.bytes.substr(0, source.bytes.size() - 5);
+        auto input = memory(cut, source.path);
+        auto reader = open_reader(*input, source.size);
+        std::string skipped;
+        try {
+            while (reader->skip()) {
+            }
+        } catch (const Failure& failure) {
+            skipped = failure.what();
+        }
+        EXPECT_EQ(skipped, reading_failure(cut, source.size, source.path));
+        EXPECT_NE(skipped, "");
+    }
+}
+
 }  // namespace
 }  // namespace zeverive::cli

@@ -1,0 +1,126 @@
+#include "noise_sample.h"
+
+#include <deque>
+#include <vector>
+
+#include "frame_bytes.h"
+#include "levels.h"
+
+namespace zeverive::cli {
+namespace {
+
+// The frames read ahead from a pipe, then the pipe.
+class ReplayingReader : public VideoReader {
+public:
+    struct Frame {
+        std::vector<uint8_t> bytes;
+        std::string parameters;
+    };
+
+    ReplayingReader(std::unique_ptr<VideoReader> rest, std::deque<Frame> first)
+        : rest_(std::move(rest)), first_(std::move(first)) {}
+
+    const PictureFormat& format() const override { return rest_->format(); }
+    size_t frame_bytes() const override { return rest_->frame_bytes(); }
+    std::optional<int64_t> frame_count() const override { return rest_->frame_count(); }
+    std::optional<int64_t> exact_frame_count() const override { return rest_->exact_frame_count(); }
+
+    bool read(uint8_t* bytes, std::string& frame_parameters) override {
+        if (first_.empty()) return rest_->read(bytes, frame_parameters);
+        std::copy(first_.front().bytes.begin(), first_.front().bytes.end(), bytes);
+        frame_parameters = std::move(first_.front().parameters);
+        first_.pop_front();
+        return true;
+    }
+
+    bool read(Picture& picture) override {
+        if (first_.empty()) return rest_->read(picture);
+        decode_frame(format(), first_.front().bytes.data(), picture);
+        picture.frame_parameters = std::move(first_.front().parameters);
+        first_.pop_front();
+        return true;
+    }
+
+    bool skip() override {
+        if (first_.empty()) return rest_->skip();
+        first_.pop_front();
+        return true;
+    }
+
+private:
+    std::unique_ptr<VideoReader> rest_;
+    std::deque<Frame> first_;
+};
+
+// Luma in 8-bit codes, and the codes where clipping shows.
+struct LumaScale {
+    float per_unit;
+    float lowest;
+    float highest;
+};
+
+LumaScale luma_in_codes(const PictureFormat& format) {
+    if (format.sampling == Sampling::kHost) {
+        // Host frames hold Y 0..4096 for codes 16..235 and are not clipped
+        // short of the 16-bit limits.
+        return {219.0f / kHostSpan, -1e9f, 1e9f};
+    }
+    const float per_unit = 1.0f / static_cast<float>(1 << (format.bit_depth - 8));
+    return {per_unit, 0.0f, static_cast<float>(format.max_code()) * per_unit};
+}
+
+void add_frame(NoiseEstimator& estimator, const PictureFormat& format, const uint8_t* bytes, Picture& picture,
+               std::vector<float>& luma) {
+    decode_frame(format, bytes, picture);
+    const LumaScale scale = luma_in_codes(format);
+    const std::vector<int32_t>& plane = picture.planes[0];
+    luma.resize(plane.size());
+    for (size_t i = 0; i < plane.size(); ++i) luma[i] = static_cast<float>(plane[i]) * scale.per_unit;
+    estimator.add_frame(luma.data(), format.width, format.height, scale.lowest, scale.highest);
+}
+
+}  // namespace
+
+NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
+                         std::unique_ptr<VideoReader>& reader) {
+    NoiseEstimator estimator;
+    NoiseSample sample;
+    const PictureFormat format = reader->format();
+    std::vector<uint8_t> bytes(reader->frame_bytes());
+    std::vector<float> luma;
+    Picture picture;
+    std::string parameters;
+
+    const std::optional<int64_t> count = reader->frame_count();
+    if (count && path != "-") {
+        std::unique_ptr<ByteInput> input = ByteInput::open(path);
+        std::unique_ptr<VideoReader> own = open_reader(*input, size);
+        const int64_t frames = *count;
+        const int64_t taken = std::min<int64_t>(frames, kNoiseSampleFrames);
+        // Frame k of the sample is the middle of the k-th of `taken` equal
+        // stretches of the clip.
+        int64_t next = 0;
+        for (int64_t number = 0; next < taken; ++number) {
+            if (number != (2 * next + 1) * frames / (2 * taken)) {
+                if (!own->skip()) break;
+                continue;
+            }
+            if (!own->read(bytes.data(), parameters)) break;
+            add_frame(estimator, format, bytes.data(), picture, luma);
+            ++next;
+        }
+        sample.frames = static_cast<int>(next);
+    } else {
+        std::deque<ReplayingReader::Frame> first;
+        while (first.size() < kNoiseSampleFrames && reader->read(bytes.data(), parameters)) {
+            add_frame(estimator, format, bytes.data(), picture, luma);
+            first.push_back({bytes, parameters});
+        }
+        sample.frames = static_cast<int>(first.size());
+        reader = std::make_unique<ReplayingReader>(std::move(reader), std::move(first));
+    }
+    sample.estimate = estimator.estimate();
+    return sample;
+}
+
+}  // namespace zeverive::cli
