@@ -28,7 +28,7 @@ using namespace zeverive_test;
 // Noise of about 10 steps of 8-bit video (one step is 4096 / 219 on the
 // host's scale), the strength the comparison with other denoisers uses.
 constexpr int kNoiseSigma = 187;
-constexpr const char* kVariantNames[] = {"x87", "3dnow", "sse"};
+constexpr const char* kVariantNames[] = {"x87", "3dnow", "sse", "avx2"};
 
 struct FrameSize {
     int width, height;

@@ -25,4 +25,11 @@ namespace zeverive {
 void odd_lowpass_analysis(const float* src, int length, float* dst);
 void odd_lowpass_synthesis(const float* approx, int half_length, float* dst);
 
+#if defined(__x86_64__)
+// The same kernels compiled for AVX2, where the compiler widens the double
+// arithmetic; every output equals the plain form's.
+void odd_lowpass_analysis_avx2(const float* src, int length, float* dst);
+void odd_lowpass_synthesis_avx2(const float* approx, int half_length, float* dst);
+#endif
+
 }  // namespace zeverive
