@@ -3,6 +3,9 @@
 //
 //   kernel_bench [--benchmark_filter=REGEX] [--benchmark_repetitions=N] ...
 //
+// With repetitions every row also gets its median, fastest (_min) and
+// slowest (_max) repetition.
+//
 // Names are <operation>/<variant>/<size>; the size is the length or half
 // length of the transforms and edge masks, and the first index of a band
 // for the shrinks. Samples count every coefficient a call reads from its
@@ -20,6 +23,7 @@
 #include "kernel_check/kernel_cases.h"
 #include "kernels/edge_mask.h"
 #include "kernels/odd_lowpass.h"
+#include "report.h"
 
 namespace {
 
@@ -54,13 +58,13 @@ Workspace& workspace() {
 }
 
 void add(const std::string& name, int samples, std::function<void()> call) {
-    benchmark::RegisterBenchmark(name.c_str(), [samples, call](benchmark::State& state) {
+    zeverive_bench::with_range(benchmark::RegisterBenchmark(name.c_str(), [samples, call](benchmark::State& state) {
         for (auto _ : state) {
             call();
             benchmark::ClobberMemory();
         }
         state.SetItemsProcessed(state.iterations() * samples);
-    });
+    }));
 }
 
 std::string name_of(const char* op, const char* variant, int size) {
@@ -155,8 +159,9 @@ void multiply_add_rate(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    zeverive_bench::describe_machine();
     register_all();
-    benchmark::RegisterBenchmark("multiply_add_rate/sse", multiply_add_rate);
+    zeverive_bench::with_range(benchmark::RegisterBenchmark("multiply_add_rate/sse", multiply_add_rate));
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -43,6 +43,19 @@ mkdir -p "$build"
 check "native build" configure_and_build "$build/native"
 check "native tests" ctest --test-dir "$build/native" --output-on-failure -j "$jobs"
 
+# The AVX2 forms exist on x86-64 only and run where the processor has AVX2;
+# there every output must equal the SSE form's bit for bit (the ctest run
+# above checks them too, without saying whether they ran).
+avx2_forms() {
+  local checker="$build/native/tests/kernel_check/kernel_check"
+  if grep -qw avx2 /proc/cpuinfo; then
+    "$checker" --seed 11 --require x87,3dnow,sse,avx2 | tail -n 7
+  else
+    "$checker" --seed 11 --require x87,3dnow,sse | grep -E '^avx2|^kernel_check:'
+  fi
+}
+check "native AVX2 forms = SSE forms" avx2_forms
+
 check "y4m reader fuzzing (60 s)" env ZEVERIVE_FUZZ_DIR="$build/fuzz" bash "$root/fuzz/run.sh" 60
 
 check "sanitizer build" configure_and_build "$build/sanitize" -DZEVERIVE_SANITIZE=ON

@@ -33,6 +33,7 @@
 #include "kernels/sse_target.h"
 #include "kernels/transform.h"
 #include "platform/x87_precision.h"
+#include "support/processor_name.h"
 
 namespace zeverive {
 namespace check {
@@ -781,21 +782,6 @@ void check_edge_mask_pair(Checker& c, int half) {
 
 // ---------------------------------------------------------------- bench ---
 
-std::string processor_name() {
-    unsigned regs[12] = {};
-    unsigned max = 0, ebx, ecx, edx;
-    __cpuid(0x80000000u, max, ebx, ecx, edx);
-    if (max < 0x80000004u) return "unknown processor";
-    for (unsigned leaf = 0; leaf < 3; ++leaf)
-        __cpuid(0x80000002u + leaf, regs[4 * leaf], regs[4 * leaf + 1], regs[4 * leaf + 2], regs[4 * leaf + 3]);
-    char name[49] = {};
-    std::memcpy(name, regs, 48);
-    std::string text(name);
-    text.erase(0, text.find_first_not_of(' '));
-    text.erase(text.find_last_not_of(' ') + 1);
-    return text;
-}
-
 // Median of five timings, each long enough to dwarf the clock's resolution.
 double nanoseconds_per_call(const std::function<void()>& call) {
     using Clock = std::chrono::steady_clock;
@@ -832,7 +818,7 @@ void bench_row(Checker& c, const char* op, int size, int samples, const std::fun
 }
 
 void run_bench(Checker& c, const std::string& command) {
-    std::printf("\nprocessor: %s\ncommand: %s\n", processor_name().c_str(), command.c_str());
+    std::printf("\nprocessor: %s\ncommand: %s\n", zeverive_test::processor_name().c_str(), command.c_str());
     std::printf("%-20s %4s  %-31s  %-31s  %-31s  %-31s\n", "operation", "size", "x87: per call, per sample",
                 "3dnow: ... and speed-up vs x87", "sse", kVariantCount > 3 ? "avx2" : "");
     ScratchScope scratch;
