@@ -141,25 +141,24 @@ void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int o
                 std::copy(result + alone_from, result + alone_to, frame + static_cast<size_t>(y) * width + alone_from);
                 for (int x = alone_to; x < across.end(); ++x) blend(x);
             }
-        }
-        // Rows no later tile reads are final: their overlaps go to the frame.
-        const Sharing& shared = rows_shared;
-        for (int y = down.start; y < shared.before_next; ++y) {
-            YcPixel* out = frame + static_cast<size_t>(y) * width;
-            if (y < shared.after_previous) {
-                store_sums(sums_of(y, 0), out, width);
-                continue;
-            }
-            for (size_t c = 0; c + 1 < columns.size(); ++c) {
-                const int from = columns[c + 1].start, to = columns[c].end();
-                store_sums(sums_of(y, from), out + from, to - from);
+            // The overlap with the previous tile of this row is complete
+            // where no other row of tiles shares it: to the frame while its
+            // sums are still in the cache.
+            if (c > 0) {
+                for (int y = rows_shared.after_previous; y < rows_shared.before_next; ++y) {
+                    const int from = across.start, to = columns_shared.after_previous;
+                    store_sums(sums_of(y, from), frame + static_cast<size_t>(y) * width + from, to - from);
+                }
             }
         }
+        // The rows shared with the previous row of tiles are complete too.
+        for (int y = down.start; y < rows_shared.after_previous; ++y)
+            store_sums(sums_of(y, 0), frame + static_cast<size_t>(y) * width, width);
         // The rows shared with the next row of tiles keep their sums, moved
         // to where that row of tiles looks for them.
-        if (shared.before_next < down.end()) {
-            std::memmove(sums, sums_of(shared.before_next, 0),
-                         sizeof(double) * 3 * static_cast<size_t>(down.end() - shared.before_next) * width);
+        if (rows_shared.before_next < down.end()) {
+            std::memmove(sums, sums_of(rows_shared.before_next, 0),
+                         sizeof(double) * 3 * static_cast<size_t>(down.end() - rows_shared.before_next) * width);
         }
     }
 }
