@@ -19,4 +19,18 @@
 // callable from elsewhere.
 #define ZEVERIVE_AVX2_HELPER inline __attribute__((always_inline, target("avx2")))
 
+namespace zeverive {
+
+// p[0], p[2], .. p[14] (kSelector 2,0,2,0) or p[1], p[3], .. p[15]
+// (3,1,3,1) of p[0..7] in `low` and p[8..15] in `high`, in order: the
+// in-lane shuffle leaves the 64-bit quarters as (0..3, 8..11, 4..7, 12..15),
+// and the permutation puts them back in line.
+template <int kSelector>
+ZEVERIVE_AVX2_HELPER __m256 every_other(__m256 low, __m256 high) {
+    const __m256 picked = _mm256_shuffle_ps(low, high, kSelector);
+    return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(picked), _MM_SHUFFLE(3, 1, 2, 0)));
+}
+
+}  // namespace zeverive
+
 #endif

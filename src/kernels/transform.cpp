@@ -238,15 +238,6 @@ ZEVERIVE_AVX2_HELPER WideVectors wide_vectors() {
                        _mm256_set1_ps(kG0), _mm256_set1_ps(kG1), _mm256_set1_ps(kG2), _mm256_set1_ps(kG3)};
 }
 
-// The even (selector 2,0,2,0) or odd (3,1,3,1) samples of p[0..15] in
-// order: the in-lane shuffle leaves the 64-bit quarters as (0..3, 8..11,
-// 4..7, 12..15), and the permutation puts them back in line.
-template <int kSelector>
-ZEVERIVE_AVX2_HELPER __m256 every_other(__m256 low, __m256 high) {
-    const __m256 picked = _mm256_shuffle_ps(low, high, kSelector);
-    return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(picked), _MM_SHUFFLE(3, 1, 2, 0)));
-}
-
 // a_i..a_i+7 and d_i..d_i+7 for i = s/2 from src[s .. s+17].
 ZEVERIVE_AVX2_HELPER void forward_wide_group(const WideVectors& c, const float* x, float* dst, int half, int i) {
     const __m256 low = _mm256_loadu_ps(x), high = _mm256_loadu_ps(x + 8);
