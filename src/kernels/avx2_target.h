@@ -31,6 +31,20 @@ ZEVERIVE_AVX2_HELPER __m256 every_other(__m256 low, __m256 high) {
     return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(picked), _MM_SHUFFLE(3, 1, 2, 0)));
 }
 
+// The four taps of eight outputs that each read x[2k .. 2k+3], k = 0..7:
+// tap t holds x[2k + t] in lane k. Reads x[0..17].
+struct FourTaps {
+    __m256 x0, x1, x2, x3;
+};
+
+ZEVERIVE_AVX2_HELPER FourTaps four_taps(const float* x) {
+    const __m256 low = _mm256_loadu_ps(x), high = _mm256_loadu_ps(x + 8);
+    const __m256 shifted_low = _mm256_loadu_ps(x + 2), shifted_high = _mm256_loadu_ps(x + 10);
+    return FourTaps{every_other<_MM_SHUFFLE(2, 0, 2, 0)>(low, high), every_other<_MM_SHUFFLE(3, 1, 3, 1)>(low, high),
+                    every_other<_MM_SHUFFLE(2, 0, 2, 0)>(shifted_low, shifted_high),
+                    every_other<_MM_SHUFFLE(3, 1, 3, 1)>(shifted_low, shifted_high)};
+}
+
 }  // namespace zeverive
 
 #endif

@@ -130,15 +130,10 @@ ZEVERIVE_SSE_HELPER __m128 masked(__m128 entry, __m128 centre, __m128 left, __m1
     return _mm_mul_ps(entry, _mm_and_ps(edge, one));
 }
 
-}  // namespace
-
-ZEVERIVE_TARGET_SSE void edge_mask_sse(float* mask, int half, const float* line, float threshold) {
-    const __m128 t = _mm_set1_ps(threshold);
-    const __m128 minus_t = _mm_sub_ps(_mm_setzero_ps(), t);
-    const __m128 one = _mm_set1_ps(1.0f);
-    float* band = mask + half;
-    int pairs = half / 2 - 1;
-    int j = 1;
+// `pairs` pairs of centres from centre j on: four centres per step, then
+// two for an odd pair left over.
+ZEVERIVE_SSE_HELPER void edge_mask_steps(float* band, const float* line, int j, int pairs, __m128 t, __m128 minus_t,
+                                         __m128 one) {
     for (; pairs >= 2; pairs -= 2, j += 4) {
         const __m128 entry = masked(_mm_loadu_ps(band + j), _mm_loadu_ps(line + j), _mm_loadu_ps(line + j - 1),
                                     _mm_loadu_ps(line + j + 1), t, minus_t, one);
@@ -149,6 +144,14 @@ ZEVERIVE_TARGET_SSE void edge_mask_sse(float* mask, int half, const float* line,
                                     load_two(line + j + 1), t, minus_t, one);
         _mm_storel_pi(reinterpret_cast<__m64*>(band + j), entry);
     }
+}
+
+}  // namespace
+
+ZEVERIVE_TARGET_SSE void edge_mask_sse(float* mask, int half, const float* line, float threshold) {
+    const __m128 t = _mm_set1_ps(threshold);
+    const __m128 minus_t = _mm_sub_ps(_mm_setzero_ps(), t);
+    edge_mask_steps(mask + half, line, 1, half / 2 - 1, t, minus_t, _mm_set1_ps(1.0f));
 }
 
 // ---------------------------------------------------------------- AVX2 ---
@@ -173,19 +176,8 @@ ZEVERIVE_TARGET_AVX2 void edge_mask_avx2(float* mask, int half, const float* lin
         const __m256 edge = _mm256_or_ps(_mm256_cmp_ps(d, t, _CMP_GT_OQ), _mm256_cmp_ps(d, minus_t, _CMP_LT_OQ));
         _mm256_storeu_ps(band + j, _mm256_mul_ps(_mm256_loadu_ps(band + j), _mm256_and_ps(edge, one)));
     }
-    const __m128 t4 = _mm256_castps256_ps128(t), minus_t4 = _mm256_castps256_ps128(minus_t);
-    const __m128 one4 = _mm256_castps256_ps128(one);
-    if (pairs >= 2) {
-        _mm_storeu_ps(band + j, masked(_mm_loadu_ps(band + j), _mm_loadu_ps(line + j), _mm_loadu_ps(line + j - 1),
-                                       _mm_loadu_ps(line + j + 1), t4, minus_t4, one4));
-        pairs -= 2;
-        j += 4;
-    }
-    if (pairs == 1) {
-        const __m128 entry = masked(load_two(band + j), load_two(line + j), load_two(line + j - 1),
-                                    load_two(line + j + 1), t4, minus_t4, one4);
-        _mm_storel_pi(reinterpret_cast<__m64*>(band + j), entry);
-    }
+    edge_mask_steps(band, line, j, pairs, _mm256_castps256_ps128(t), _mm256_castps256_ps128(minus_t),
+                    _mm256_castps256_ps128(one));
 }
 
 #endif

@@ -87,13 +87,7 @@ ZEVERIVE_TARGET_AVX2 void odd_lowpass_analysis_avx2(const float* src, int length
     // Outputs i..i+7 read src[2i+1 .. 2i+18], inside the line while they
     // stay clear of the two wrapping outputs.
     for (; i + 8 <= half - 2; i += 8) {
-        const float* x = src + 2 * i + 1;
-        const __m256 low = _mm256_loadu_ps(x), high = _mm256_loadu_ps(x + 8);
-        const __m256 shifted_low = _mm256_loadu_ps(x + 2), shifted_high = _mm256_loadu_ps(x + 10);
-        const __m256 x0 = every_other<_MM_SHUFFLE(2, 0, 2, 0)>(low, high);
-        const __m256 x1 = every_other<_MM_SHUFFLE(3, 1, 3, 1)>(low, high);
-        const __m256 x2 = every_other<_MM_SHUFFLE(2, 0, 2, 0)>(shifted_low, shifted_high);
-        const __m256 x3 = every_other<_MM_SHUFFLE(3, 1, 3, 1)>(shifted_low, shifted_high);
+        const auto [x0, x1, x2, x3] = four_taps(src + 2 * i + 1);
         _mm_storeu_ps(dst + i, lowpass4_lanes(c, _mm256_castps256_ps128(x0), _mm256_castps256_ps128(x1),
                                               _mm256_castps256_ps128(x2), _mm256_castps256_ps128(x3)));
         _mm_storeu_ps(dst + i + 4, lowpass4_lanes(c, high_half(x0), high_half(x1), high_half(x2), high_half(x3)));

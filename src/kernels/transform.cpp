@@ -178,11 +178,34 @@ ZEVERIVE_SSE_HELPER void inverse_group(const InverseVectors& c, __m128 a, __m128
     _mm_store_ps(dst + 4, _mm_unpackhi_ps(even, odd));
 }
 
+// The last group of a line: its x8 and x9 wrap to src[0] and src[1].
+ZEVERIVE_SSE_HELPER void forward_last_group(const ForwardVectors& c, const float* src, int s, float* dst, int half) {
+    const __m128 high = _mm_load_ps(src + s + 4);
+    const __m128 wrap = _mm_shuffle_ps(high, _mm_load_ps(src), _MM_SHUFFLE(1, 0, 3, 2));  // x6 x7 src0 src1
+    forward_group(c, _mm_load_ps(src + s), high, wrap, dst, half, s / 2);
+}
+
 // (p[-1], p[0], p[1], p[2]) for the first group, whose p[-1] is the last
 // coefficient: `head` is p[0..3].
 ZEVERIVE_SSE_HELPER __m128 previous_of_first(__m128 head, const float* last) {
     const __m128 wrap = _mm_shuffle_ps(_mm_load_ss(last), head, _MM_SHUFFLE(0, 0, 0, 0));  // p[m-1] p[m-1] p0 p0
     return _mm_shuffle_ps(wrap, head, _MM_SHUFFLE(2, 1, 2, 0));                            // p[m-1] p0 p1 p2
+}
+
+// Pairs j..j+3, j >= 4.
+ZEVERIVE_SSE_HELPER void inverse_group_at(const InverseVectors& c, const float* approx, const float* detail, int j,
+                                          float* dst) {
+    inverse_group(c, _mm_loadu_ps(approx + j), _mm_loadu_ps(approx + j - 1), _mm_loadu_ps(detail + j),
+                  _mm_loadu_ps(detail + j - 1), dst + 2 * j);
+}
+
+// Pairs 0..3: the first previous pair is the last one.
+ZEVERIVE_SSE_HELPER void inverse_first_group(const InverseVectors& c, const float* approx, const float* detail,
+                                             int half_length, float* dst) {
+    const __m128 a = _mm_loadu_ps(approx);
+    const __m128 d = _mm_loadu_ps(detail);
+    inverse_group(c, a, previous_of_first(a, approx + half_length - 1), d,
+                  previous_of_first(d, detail + half_length - 1), dst);
 }
 
 }  // namespace
@@ -196,24 +219,14 @@ ZEVERIVE_TARGET_SSE void forward_transform_sse(const float* src, int length, flo
                       s / 2);
         s += 8;
     }
-    // The last group wraps: its x8 and x9 are src[0] and src[1].
-    const __m128 high = _mm_load_ps(src + s + 4);
-    const __m128 wrap = _mm_shuffle_ps(high, _mm_load_ps(src), _MM_SHUFFLE(1, 0, 3, 2));  // x6 x7 src0 src1
-    forward_group(c, _mm_load_ps(src + s), high, wrap, dst, half, s / 2);
+    forward_last_group(c, src, s, dst, half);
 }
 
 ZEVERIVE_TARGET_SSE void inverse_transform_sse(const float* approx, const float* detail, int half_length,
                                                float* dst) {
     const InverseVectors c = inverse_vectors();
-    // The first group's first previous pair is the last one.
-    const __m128 a = _mm_loadu_ps(approx);
-    const __m128 d = _mm_loadu_ps(detail);
-    inverse_group(c, a, previous_of_first(a, approx + half_length - 1), d,
-                  previous_of_first(d, detail + half_length - 1), dst);
-    for (int j = 4; j < half_length; j += 4) {
-        inverse_group(c, _mm_loadu_ps(approx + j), _mm_loadu_ps(approx + j - 1), _mm_loadu_ps(detail + j),
-                      _mm_loadu_ps(detail + j - 1), dst + 2 * j);
-    }
+    inverse_first_group(c, approx, detail, half_length, dst);
+    for (int j = 4; j < half_length; j += 4) inverse_group_at(c, approx, detail, j, dst);
 }
 
 // ---------------------------------------------------------------- AVX2 ---
@@ -240,12 +253,7 @@ ZEVERIVE_AVX2_HELPER WideVectors wide_vectors() {
 
 // a_i..a_i+7 and d_i..d_i+7 for i = s/2 from src[s .. s+17].
 ZEVERIVE_AVX2_HELPER void forward_wide_group(const WideVectors& c, const float* x, float* dst, int half, int i) {
-    const __m256 low = _mm256_loadu_ps(x), high = _mm256_loadu_ps(x + 8);
-    const __m256 shifted_low = _mm256_loadu_ps(x + 2), shifted_high = _mm256_loadu_ps(x + 10);
-    const __m256 x0 = every_other<_MM_SHUFFLE(2, 0, 2, 0)>(low, high);
-    const __m256 x1 = every_other<_MM_SHUFFLE(3, 1, 3, 1)>(low, high);
-    const __m256 x2 = every_other<_MM_SHUFFLE(2, 0, 2, 0)>(shifted_low, shifted_high);
-    const __m256 x3 = every_other<_MM_SHUFFLE(3, 1, 3, 1)>(shifted_low, shifted_high);
+    const auto [x0, x1, x2, x3] = four_taps(x);
     __m256 a = _mm256_add_ps(_mm256_mul_ps(x0, c.h0), _mm256_mul_ps(x1, c.h1));
     a = _mm256_add_ps(a, _mm256_mul_ps(x2, c.h2));
     a = _mm256_add_ps(a, _mm256_mul_ps(x3, c.h3));
@@ -288,25 +296,17 @@ ZEVERIVE_TARGET_AVX2 void forward_transform_avx2(const float* src, int length, f
                       s / 2);
         s += 8;
     }
-    const __m128 high = _mm_loadu_ps(src + s + 4);
-    const __m128 wrap = _mm_shuffle_ps(high, _mm_loadu_ps(src), _MM_SHUFFLE(1, 0, 3, 2));  // x6 x7 src0 src1
-    forward_group(narrow, _mm_loadu_ps(src + s), high, wrap, dst, half, s / 2);
+    forward_last_group(narrow, src, s, dst, half);
 }
 
 ZEVERIVE_TARGET_AVX2 void inverse_transform_avx2(const float* approx, const float* detail, int half_length,
                                                  float* dst) {
     const WideVectors c = wide_vectors();
     const InverseVectors narrow = inverse_vectors();
-    const __m128 a = _mm_loadu_ps(approx);
-    const __m128 d = _mm_loadu_ps(detail);
-    inverse_group(narrow, a, previous_of_first(a, approx + half_length - 1), d,
-                  previous_of_first(d, detail + half_length - 1), dst);
+    inverse_first_group(narrow, approx, detail, half_length, dst);
     int j = 4;
     for (; j + 8 <= half_length; j += 8) inverse_wide_group(c, approx, detail, j, dst);
-    if (j < half_length) {
-        inverse_group(narrow, _mm_loadu_ps(approx + j), _mm_loadu_ps(approx + j - 1), _mm_loadu_ps(detail + j),
-                      _mm_loadu_ps(detail + j - 1), dst + 2 * j);
-    }
+    if (j < half_length) inverse_group_at(narrow, approx, detail, j, dst);
 }
 
 #endif

@@ -15,7 +15,7 @@
 // Contract (the caller's duty; nothing is checked):
 //                     x87            3dnow          sse, avx2
 //   forward length    even, >= 2     even, >= 4     multiple of 8, >= 16
-//   forward alignment none           none           src on 16 bytes (sse)
+//   forward alignment none           none           src on 16 bytes
 //   inverse half      >= 1           >= 2           multiple of 4, >= 8
 //   inverse alignment none           none           dst on 16 bytes
 //   dst never overlaps an input; approx and detail may be the two halves of
