@@ -178,6 +178,11 @@ ZEVERIVE_SSE_HELPER void inverse_group(const InverseVectors& c, __m128 a, __m128
     _mm_store_ps(dst + 4, _mm_unpackhi_ps(even, odd));
 }
 
+// The group of samples s..s+9, none of them wrapping.
+ZEVERIVE_SSE_HELPER void forward_group_at(const ForwardVectors& c, const float* src, int s, float* dst, int half) {
+    forward_group(c, _mm_load_ps(src + s), _mm_load_ps(src + s + 4), _mm_loadu_ps(src + s + 6), dst, half, s / 2);
+}
+
 // The last group of a line: its x8 and x9 wrap to src[0] and src[1].
 ZEVERIVE_SSE_HELPER void forward_last_group(const ForwardVectors& c, const float* src, int s, float* dst, int half) {
     const __m128 high = _mm_load_ps(src + s + 4);
@@ -214,11 +219,7 @@ ZEVERIVE_TARGET_SSE void forward_transform_sse(const float* src, int length, flo
     const ForwardVectors c = forward_vectors();
     const int half = length / 2;
     int s = 0;  // first sample of the group
-    for (int n = length / 8 - 1; n > 0; --n) {
-        forward_group(c, _mm_load_ps(src + s), _mm_load_ps(src + s + 4), _mm_loadu_ps(src + s + 6), dst, half,
-                      s / 2);
-        s += 8;
-    }
+    for (int n = length / 8 - 1; n > 0; --n, s += 8) forward_group_at(c, src, s, dst, half);
     forward_last_group(c, src, s, dst, half);
 }
 
@@ -292,8 +293,7 @@ ZEVERIVE_TARGET_AVX2 void forward_transform_avx2(const float* src, int length, f
     int s = 0;
     for (; groups >= 2; groups -= 2, s += 16) forward_wide_group(c, src + s, dst, half, s / 2);
     if (groups == 1) {
-        forward_group(narrow, _mm_loadu_ps(src + s), _mm_loadu_ps(src + s + 4), _mm_loadu_ps(src + s + 6), dst, half,
-                      s / 2);
+        forward_group_at(narrow, src, s, dst, half);
         s += 8;
     }
     forward_last_group(narrow, src, s, dst, half);
