@@ -43,6 +43,11 @@ mkdir -p "$build"
 check "native build" configure_and_build "$build/native"
 check "native tests" ctest --test-dir "$build/native" --output-on-failure -j "$jobs"
 
+check "y4m reader fuzzing (60 s)" env ZEVERIVE_FUZZ_DIR="$build/fuzz" bash "$root/fuzz/run.sh" 60
+
+check "sanitizer build" configure_and_build "$build/sanitize" -DZEVERIVE_SANITIZE=ON
+check "sanitizer tests" ctest --test-dir "$build/sanitize" --output-on-failure -j "$jobs"
+
 # The AVX2 forms exist on x86-64 only and run where the processor has AVX2;
 # there every output must equal the SSE form's bit for bit (the ctest run
 # above checks them too, without saying whether they ran).
@@ -55,11 +60,6 @@ avx2_forms() {
   fi
 }
 check "native AVX2 forms = SSE forms" avx2_forms
-
-check "y4m reader fuzzing (60 s)" env ZEVERIVE_FUZZ_DIR="$build/fuzz" bash "$root/fuzz/run.sh" 60
-
-check "sanitizer build" configure_and_build "$build/sanitize" -DZEVERIVE_SANITIZE=ON
-check "sanitizer tests" ctest --test-dir "$build/sanitize" --output-on-failure -j "$jobs"
 
 # --- i386 under qemu --------------------------------------------------------
 # The i386 ctest runs the kernel checker under each processor model, the
