@@ -273,8 +273,7 @@ public:
         // and another may have lost an earlier one: the loss is reported
         // when this frame's turn comes in take, so the first frame lost is
         // the one named.
-        if (!sent) worker.gone = true;
-        pending_.push_back({index, slot, keep_host, frame_number});
+        pending_.push_back({index, slot, keep_host, sent, frame_number});
     }
 
     ProcessedFrame take() override {
@@ -284,7 +283,9 @@ public:
         uint8_t done = 0xFF;
         bool received = false;
         try {
-            received = !worker.gone && read_all(worker.results_fd, &done, 1);
+            // Results of frames sent before the worker went are still in
+            // the pipe and are taken.
+            received = job.sent && read_all(worker.results_fd, &done, 1);
         } catch (const IoError&) {
         }
         if (!received || done != job.slot) fail(worker, job.frame_number);
@@ -311,7 +312,6 @@ private:
         int results_fd;
         uint8_t* shared;  // laid out as WorkerMemory
         uint8_t next_slot;
-        bool gone;  // it no longer takes frames
         bool waited;
         int status;
     };
@@ -319,6 +319,7 @@ private:
         size_t worker;
         uint8_t slot;
         bool keep_host;
+        bool sent;  // the worker took the job
         int64_t frame_number;
     };
 
@@ -364,7 +365,7 @@ private:
         }
         ::close(jobs[0]);
         ::close(results[1]);
-        workers_.push_back({pid, jobs[1], results[0], shared, 0, false, false, 0});
+        workers_.push_back({pid, jobs[1], results[0], shared, 0, false, 0});
     }
 
     int wait_for(Worker& worker) {
