@@ -48,6 +48,19 @@ check "fuzzing: y4m reader, host frames through the plug-in (60 s)" env ZEVERIVE
 check "sanitizer build" configure_and_build "$build/sanitize" -DZEVERIVE_SANITIZE=ON
 check "sanitizer tests" ctest --test-dir "$build/sanitize" --output-on-failure -j "$jobs"
 
+# The AVX2 forms exist on x86-64 only and run where the processor has AVX2;
+# there every output must equal the SSE form's bit for bit (the ctest run
+# above checks them too, without saying whether they ran).
+avx2_forms() {
+  local checker="$build/native/tests/kernel_check/kernel_check"
+  if grep -qw avx2 /proc/cpuinfo; then
+    "$checker" --seed 11 --require x87,3dnow,sse,avx2 | tail -n 7
+  else
+    "$checker" --seed 11 --require x87,3dnow,sse | grep -E '^avx2|^kernel_check:'
+  fi
+}
+check "native AVX2 forms = SSE forms" avx2_forms
+
 # --- i386 under qemu --------------------------------------------------------
 # The i386 ctest runs the kernel checker under each processor model, the
 # instruction-set leak check and the byte comparison of kernel outputs with
