@@ -1,0 +1,17 @@
+// zeverive.auf as the tests load it: the file named by ZEVERIVE_DLL, loaded
+// once per test program and kept until it ends (process-detach then).
+#pragma once
+
+#include <string>
+
+#include "host/records.h"
+#include "pe_image.h"
+
+namespace pe_loader_test {
+
+const std::string& dll_path();
+pe_loader::LoadedImage& dll();
+// The DLL's GetFilterTable, called through its export by name.
+FilterTable* dll_record();
+
+}  // namespace pe_loader_test
