@@ -1,7 +1,6 @@
 // The DLL's instruction guard through the loader's exception dispatch. On a
 // processor without SSE the DLL's own XORPS trial faults inside the DLL;
 // its vectored handler must get the fault and resume where it intends.
-#include <cpuid.h>
 #include <gtest/gtest.h>
 
 #include "dll_under_test.h"
@@ -10,11 +9,6 @@
 
 namespace pe_loader_test {
 namespace {
-
-bool has_sse() {
-    unsigned eax, ebx, ecx, edx;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & (1u << 25));
-}
 
 // The guard's functions have internal linkage; the DLL's symbol table still
 // names them.
@@ -29,8 +23,8 @@ TEST(DllGuard, SseTrialResultMatchesTheProcessor) {
     ASSERT_NE(sse_runs, nullptr);
     // Twice: the first fault must leave the handler list and the stack as
     // they were.
-    EXPECT_EQ(sse_runs(), has_sse());
-    EXPECT_EQ(sse_runs(), has_sse());
+    EXPECT_EQ(sse_runs(), processor_has_sse());
+    EXPECT_EQ(sse_runs(), processor_has_sse());
 }
 
 pe_loader::ExceptionRecord seen_record;
@@ -50,7 +44,7 @@ typedef void* (PE_STDCALL* AddHandler)(uint32_t first, pe_loader::VectoredHandle
 typedef uint32_t (PE_STDCALL* RemoveHandler)(void* handle);
 
 TEST(DllGuard, HandlerSeesTheFaultAndResumesAtItsEip) {
-    if (has_sse()) GTEST_SKIP() << "XORPS runs on this processor; the fault is checked on models without SSE";
+    if (processor_has_sse()) GTEST_SKIP() << "XORPS runs on this processor; the fault is checked on models without SSE";
     void* trial = dll_function("__ZN8zeverive12_GLOBAL__N_111xorps_trialEv");
     ASSERT_NE(trial, nullptr);
     auto add = reinterpret_cast<AddHandler>(pe_loader::find_import("KERNEL32.dll", "AddVectoredExceptionHandler"));

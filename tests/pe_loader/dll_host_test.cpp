@@ -1,7 +1,6 @@
 // zeverive.auf driven as the host editor drives it, against the same
 // plug-in built for i386 Linux and linked into this program: the record,
 // denoised frames, remote messages and the floating-point state.
-#include <cpuid.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +9,7 @@
 
 #include "dll_under_test.h"
 #include "host/callbacks.h"
+#include "platform/x87_precision.h"
 #include "support/synthetic_frames.h"
 #include "support/test_host.h"
 
@@ -18,6 +18,8 @@ namespace {
 
 using zeverive_test::TestFrame;
 using zeverive_test::TestHost;
+using zeverive::set_x87_control_word;
+using zeverive::x87_control_word;
 
 std::vector<int32_t> words(const int32_t* values, int count) {
     return std::vector<int32_t>(values, values + count);
@@ -172,21 +174,6 @@ TEST(DllMessages, ReachHostServiceTwentyOneAndTheSliders) {
     EXPECT_EQ(from_dll.sliders, from_linux.sliders);
 }
 
-uint16_t x87_control_word() {
-    uint16_t control;
-    __asm__ volatile("fnstcw %0" : "=m"(control));
-    return control;
-}
-
-void set_x87_control_word(uint16_t control) {
-    __asm__ volatile("fldcw %0" : : "m"(control));
-}
-
-bool has_sse() {
-    unsigned eax, ebx, ecx, edx;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & (1u << 25));
-}
-
 uint32_t mxcsr() {
     uint32_t value;
     __asm__ volatile("stmxcsr %0" : "=m"(value));
@@ -212,7 +199,7 @@ TEST(DllFloatingPoint, CallbacksLeaveTheCallersControlWords) {
     const uint16_t saved_control = x87_control_word();
     const uint16_t control = 0x0e7f;
     set_x87_control_word(control);
-    const bool sse = has_sse();
+    const bool sse = processor_has_sse();
     const uint32_t saved_mxcsr = sse ? mxcsr() : 0;
     const uint32_t chosen_mxcsr = 0x7fbf;
     if (sse) set_mxcsr(chosen_mxcsr);

@@ -1,5 +1,7 @@
 #include "dll_under_test.h"
 
+#include <cpuid.h>
+
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -22,6 +24,11 @@ pe_loader::LoadedImage& dll() {
 
 FilterTable* dll_record() {
     return reinterpret_cast<FilterTable* (*)()>(dll().export_by_name("GetFilterTable"))();
+}
+
+bool processor_has_sse() {
+    unsigned eax, ebx, ecx, edx;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & (1u << 25));
 }
 
 }  // namespace pe_loader_test

@@ -14,4 +14,8 @@ pe_loader::LoadedImage& dll();
 // The DLL's GetFilterTable, called through its export by name.
 FilterTable* dll_record();
 
+// What CPUID reports (leaf 1, EDX bit 25), which is what the DLL's
+// detection reads too.
+bool processor_has_sse();
+
 }  // namespace pe_loader_test
