@@ -77,17 +77,31 @@ LumaScale luma_in_codes(const PictureFormat& format) {
     return {per_unit, 0.0f, static_cast<float>(format.max_code()) * per_unit};
 }
 
-void add_frame(NoiseEstimator& estimator, const PictureFormat& format, const uint8_t* bytes, Picture& picture,
-               std::vector<float>& luma) {
-    decode_frame(format, bytes, picture);
+// The luma plane in 8-bit codes, straight from the frame's bytes: a
+// decoded picture would take four bytes for every sample of every plane.
+void luma_of(const PictureFormat& format, const uint8_t* bytes, float per_unit, std::vector<float>& luma) {
+    luma.resize(format.plane_samples(0));
+    if (format.sampling == Sampling::kHost) {
+        for (size_t i = 0; i < luma.size(); ++i, bytes += 3 * sizeof(int16_t))
+            luma[i] = static_cast<float>(static_cast<int16_t>(bytes[0] | (bytes[1] << 8))) * per_unit;
+    } else if (format.bit_depth > 8) {
+        for (size_t i = 0; i < luma.size(); ++i, bytes += 2) luma[i] = static_cast<float>(bytes[0] | (bytes[1] << 8)) * per_unit;
+    } else {
+        for (size_t i = 0; i < luma.size(); ++i) luma[i] = static_cast<float>(bytes[i]) * per_unit;
+    }
+}
+
+void add_frame(NoiseEstimator& estimator, const PictureFormat& format, const uint8_t* bytes, std::vector<float>& luma) {
     const LumaScale scale = luma_in_codes(format);
-    const std::vector<int32_t>& plane = picture.planes[0];
-    luma.resize(plane.size());
-    for (size_t i = 0; i < plane.size(); ++i) luma[i] = static_cast<float>(plane[i]) * scale.per_unit;
+    luma_of(format, bytes, scale.per_unit, luma);
     estimator.add_frame(luma.data(), format.width, format.height, scale.lowest, scale.highest);
 }
 
 }  // namespace
+
+bool sample_replayed(const std::string& path, const VideoReader& reader) {
+    return path == "-" || !reader.frame_count();
+}
 
 NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
                          std::unique_ptr<VideoReader>& reader) {
@@ -95,15 +109,13 @@ NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
     NoiseSample sample;
     const PictureFormat format = reader->format();
     std::vector<float> luma;
-    Picture picture;
 
-    const std::optional<int64_t> count = reader->frame_count();
-    if (count && path != "-") {
+    if (!sample_replayed(path, *reader)) {
+        const int64_t frames = *reader->frame_count();
         std::unique_ptr<ByteInput> input = ByteInput::open(path);
         std::unique_ptr<VideoReader> own = open_reader(*input, size);
         std::vector<uint8_t> bytes(own->frame_bytes());
         std::string parameters;
-        const int64_t frames = *count;
         const int64_t taken = std::min<int64_t>(frames, kNoiseSampleFrames);
         // Frame k of the sample is the middle of the k-th of `taken` equal
         // stretches of the clip.
@@ -114,7 +126,7 @@ NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
                 continue;
             }
             if (!own->read(bytes.data(), parameters)) break;
-            add_frame(estimator, format, bytes.data(), picture, luma);
+            add_frame(estimator, format, bytes.data(), luma);
             ++next;
         }
         sample.frames = static_cast<int>(next);
@@ -128,7 +140,7 @@ NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
                 first.pop_back();
                 break;
             }
-            add_frame(estimator, format, frame.bytes.data(), picture, luma);
+            add_frame(estimator, format, frame.bytes.data(), luma);
         }
         sample.frames = static_cast<int>(first.size());
         reader = std::make_unique<ReplayingReader>(std::move(reader), std::move(first));
