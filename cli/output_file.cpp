@@ -167,9 +167,14 @@ void remove_temporaries_on_signals() {
     action.sa_handler = on_fatal_signal;
     sigemptyset(&action.sa_mask);
     // The faults too: a plug-in that crashes in this process must not
-    // leave the temporary behind either.
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
-        sigaction(signal_number, &action, nullptr);
+    // leave the temporary behind either. A signal that already has a
+    // handler, or is ignored, stays as it is: a plug-in loader may be
+    // handling the plug-in's own faults there.
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) {
+        struct sigaction current {};
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            sigaction(signal_number, &action, nullptr);
+    }
 }
 
 OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& inputs, const std::string& role)

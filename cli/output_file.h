@@ -62,7 +62,8 @@ bool same_file(const std::string& a, const std::string& b);
 
 // On SIGINT, SIGTERM and SIGHUP, and on the fault signals, removes the
 // named temporary files of outputs not yet committed, then dies of the
-// signal as it would have.
+// signal as it would have. Signals already handled or ignored are left to
+// their handlers.
 void remove_temporaries_on_signals();
 
 }  // namespace zeverive::cli

@@ -19,6 +19,7 @@
 
 #include "failure.h"
 #include "memory_budget.h"
+#include "output_file.h"
 #include "test_support.h"
 
 namespace zeverive::cli {
@@ -201,6 +202,29 @@ TEST(Interruption, AKilledRunLeavesNoTemporaryBehind) {
         EXPECT_TRUE(WIFSIGNALED(status));
         EXPECT_TRUE(dir.files().empty()) << jobs << ": " << dir.files().front();
     }
+}
+
+// A handler already in place (the i386 build's plug-in loader handles the
+// plug-in's illegal instructions) is kept; the others are taken. In a
+// child, so that this process keeps its own.
+TEST(Interruption, SignalsAlreadyHandledAreLeftToTheirHandlers) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        struct sigaction own {};
+        own.sa_handler = [](int) {};
+        sigemptyset(&own.sa_mask);
+        sigaction(SIGILL, &own, nullptr);
+        signal(SIGTERM, SIG_DFL);
+        remove_temporaries_on_signals();
+        struct sigaction ill {}, term {};
+        sigaction(SIGILL, nullptr, &ill);
+        sigaction(SIGTERM, nullptr, &term);
+        _exit(ill.sa_handler == own.sa_handler && term.sa_handler != SIG_DFL ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(Pipes, AWriteErrorNamesTheOutputAndTheFrame) {
