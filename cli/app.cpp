@@ -142,6 +142,9 @@ int run(const Options& options, const PluginLibrary& library) {
     std::optional<OutputFile> preview;
     if (want_preview) preview.emplace(options.preview, inputs, "preview");
     OutputFile output(options.output, inputs);
+    // A link may lead the preview's name to an output not written yet.
+    if (preview && preview->same_target(output))
+        throw Failure(options.preview + ": the preview and the output need different names");
     std::unique_ptr<VideoWriter> writer = make_writer(*reader, output);
 
     const RunSettings run = choose_settings(options, library.table(),

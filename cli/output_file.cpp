@@ -161,6 +161,16 @@ bool same_file(const std::string& a, const std::string& b) {
     return first && second && first->st_dev == second->st_dev && first->st_ino == second->st_ino;
 }
 
+bool OutputFile::same_target(const OutputFile& other) const {
+    if (direct_ || other.direct_) return false;
+    const std::string name = target_.substr(target_.rfind('/') + 1);
+    if (name != other.target_.substr(other.target_.rfind('/') + 1)) return false;
+    struct stat directory {}, other_directory {};
+    return stat(directory_of(target_).c_str(), &directory) == 0 &&
+           stat(directory_of(other.target_).c_str(), &other_directory) == 0 &&
+           directory.st_dev == other_directory.st_dev && directory.st_ino == other_directory.st_ino;
+}
+
 void remove_temporaries_on_signals() {
     owner_pid = getpid();
     struct sigaction action {};

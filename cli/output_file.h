@@ -41,6 +41,9 @@ public:
     void commit();
 
     const std::string& name() const { return name_; }
+    // Whether both replace or create the same file, by whatever names and
+    // links, also one that does not exist yet.
+    bool same_target(const OutputFile& other) const;
 
 private:
     void open_direct(const std::string& target);

@@ -131,6 +131,18 @@ TEST(Outputs, AReplacedFileKeepsItsModeItsLinkAndAnyNameThatFits) {
                                                      "sub"}));
 }
 
+// A preview whose name links to the output, not yet there, would replace
+// the output it was written beside.
+TEST(Outputs, ThePreviewIsRefusedWhereALinkLeadsItToTheOutput) {
+    TempDir dir;
+    write_file(dir.path("in.y4m"), make_y4m(clip_shape("420jpeg", 24, 16)));
+    std::filesystem::create_symlink("out.y4m", dir.path("look.png"));
+    const RunResult result = zeverive({"--preview", dir.path("look.png"), dir.path("in.y4m"), dir.path("out.y4m")});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "zeverive: " + dir.path("look.png") + ": the preview and the output need different names\n");
+    EXPECT_EQ(dir.files(), (std::vector<std::string>{"in.y4m", "look.png"}));
+}
+
 TEST(Outputs, TheInputIsRefusedAsOutputHoweverItArrives) {
     TempDir dir;
     const std::string input = make_y4m(clip_shape("420jpeg", 24, 16));
