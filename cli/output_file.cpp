@@ -114,7 +114,9 @@ std::string temporary_pattern(const std::string& target) {
     std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     const long limit = pathconf(directory_of(target).c_str(), _PC_NAME_MAX);
     const size_t name_max = limit > 0 ? static_cast<size_t>(limit) : NAME_MAX;
-    if (1 + base.size() + suffix.size() > name_max) base.resize(name_max - 1 - suffix.size());
+    // Where not even the suffix fits, creating the temporary fails and says so.
+    const size_t room = name_max > 1 + suffix.size() ? name_max - 1 - suffix.size() : 0;
+    if (base.size() > room) base.resize(room);
     return directory + "." + base + suffix;
 }
 
