@@ -229,7 +229,8 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     app.add_option("--reference", options.reference,
                    "clean version of the input: prints the luma PSNR of input and output against it")
         ->type_name("CLEAN");
-    app.add_option("--plugin", options.plugin, "load the plug-in from this shared library instead of the built-in one")
+    app.add_option("--plugin", options.plugin,
+                   std::string("load the plug-in from FILE, ") + kPluginFileKind + ", instead of the built-in one")
         ->type_name("FILE");
     app.add_flag("--list", options.list, "print the plug-in's record (name, sliders, check box) and exit");
 
