@@ -77,13 +77,16 @@ void check_lengths(const Options& options, const VideoReader& reader, const std:
 }
 
 // Memory beside the frames in flight: the decoded pictures of the PSNR
-// comparison and the preview's two host frames.
-uint64_t side_memory(const PictureFormat& format, bool reference, bool preview) {
+// comparison, the preview's two host frames and a pipe's frames read for
+// the noise estimate, held until the run takes them again. (The estimate's
+// own working memory is given back before the first frame is processed.)
+uint64_t side_memory(const PictureFormat& format, bool reference, bool preview, bool replayed_sample) {
     uint64_t samples = 0;
     for (int plane = 0; plane < format.plane_count(); ++plane) samples += format.plane_samples(plane);
     const uint64_t pixels = format.plane_samples(0);
     return (reference ? 3 * samples * sizeof(int32_t) + frame_bytes(format) : 0) +
-           (preview ? 2 * pixels * sizeof(YcPixel) : 0);
+           (preview ? 2 * pixels * sizeof(YcPixel) : 0) +
+           (replayed_sample ? uint64_t{kNoiseSampleFrames} * frame_bytes(format) : 0);
 }
 
 }  // namespace
@@ -126,7 +129,9 @@ int run(const Options& options, const PluginLibrary& library) {
     check_lengths(options, *reader, input->name(), reference);
 
     const size_t pixels = static_cast<size_t>(format.width) * static_cast<size_t>(format.height);
-    const int jobs = jobs_within_memory(format, options.jobs, options.jobs_chosen, side_memory(format, reference.has_value(), want_preview),
+    const bool replayed_sample = options.auto_settings && !options.sigma && sample_replayed(options.input, *reader);
+    const int jobs = jobs_within_memory(format, options.jobs, options.jobs_chosen,
+                                        side_memory(format, reference.has_value(), want_preview, replayed_sample),
                                         machine_memory(), input->name());
 
     std::vector<std::string> inputs = {options.input};
@@ -137,6 +142,9 @@ int run(const Options& options, const PluginLibrary& library) {
     std::optional<OutputFile> preview;
     if (want_preview) preview.emplace(options.preview, inputs, "preview");
     OutputFile output(options.output, inputs);
+    // A link may lead the preview's name to an output not written yet.
+    if (preview && preview->same_target(output))
+        throw Failure(options.preview + ": the preview and the output need different names");
     std::unique_ptr<VideoWriter> writer = make_writer(*reader, output);
 
     const RunSettings run = choose_settings(options, library.table(),

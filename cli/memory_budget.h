@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "frame_memory.h"
 #include "picture.h"
 
 namespace zeverive::cli {
@@ -18,13 +19,10 @@ namespace zeverive::cli {
 // The machine's physical memory in bytes.
 uint64_t machine_memory();
 
-// The memory the frames in flight take with `jobs` worker processes (1:
-// this process alone), not counting tiles.
-uint64_t frame_memory(const PictureFormat& format, int jobs);
-
 // The number of jobs to run: `jobs` when the frames fit in `available`
 // bytes beside `other_bytes`; when `jobs` was only the default, as many as
-// fit. Throws Failure naming `input_name` when the frames do not fit.
+// fit. A 32-bit process counts no more than its address space can map.
+// Throws Failure naming `input_name` when the frames do not fit.
 int jobs_within_memory(const PictureFormat& format, int jobs, bool jobs_chosen, uint64_t other_bytes,
                        uint64_t available, const std::string& input_name);
 

@@ -89,24 +89,25 @@ void NoiseEstimator::add_frame(const float* luma, int width, int height, float l
                     explained += projection * projection / (p.norm[i] * p.norm[j]);
                 }
             }
-            Block block{};
-            block.variance = static_cast<float>(std::max(0.0, squares - explained) / kResidualFreedom);
+            variances_.push_back(static_cast<float>(std::max(0.0, squares - explained) / kResidualFreedom));
+            double fine_sum = 0;
             for (int y = 0; y < kBlock; y += 2) {
                 const float* row = luma + static_cast<size_t>(top + y) * static_cast<size_t>(width) + left;
                 const float* next = row + width;
-                for (int x = 0; x < kBlock; x += 2)
-                    block.fine[(y / 2) * 4 + x / 2] = (row[x] - row[x + 1] - next[x] + next[x + 1]) / 2;
+                for (int x = 0; x < kBlock; x += 2) {
+                    const float fine = (row[x] - row[x + 1] - next[x] + next[x + 1]) / 2;
+                    fine_sum += std::fabs(fine);
+                }
             }
-            blocks_.push_back(block);
+            fine_sums_.push_back(fine_sum);
         }
     }
 }
 
 NoiseEstimate NoiseEstimator::estimate() const {
     NoiseEstimate result;
-    if (blocks_.empty()) return result;
-    std::vector<float> variances(blocks_.size());
-    for (size_t i = 0; i < blocks_.size(); ++i) variances[i] = blocks_[i].variance;
+    if (variances_.empty()) return result;
+    std::vector<float> variances = variances_;
     std::sort(variances.begin(), variances.end());
 
     const size_t tenth = std::max<size_t>(1, variances.size() / 10);
@@ -129,9 +130,9 @@ NoiseEstimate NoiseEstimator::estimate() const {
     const float limit = variances[kept / 2];
     double sum = 0;
     size_t count = 0;
-    for (const Block& block : blocks_) {
-        if (block.variance > limit) continue;
-        for (float value : block.fine) sum += std::fabs(value);
+    for (size_t i = 0; i < variances_.size(); ++i) {
+        if (variances_[i] > limit) continue;
+        sum += fine_sums_[i];
         count += 16;
     }
     const double spread = std::sqrt(variance);

@@ -42,11 +42,12 @@ public:
     NoiseEstimate estimate() const;
 
 private:
-    struct Block {
-        float variance;  // around the fitted plane
-        float fine[16];  // the finest diagonal band's coefficients
-    };
-    std::vector<Block> blocks_;
+    // Per block: the spread around the fitted cubic, and the sum of the
+    // magnitudes of the finest diagonal band's 16 coefficients (exact in
+    // a double: they are floats within a narrow range of exponents). A
+    // few bytes a block keep the sample of a large clip small.
+    std::vector<float> variances_;
+    std::vector<double> fine_sums_;
 };
 
 }  // namespace zeverive::cli

@@ -25,6 +25,10 @@ struct NoiseSample {
 // From a pipe, its first frames, read through `reader`, which is then
 // replaced by one that gives them again before the rest. Throws Failure
 // as the readers do.
+// Whether sample_noise reads the first frames through `reader` and holds
+// them until the run takes them again.
+bool sample_replayed(const std::string& path, const VideoReader& reader);
+
 NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
                          std::unique_ptr<VideoReader>& reader);
 

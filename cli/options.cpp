@@ -229,7 +229,8 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     app.add_option("--reference", options.reference,
                    "clean version of the input: prints the luma PSNR of input and output against it")
         ->type_name("CLEAN");
-    app.add_option("--plugin", options.plugin, "load the plug-in from this shared library instead of the built-in one")
+    app.add_option("--plugin", options.plugin,
+                   std::string("load the plug-in from FILE, ") + kPluginFileKind + ", instead of the built-in one")
         ->type_name("FILE");
     app.add_flag("--list", options.list, "print the plug-in's record (name, sliders, check box) and exit");
 
@@ -271,8 +272,12 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     std::array<std::string, kSliderCount> slider_texts;
     for (int i = 0; i < kSliderCount; ++i) {
         const std::string label = cp932_to_utf8(table.slider_labels[i]);
-        app.add_option(std::string("--") + kSliderOptionNames[i], slider_texts[i], label + ": " + kSliderHelp[i])
-            ->check(slider_range(label, table.slider_minimums[i], table.slider_maximums[i]))
+        auto* slider = app.add_option(std::string("--") + kSliderOptionNames[i], slider_texts[i],
+                                      label + ": " + kSliderHelp[i]);
+        // A noise figure means the automatic settings, which sliders given
+        // would replace.
+        sigma->excludes(slider);
+        slider->check(slider_range(label, table.slider_minimums[i], table.slider_maximums[i]))
             ->type_name("INT")
             ->default_str(std::to_string(options.settings.sliders[i]))
             ->group("Sliders");
@@ -282,6 +287,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
         app.add_flag(std::string("--") + kCheckboxOptionName + ",!--no-" + kCheckboxOptionName, checkbox,
                      cp932_to_utf8(table.checkbox_labels[0]) + ": the finest band's threshold along rows times 10")
             ->group("Sliders");
+    sigma->excludes(checkbox_flag);
 
     try {
         app.parse(argc, argv);

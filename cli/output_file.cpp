@@ -114,7 +114,9 @@ std::string temporary_pattern(const std::string& target) {
     std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     const long limit = pathconf(directory_of(target).c_str(), _PC_NAME_MAX);
     const size_t name_max = limit > 0 ? static_cast<size_t>(limit) : NAME_MAX;
-    if (1 + base.size() + suffix.size() > name_max) base.resize(name_max - 1 - suffix.size());
+    // Where not even the suffix fits, creating the temporary fails and says so.
+    const size_t room = name_max > 1 + suffix.size() ? name_max - 1 - suffix.size() : 0;
+    if (base.size() > room) base.resize(room);
     return directory + "." + base + suffix;
 }
 
@@ -161,15 +163,30 @@ bool same_file(const std::string& a, const std::string& b) {
     return first && second && first->st_dev == second->st_dev && first->st_ino == second->st_ino;
 }
 
+bool OutputFile::same_target(const OutputFile& other) const {
+    if (direct_ || other.direct_) return false;
+    const std::string name = target_.substr(target_.rfind('/') + 1);
+    if (name != other.target_.substr(other.target_.rfind('/') + 1)) return false;
+    struct stat directory {}, other_directory {};
+    return stat(directory_of(target_).c_str(), &directory) == 0 &&
+           stat(directory_of(other.target_).c_str(), &other_directory) == 0 &&
+           directory.st_dev == other_directory.st_dev && directory.st_ino == other_directory.st_ino;
+}
+
 void remove_temporaries_on_signals() {
     owner_pid = getpid();
     struct sigaction action {};
     action.sa_handler = on_fatal_signal;
     sigemptyset(&action.sa_mask);
     // The faults too: a plug-in that crashes in this process must not
-    // leave the temporary behind either.
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
-        sigaction(signal_number, &action, nullptr);
+    // leave the temporary behind either. A signal that already has a
+    // handler, or is ignored, stays as it is: a plug-in loader may be
+    // handling the plug-in's own faults there.
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) {
+        struct sigaction current {};
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            sigaction(signal_number, &action, nullptr);
+    }
 }
 
 OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& inputs, const std::string& role)

@@ -41,6 +41,9 @@ public:
     void commit();
 
     const std::string& name() const { return name_; }
+    // Whether both replace or create the same file, by whatever names and
+    // links, also one that does not exist yet.
+    bool same_target(const OutputFile& other) const;
 
 private:
     void open_direct(const std::string& target);
@@ -62,7 +65,8 @@ bool same_file(const std::string& a, const std::string& b);
 
 // On SIGINT, SIGTERM and SIGHUP, and on the fault signals, removes the
 // named temporary files of outputs not yet committed, then dies of the
-// signal as it would have.
+// signal as it would have. Signals already handled or ignored are left to
+// their handlers.
 void remove_temporaries_on_signals();
 
 }  // namespace zeverive::cli

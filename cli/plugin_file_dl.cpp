@@ -5,6 +5,8 @@
 
 namespace zeverive::cli {
 
+const char* const kPluginFileKind = "a shared library, such as libzeverive.so";
+
 PluginFile open_plugin_file(const std::string& path) {
     // A bare file name would make dlopen search the library path; the user
     // means the file in the current directory.

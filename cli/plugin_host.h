@@ -25,6 +25,8 @@ struct PluginFile {
 // (plugin_file_dl.cpp), or, in the i386 test build, the PE loader for
 // zeverive.auf.
 PluginFile open_plugin_file(const std::string& path);
+// What open_plugin_file takes in this build, for the help text.
+extern const char* const kPluginFileKind;
 
 // Where the record came from: the plug-in built into this program, or a
 // plug-in file, of which only GetFilterTable is used.

@@ -14,7 +14,7 @@
 
 #include "failure.h"
 #include "frame_bytes.h"
-#include "memory_budget.h"
+#include "frame_memory.h"
 #include "tiling.h"
 
 namespace zeverive::cli {
@@ -72,16 +72,6 @@ bool write_all(int fd, const void* data, size_t size) {
     return true;
 }
 
-// Sizes rounded up to a cache line, so that buffers laid out one after the
-// other share none.
-size_t whole_lines(size_t bytes) {
-    return (bytes + 63) & ~size_t{63};
-}
-
-size_t host_frame_bytes(const PictureFormat& format) {
-    return format.plane_samples(0) * sizeof(YcPixel);
-}
-
 // Memory for frames, mapped rather than allocated: it is taken from the
 // system page by page as it is first written, and reserves nothing before,
 // so a header promising huge frames costs nothing until their data arrives
@@ -99,8 +89,8 @@ public:
     InProcess(const PluginLibrary& library, const HostSettings& settings, const FrameWork& work)
         : session_(std::in_place, library, settings),
           runner_(std::in_place, *session_, work),
-          samples_(whole_lines(frame_bytes(work.format))),
-          bytes_(frame_memory(work.format, 1)),
+          samples_(addressable(whole_lines(frame_bytes(work.format)))),
+          bytes_(addressable(frame_memory(work.format, 1))),
           memory_(map_frame_memory(bytes_, false)) {}
 
     ~InProcess() override { munmap(memory_, bytes_); }
@@ -149,14 +139,13 @@ private:
 // area after the slots. Over the pipes go only one-byte jobs, "process
 // this slot" (with kKeepHost for the frame to be seen), and the slot
 // numbers back, "this slot is done".
-constexpr int kSlotsPerWorker = 3;
 constexpr uint8_t kKeepHost = 0x80;
 
 struct WorkerMemory {
     explicit WorkerMemory(const PictureFormat& format)
-        : samples(whole_lines(frame_bytes(format))),
+        : samples(addressable(whole_lines(frame_bytes(format)))),
           kept_host(kSlotsPerWorker * 2 * samples),
-          total(kept_host + host_frame_bytes(format)) {}
+          total(addressable(worker_shared_bytes(format))) {}
     uint8_t* input(uint8_t* memory, uint8_t slot) const { return memory + slot * 2 * samples; }
     uint8_t* output(uint8_t* memory, uint8_t slot) const { return input(memory, slot) + samples; }
     YcPixel* host(uint8_t* memory) const { return reinterpret_cast<YcPixel*>(memory + kept_host); }
@@ -189,7 +178,7 @@ struct WorkerMemory {
 
         FrameRunner runner(*session, work);
         const WorkerMemory layout(work.format);
-        auto* own_host = reinterpret_cast<YcPixel*>(map_frame_memory(host_frame_bytes(work.format), false));
+        auto* own_host = reinterpret_cast<YcPixel*>(map_frame_memory(addressable(host_frame_bytes(work.format)), false));
         uint8_t job;
         while (read_all(jobs_fd, &job, 1)) {
             const uint8_t slot = job & ~kKeepHost;
@@ -408,12 +397,6 @@ private:
 };
 
 }  // namespace
-
-uint64_t frame_memory(const PictureFormat& format, int jobs) {
-    if (jobs <= 1) return 2 * whole_lines(frame_bytes(format)) + host_frame_bytes(format);
-    // Each worker's slots and shared host frame, and its own host frame.
-    return static_cast<uint64_t>(jobs) * (WorkerMemory(format).total + host_frame_bytes(format));
-}
 
 std::unique_ptr<FrameProcessor> make_frame_processor(const PluginLibrary& library, const HostSettings& settings,
                                                      int jobs, const FrameWork& work, const std::string& input_name) {

@@ -104,6 +104,16 @@ TEST(Options, SlidersGivenOrAutomaticSettingsAndTheirGain) {
         EXPECT_EQ(run.chosen.settings.sliders, expected.sliders) << manual[0];
         EXPECT_EQ(run.chosen.settings.checkboxes, expected.checkboxes) << manual[0];
     }
+    // A noise figure asks for the automatic settings: sliders given with it
+    // would silently replace them, so the command line is refused.
+    for (const std::vector<const char*>& manual :
+         {std::vector<const char*>{"--nr3", "77"}, {"--no-nr5-rows-x10"}, {"--no-auto"}}) {
+        std::vector<const char*> args = {"zeverive", "--sigma", "5"};
+        args.insert(args.end(), manual.begin(), manual.end());
+        args.insert(args.end(), {"in.y4m", "out.y4m"});
+        Options options;
+        EXPECT_EQ(parse_options(static_cast<int>(args.size()), args.data(), options).exit_status, 2) << manual[0];
+    }
     const Run manual_gain = run_with({"--strength", "150", "--gain", "0.25"});
     EXPECT_EQ(manual_gain.chosen.gain, 250);
     EXPECT_EQ(manual_gain.chosen.settings.sliders[9], 150);

@@ -370,6 +370,22 @@ TEST(Program, PipesCarryTheSameBytesAsFiles) {
     EXPECT_EQ(raw.out, std::string(4 * 2 * 6, 'z'));
 }
 
+// The last frame read for the estimate is still looked back into when the
+// frame after it has no marker of its own: a short last sampled frame is
+// named as such (the sanitizer build catches a look into freed memory).
+TEST(Program, AShortFrameRightAfterThePipesSampleIsNamed) {
+    ClipShape shape = clip_shape("420jpeg", 16, 16);
+    shape.frames = 10;
+    std::string input = make_y4m(shape);
+    const size_t frame = std::string("FRAME\n").size() + 16 * 16 * 3 / 2;
+    const size_t last_sampled = input.find('\n') + 1 + 7 * frame;
+    input.erase(last_sampled + 100, 40);
+    const RunResult piped = zeverive({"-j", "1", "-", "-"}, fed(input));
+    EXPECT_EQ(piped.status, 1);
+    EXPECT_NE(piped.err.find(": frame 7: short frame: 344 bytes of picture data, not 384"), std::string::npos)
+        << piped.err;
+}
+
 TEST(Program, PreviewAndReferenceReportOnTheRun) {
     TempDir dir;
     ClipShape shape = clip_shape("420jpeg", 20, 10);

@@ -19,6 +19,7 @@
 
 #include "failure.h"
 #include "memory_budget.h"
+#include "output_file.h"
 #include "test_support.h"
 
 namespace zeverive::cli {
@@ -130,6 +131,18 @@ TEST(Outputs, AReplacedFileKeepsItsModeItsLinkAndAnyNameThatFits) {
                                                      "sub"}));
 }
 
+// A preview whose name links to the output, not yet there, would replace
+// the output it was written beside.
+TEST(Outputs, ThePreviewIsRefusedWhereALinkLeadsItToTheOutput) {
+    TempDir dir;
+    write_file(dir.path("in.y4m"), make_y4m(clip_shape("420jpeg", 24, 16)));
+    std::filesystem::create_symlink("out.y4m", dir.path("look.png"));
+    const RunResult result = zeverive({"--preview", dir.path("look.png"), dir.path("in.y4m"), dir.path("out.y4m")});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "zeverive: " + dir.path("look.png") + ": the preview and the output need different names\n");
+    EXPECT_EQ(dir.files(), (std::vector<std::string>{"in.y4m", "look.png"}));
+}
+
 TEST(Outputs, TheInputIsRefusedAsOutputHoweverItArrives) {
     TempDir dir;
     const std::string input = make_y4m(clip_shape("420jpeg", 24, 16));
@@ -201,6 +214,29 @@ TEST(Interruption, AKilledRunLeavesNoTemporaryBehind) {
         EXPECT_TRUE(WIFSIGNALED(status));
         EXPECT_TRUE(dir.files().empty()) << jobs << ": " << dir.files().front();
     }
+}
+
+// A handler already in place (the i386 build's plug-in loader handles the
+// plug-in's illegal instructions) is kept; the others are taken. In a
+// child, so that this process keeps its own.
+TEST(Interruption, SignalsAlreadyHandledAreLeftToTheirHandlers) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        struct sigaction own {};
+        own.sa_handler = [](int) {};
+        sigemptyset(&own.sa_mask);
+        sigaction(SIGILL, &own, nullptr);
+        signal(SIGTERM, SIG_DFL);
+        remove_temporaries_on_signals();
+        struct sigaction ill {}, term {};
+        sigaction(SIGILL, nullptr, &ill);
+        sigaction(SIGTERM, nullptr, &term);
+        _exit(ill.sa_handler == own.sa_handler && term.sa_handler != SIG_DFL ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(Pipes, AWriteErrorNamesTheOutputAndTheFrame) {

@@ -8,6 +8,8 @@
 
 namespace zeverive::cli {
 
+const char* const kPluginFileKind = "a 32-bit Windows DLL, such as zeverive.auf, run through the PE loader";
+
 PluginFile open_plugin_file(const std::string& path) {
     std::shared_ptr<pe_loader::LoadedImage> image;
     try {
