@@ -8,6 +8,7 @@ install(TARGETS zeverive_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS zeverive LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS zeverive_frei0r LIBRARY DESTINATION lib/frei0r-1)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/docs/frei0r-before-after.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 
 # The manual page is made from the program's own --help at every build, so
 # it cannot say other than the program does.
