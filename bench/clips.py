@@ -56,6 +56,14 @@ def pan(photo, width, height, frames, start=(0, 0), scale=0.75):
     return out
 
 
+def speed_frames(width, height, frames, photo="motorcycle_left.png"):
+    """Noisy frames (white, sigma 10) for timing: a pan across `photo` at its
+    own size, or enlarged just enough for a window of width x height to move."""
+    rows, columns = io.imread(DATA + photo).shape[:2]
+    scale = max(1.0, (width + 16) / columns, (height + 16) / rows)
+    return noisy(pan(photo, width, height, frames, scale=scale), 10, "white", SEED)
+
+
 def noise(shape, sigma, kind, rng):
     field = rng.normal(0.0, 1.0, shape)
     if kind == "smoothed":

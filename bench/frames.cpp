@@ -4,6 +4,9 @@
 //
 //   frame_bench [--benchmark_filter=REGEX] [--benchmark_repetitions=N] ...
 //
+// With repetitions every row also gets its median, fastest (_min) and
+// slowest (_max) repetition.
+//
 // Names are frame/<variant>/mode<m>/<width>x<height>. Besides the time per
 // frame, each row reports frames per second (fps) and nanoseconds per pixel
 // (time_per_pixel, in ns). Every iteration denoises the same noisy frame: the input
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "host/callbacks.h"
+#include "report.h"
 #include "support/forced_variant.h"
 #include "support/synthetic_frames.h"
 #include "support/test_host.h"
@@ -28,7 +32,7 @@ using namespace zeverive_test;
 // Noise of about 10 steps of 8-bit video (one step is 4096 / 219 on the
 // host's scale), the strength the comparison with other denoisers uses.
 constexpr int kNoiseSigma = 187;
-constexpr const char* kVariantNames[] = {"x87", "3dnow", "sse"};
+constexpr const char* kVariantNames[] = {"x87", "3dnow", "sse", "avx2"};
 
 struct FrameSize {
     int width, height;
@@ -66,9 +70,9 @@ void register_all() {
                 const std::string name = std::string("frame/") + kVariantNames[variant] + "/mode" +
                                          std::to_string(mode) + "/" + std::to_string(size.width) + "x" +
                                          std::to_string(size.height);
-                benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
+                zeverive_bench::with_range(benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
                     run_frames(state, variant, mode, size);
-                })->Unit(benchmark::kMillisecond);
+                }))->Unit(benchmark::kMillisecond);
             }
         }
     }
@@ -77,6 +81,7 @@ void register_all() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    zeverive_bench::describe_machine();
     register_all();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -3,6 +3,9 @@
 //
 //   kernel_bench [--benchmark_filter=REGEX] [--benchmark_repetitions=N] ...
 //
+// With repetitions every row also gets its median, fastest (_min) and
+// slowest (_max) repetition.
+//
 // Names are <operation>/<variant>/<size>; the size is the length or half
 // length of the transforms and edge masks, and the first index of a band
 // for the shrinks. Samples count every coefficient a call reads from its
@@ -14,11 +17,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cpu/kernel_table.h"
 #include "kernel_check/kernel_cases.h"
 #include "kernels/edge_mask.h"
 #include "kernels/odd_lowpass.h"
+#include "report.h"
 
 namespace {
 
@@ -53,13 +58,13 @@ Workspace& workspace() {
 }
 
 void add(const std::string& name, int samples, std::function<void()> call) {
-    benchmark::RegisterBenchmark(name.c_str(), [samples, call](benchmark::State& state) {
+    zeverive_bench::with_range(benchmark::RegisterBenchmark(name.c_str(), [samples, call](benchmark::State& state) {
         for (auto _ : state) {
             call();
             benchmark::ClobberMemory();
         }
         state.SetItemsProcessed(state.iterations() * samples);
-    });
+    }));
 }
 
 std::string name_of(const char* op, const char* variant, int size) {
@@ -101,16 +106,29 @@ void register_all() {
                 kernel_table.edge_mask[v](w.edge_mask.data(), h, w.line(0), edge_threshold);
             });
     }
-    // The mode-3 kernels have one form, shared by every variant.
-    for (int n : kForwardLengths)
-        add(name_of("odd_lowpass_analysis", "scalar", n), n, [&w, n] { odd_lowpass_analysis(w.line(0), n, w.line(1)); });
-    for (int h : kHalfLengths)
-        add(name_of("odd_lowpass_synthesis", "scalar", h), h,
-            [&w, h] { odd_lowpass_synthesis(w.line(0), h, w.line(1)); });
-    for (int h : kHalfLengths)
-        add(name_of("edge_mask_pair", "scalar", h), 2 * h, [&w, h, edge_threshold] {
-            edge_mask_pair(w.edge_mask.data(), h, w.line(0), w.line(2), edge_threshold);
-        });
+    // The mode-3 kernels have one form, shared by every variant, and on
+    // x86-64 its AVX2 twin.
+    struct Mode3Forms {
+        const char* name;
+        void (*analysis)(const float*, int, float*);
+        void (*synthesis)(const float*, int, float*);
+        void (*pair)(float*, int, const float*, const float*, float);
+    };
+    std::vector<Mode3Forms> forms = {{"scalar", odd_lowpass_analysis, odd_lowpass_synthesis, edge_mask_pair}};
+#if defined(__x86_64__)
+    if (variant_runs(kVariantAvx2))
+        forms.push_back({"avx2", odd_lowpass_analysis_avx2, odd_lowpass_synthesis_avx2, edge_mask_pair_avx2});
+#endif
+    for (const Mode3Forms& f : forms) {
+        for (int n : kForwardLengths)
+            add(name_of("odd_lowpass_analysis", f.name, n), n, [&w, f, n] { f.analysis(w.line(0), n, w.line(1)); });
+        for (int h : kHalfLengths)
+            add(name_of("odd_lowpass_synthesis", f.name, h), h, [&w, f, h] { f.synthesis(w.line(0), h, w.line(1)); });
+        for (int h : kHalfLengths)
+            add(name_of("edge_mask_pair", f.name, h), 2 * h, [&w, f, h, edge_threshold] {
+                f.pair(w.edge_mask.data(), h, w.line(0), w.line(2), edge_threshold);
+            });
+    }
 }
 
 // The processor's rate of 4-wide single-precision multiply-adds (one MULPS
@@ -141,8 +159,9 @@ void multiply_add_rate(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    zeverive_bench::describe_machine();
     register_all();
-    benchmark::RegisterBenchmark("multiply_add_rate/sse", multiply_add_rate);
+    zeverive_bench::with_range(benchmark::RegisterBenchmark("multiply_add_rate/sse", multiply_add_rate));
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

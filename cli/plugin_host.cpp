@@ -1,13 +1,9 @@
 #include "plugin_host.h"
 
-#include <dlfcn.h>
-
 #include "failure.h"
 
 namespace zeverive::cli {
 namespace {
-
-typedef FilterTable* (*GetFilterTableFunction)();
 
 // What the host does after a remote slider change (redraw its sliders)
 // has no counterpart in a program without windows.
@@ -38,33 +34,24 @@ PluginLibrary PluginLibrary::built_in() {
 }
 
 PluginLibrary PluginLibrary::load(const std::string& path) {
-    // A bare file name would make dlopen search the library path; the user
-    // means the file in the current directory.
-    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-    void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) throw Failure(path + ": cannot load the plug-in: " + dlerror());
-    auto get_table = reinterpret_cast<GetFilterTableFunction>(dlsym(handle, "GetFilterTable"));
-    if (!get_table) {
-        dlclose(handle);
-        throw Failure(path + ": not a plug-in: it has no GetFilterTable");
-    }
-    FilterTable* table = get_table();
+    PluginFile file = open_plugin_file(path);
+    FilterTable* table = file.get_filter_table();
     try {
         check_record(table, path);
     } catch (...) {
-        dlclose(handle);
+        file.close();
         throw;
     }
-    return PluginLibrary(handle, table, path);
+    return PluginLibrary(std::move(file.close), table, path);
 }
 
 PluginLibrary::PluginLibrary(PluginLibrary&& other) noexcept
-    : handle_(other.handle_), table_(other.table_), name_(std::move(other.name_)) {
-    other.handle_ = nullptr;
+    : close_(std::move(other.close_)), table_(other.table_), name_(std::move(other.name_)) {
+    other.close_ = nullptr;
 }
 
 PluginLibrary::~PluginLibrary() {
-    if (handle_) dlclose(handle_);
+    if (close_) close_();
 }
 
 HostSettings default_settings(const FilterTable& table) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,21 @@
 
 namespace zeverive::cli {
 
+// A plug-in file as the platform's loader opened it: its GetFilterTable,
+// and what closes the file again.
+struct PluginFile {
+    FilterTable* (*get_filter_table)();
+    std::function<void()> close;
+};
+
+// Opens a plug-in file; throws Failure naming the file when it cannot. Each
+// build links one way of opening: dlopen for shared libraries
+// (plugin_file_dl.cpp), or, in the i386 test build, the PE loader for
+// zeverive.auf.
+PluginFile open_plugin_file(const std::string& path);
+
 // Where the record came from: the plug-in built into this program, or a
-// shared library loaded with dlopen, of which only GetFilterTable is used.
+// plug-in file, of which only GetFilterTable is used.
 class PluginLibrary {
 public:
     static PluginLibrary built_in();
@@ -30,9 +44,9 @@ public:
     const std::string& name() const { return name_; }
 
 private:
-    PluginLibrary(void* handle, FilterTable* table, std::string name)
-        : handle_(handle), table_(table), name_(std::move(name)) {}
-    void* handle_;
+    PluginLibrary(std::function<void()> close, FilterTable* table, std::string name)
+        : close_(std::move(close)), table_(table), name_(std::move(name)) {}
+    std::function<void()> close_;
     FilterTable* table_;
     std::string name_;
 };

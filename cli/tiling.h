@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "host/records.h"
@@ -34,13 +35,15 @@ std::vector<Span> split_axis(int length, int max_tile, int overlap);
 // overlap so that the weights of the spans covering a position add up to 1.
 double span_weight(const std::vector<Span>& spans, size_t index, int position);
 
-// Working memory for process_in_tiles, kept from frame to frame: at video
-// sizes it is tens of megabytes, which would otherwise be mapped and
-// cleared again for every frame.
+// Working memory for process_in_tiles, kept from frame to frame, so nothing
+// is allocated per frame or per tile once the first frame is through.
 struct TileBuffers {
-    std::vector<YcPixel> original;
     std::vector<YcPixel> tile;
-    std::vector<double> sums;
+    // Blend sums (Y, Cb, Cr) for the rows of one row of tiles, of which only
+    // the overlaps are ever written: pages elsewhere are never touched, so
+    // they cost address space, not memory.
+    std::unique_ptr<double[]> sums;
+    size_t sums_size = 0;
     std::vector<double> column_weights;
 };
 
@@ -48,6 +51,12 @@ struct TileBuffers {
 // contiguous rows) and blends the results back into it. Each tile is a
 // frame of its own, copied from the original picture, so no tile sees
 // another's result. A frame that fits is processed in place as it is.
+//
+// Tiles go row by row. A pixel only one tile covers takes that tile's
+// result as it is; a pixel in an overlap gets the weighted sum of its
+// tiles' results, added in tile order and rounded to nearest. A row of the
+// frame is written once no later tile reads it, so besides the frame the
+// work needs one tile and the overlaps' sums, never a copy of the frame.
 void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int overlap,
                       const std::function<void(FrameInfo&)>& process, TileBuffers& buffers);
 

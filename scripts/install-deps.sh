@@ -12,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev
   libcli11-dev libpng-dev
   frei0r-plugins-dev help2man dpkg-dev ffmpeg melt python3
+  # The i386 zeverive (the test host of zeverive.auf) links these statically.
+  libpng-dev:i386 zlib1g-dev:i386
 )
 if [ "${1:-}" = "--bench" ]; then
   packages+=(python3-skimage python3-scipy python3-matplotlib time linux-perf)
@@ -26,6 +28,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   export DEBIAN_FRONTEND=noninteractive
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

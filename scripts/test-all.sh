@@ -48,6 +48,19 @@ check "fuzzing: y4m reader, host frames through the plug-in (60 s)" env ZEVERIVE
 check "sanitizer build" configure_and_build "$build/sanitize" -DZEVERIVE_SANITIZE=ON
 check "sanitizer tests" ctest --test-dir "$build/sanitize" --output-on-failure -j "$jobs"
 
+# The AVX2 forms exist on x86-64 only and run where the processor has AVX2;
+# there every output must equal the SSE form's bit for bit (the ctest run
+# above checks them too, without saying whether they ran).
+avx2_forms() {
+  local checker="$build/native/tests/kernel_check/kernel_check"
+  if grep -qw avx2 /proc/cpuinfo; then
+    "$checker" --seed 11 --require x87,3dnow,sse,avx2 | tail -n 7
+  else
+    "$checker" --seed 11 --require x87,3dnow,sse | grep -E '^avx2|^kernel_check:'
+  fi
+}
+check "native AVX2 forms = SSE forms" avx2_forms
+
 # --- i386 under qemu --------------------------------------------------------
 # The i386 ctest runs the kernel checker under each processor model, the
 # instruction-set leak check and the byte comparison of kernel outputs with
@@ -55,7 +68,7 @@ check "sanitizer tests" ctest --test-dir "$build/sanitize" --output-on-failure -
 # variant the detection must choose there.
 i386="$build/i386"
 check "i386 build" configure_and_build "$i386" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i386-linux.cmake" \
-  -DZEVERIVE_CLI=OFF -DZEVERIVE_NATIVE_KERNEL_CHECK="$build/native/tests/kernel_check/kernel_check"
+  -DZEVERIVE_NATIVE_KERNEL_CHECK="$build/native/tests/kernel_check/kernel_check"
 check "i386 kernel checks" ctest --test-dir "$i386" --output-on-failure -j "$jobs" -E '^unit$'
 declare -A expect=(
   [pentium2]=0
@@ -84,6 +97,18 @@ check "windows build" configure_and_build "$build/windows" -DCMAKE_TOOLCHAIN_FIL
 check "windows dll exports" bash "$root/scripts/check-dll.sh" "$build/windows/src/zeverive.auf"
 check "isa leaks in windows objects" env OBJDUMP=i686-w64-mingw32-objdump \
   bash "$root/scripts/check-isa-leaks.sh" "$build/windows/src/CMakeFiles/zeverive_core.dir"
+
+# --- zeverive.auf itself, under qemu through the PE loader ---------------------
+# The record, frames, messages, floating-point state and instruction guard
+# against the i386 Linux build, on each processor model; then the i386
+# zeverive running the DLL on the sample clip and on raw frames.
+dll="$build/windows/src/zeverive.auf"
+for model in pentium2 pentium3 athlon,-sse,-sse2 phenom; do
+  check "zeverive.auf through the PE loader on $model" env ZEVERIVE_DLL="$dll" \
+    qemu-i386-static -cpu "$model" "$i386/tests/pe_loader/pe_loader_tests" --gtest_brief=1
+done
+check "zeverive.auf in the i386 zeverive" bash "$root/tests/pe_loader/zeverive_with_dll.sh" \
+  "$build/native/cli/zeverive" "$i386/cli/zeverive" "$dll" "$build/dll-run"
 
 echo
 if [ "$failed" -gt 0 ]; then

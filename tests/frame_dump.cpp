@@ -1,6 +1,6 @@
 // Writes the luminance of synthetic frames denoised in every mode by every
-// variant this processor runs, so that two builds can be compared byte for
-// byte. Usage: frame_dump OUTPUT
+// variant both builds have and this processor runs, so that two builds can
+// be compared byte for byte. Usage: frame_dump OUTPUT
 #include <cstdio>
 #include <tuple>
 
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     int frames = 0;
-    for (int variant = 0; variant < zeverive::kVariantCount; ++variant) {
+    for (int variant = 0; variant < zeverive::kPortableVariantCount; ++variant) {
         if (!variant_runs_here(variant)) {
             std::fprintf(stderr, "variant %d: UNTESTED (processor lacks it)\n", variant);
             continue;

@@ -33,8 +33,7 @@ def main():
     for kind, sigma in NOISES:
         frames = clips.noisy(clean, sigma, kind, clips.SEED + 7 + sigma + (500 if kind == "smoothed" else 0))
         clips.write_y4m(os.path.join(outdir, f"{kind}_s{sigma}.y4m"), frames)
-    speed = clips.pan("motorcycle_left.png", 720, 480, SPEED_FRAMES, scale=1.0)
-    clips.write_y4m(os.path.join(outdir, "speed.y4m"), clips.noisy(speed, 10, "white", clips.SEED))
+    clips.write_y4m(os.path.join(outdir, "speed.y4m"), clips.speed_frames(720, 480, SPEED_FRAMES))
 
 
 if __name__ == "__main__":

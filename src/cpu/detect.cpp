@@ -11,6 +11,12 @@ namespace {
 constexpr uint32_t kEflagsId = 1u << 21;
 constexpr uint32_t kLeaf1EdxSse = 1u << 25;
 constexpr uint32_t kExtendedLeafEdx3DNow = 1u << 31;
+constexpr uint32_t kLeaf1EcxOsxsave = 1u << 27;
+constexpr uint32_t kLeaf1EcxAvx = 1u << 28;
+constexpr uint32_t kLeaf7EbxAvx2 = 1u << 5;
+// XCR0: the operating system saves and restores the SSE (bit 1) and the
+// upper halves of the AVX registers (bit 2) on a context switch.
+constexpr uint64_t kXcr0SseAndAvxState = 0x6;
 
 // A processor without CPUID cannot flip the ID bit of EFLAGS. Every x86-64
 // processor has CPUID.
@@ -37,10 +43,34 @@ bool has_cpuid() {
 #endif
 }
 
+#if defined(__x86_64__)
+// XGETBV may only run once CPUID reports OSXSAVE; without it the
+// instruction faults.
+uint64_t extended_control_register0() {
+    uint32_t low, high;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return (uint64_t{high} << 32) | low;
+}
+
+// A processor may report AVX2 while the operating system leaves the upper
+// halves of the registers unsaved; every task switch would then corrupt them.
+bool avx2_usable() {
+    uint32_t max_leaf, ebx, ecx, edx;
+    __cpuid(0, max_leaf, ebx, ecx, edx);
+    if (max_leaf < 7) return false;
+    uint32_t eax;
+    __cpuid(1, eax, ebx, ecx, edx);
+    if ((ecx & (kLeaf1EcxOsxsave | kLeaf1EcxAvx)) != (kLeaf1EcxOsxsave | kLeaf1EcxAvx)) return false;
+    if ((extended_control_register0() & kXcr0SseAndAvxState) != kXcr0SseAndAvxState) return false;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    return (ebx & kLeaf7EbxAvx2) != 0;
+}
+#endif
+
 }  // namespace
 
 ProcessorFeatures read_processor_features() {
-    ProcessorFeatures features = {false, false};
+    ProcessorFeatures features = {false, false, false};
     if (!has_cpuid()) return features;
 
     uint32_t eax, ebx, ecx, edx;
@@ -54,11 +84,17 @@ ProcessorFeatures read_processor_features() {
         __cpuid(0x80000001u, eax, ebx, ecx, edx);
         features.amd_3dnow = (edx & kExtendedLeafEdx3DNow) != 0;
     }
+#if defined(__x86_64__)
+    features.avx2 = avx2_usable();
+#endif
     return features;
 }
 
 KernelVariant choose_variant() {
     const ProcessorFeatures features = read_processor_features();
+#if defined(__x86_64__)
+    if (features.avx2) return kVariantAvx2;
+#endif
     if (features.sse) return kVariantSse;
     if (features.amd_3dnow) return kVariant3DNow;
     return kVariantX87;

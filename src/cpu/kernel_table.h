@@ -1,5 +1,5 @@
 // The table through which the line pipeline reaches the kernels: six
-// operations, each in the x87, 3DNow! and SSE forms. It is filled at compile
+// operations, each in the x87, 3DNow! and SSE forms (and AVX2 on x86-64). It is filled at compile
 // time and never written; the variant chosen at initialise picks the column,
 // so no processor test runs per line.
 #pragma once
@@ -17,7 +17,8 @@ typedef void (*ShrinkBand2PhaseFn)(float* line0, float* line1, int start, int en
                                    const float* mask);
 typedef void (*EdgeMaskFn)(float* mask, int half, const float* line, float threshold);
 
-// Slot-major: the entry of slot s for variant v is pointer 3 * s + v.
+// Slot-major: the entry of slot s for variant v is pointer
+// kVariantCount * s + v.
 struct KernelTable {
     ForwardTransformFn forward_transform[kVariantCount];    // slot 0
     InverseTransformFn inverse_transform[kVariantCount];    // slot 1
@@ -26,7 +27,7 @@ struct KernelTable {
     ShrinkBand2PhaseFn shrink_band_2phase[kVariantCount];   // slot 4
     EdgeMaskFn edge_mask[kVariantCount];                    // slot 5
 };
-static_assert(sizeof(KernelTable) == 18 * sizeof(void (*)()), "six slots of three variants");
+static_assert(sizeof(KernelTable) == 6 * kVariantCount * sizeof(void (*)()), "six slots of every variant");
 
 extern const KernelTable kernel_table;
 

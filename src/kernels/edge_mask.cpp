@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "common/single_precision.h"
+#include "kernels/avx2_target.h"
 #include "kernels/sse_target.h"
 #include "kernels/two_lane.h"
 
@@ -19,12 +20,27 @@ namespace {
 // sample three times (a fifth of edge_mask_pair's time).
 struct WideLine {
     double value[kEdgeMaskMaxHalf];
-    WideLine(const float* line, int half) {
+    ZEVERIVE_KERNEL_BODY WideLine(const float* line, int half) {
         for (int j = 0; j < half; ++j) value[j] = line[j];
     }
     // 2 line[j] - line[j-1] - line[j+1], formed in double.
-    double second_difference(int j) const { return (2.0 * value[j] - value[j - 1]) - value[j + 1]; }
+    ZEVERIVE_KERNEL_BODY double second_difference(int j) const {
+        return (2.0 * value[j] - value[j - 1]) - value[j + 1];
+    }
 };
+
+ZEVERIVE_KERNEL_BODY void edge_mask_pair_body(float* mask, int half, const float* line_a, const float* line_b,
+                                              float threshold) {
+    const double bound = single_rounding_bound(threshold);
+    const WideLine wide_a(line_a, half), wide_b(line_b, half);
+    float* band = mask + half;
+    for (int j = 1; j < half - 1; ++j) {
+        // Cleared only where both lines are smooth.
+        const bool smooth = (std::fabs(wide_a.second_difference(j)) < bound) &
+                            (std::fabs(wide_b.second_difference(j)) < bound);
+        band[j] = smooth ? 0.0f : band[j];
+    }
+}
 
 }  // namespace
 
@@ -52,16 +68,15 @@ void edge_mask_x87(float* mask, int half, const float* line, float threshold) {
 }
 
 void edge_mask_pair(float* mask, int half, const float* line_a, const float* line_b, float threshold) {
-    const double bound = single_rounding_bound(threshold);
-    const WideLine wide_a(line_a, half), wide_b(line_b, half);
-    float* band = mask + half;
-    for (int j = 1; j < half - 1; ++j) {
-        // Cleared only where both lines are smooth.
-        const bool smooth = (std::fabs(wide_a.second_difference(j)) < bound) &
-                            (std::fabs(wide_b.second_difference(j)) < bound);
-        band[j] = smooth ? 0.0f : band[j];
-    }
+    edge_mask_pair_body(mask, half, line_a, line_b, threshold);
 }
+
+#if defined(__x86_64__)
+ZEVERIVE_TARGET_AVX2 void edge_mask_pair_avx2(float* mask, int half, const float* line_a, const float* line_b,
+                                              float threshold) {
+    edge_mask_pair_body(mask, half, line_a, line_b, threshold);
+}
+#endif
 
 // -------------------------------------------------------------- 3DNow! ---
 // Two centres per step. The comparison masks ANDed with 1.0 give a factor
@@ -115,15 +130,10 @@ ZEVERIVE_SSE_HELPER __m128 masked(__m128 entry, __m128 centre, __m128 left, __m1
     return _mm_mul_ps(entry, _mm_and_ps(edge, one));
 }
 
-}  // namespace
-
-ZEVERIVE_TARGET_SSE void edge_mask_sse(float* mask, int half, const float* line, float threshold) {
-    const __m128 t = _mm_set1_ps(threshold);
-    const __m128 minus_t = _mm_sub_ps(_mm_setzero_ps(), t);
-    const __m128 one = _mm_set1_ps(1.0f);
-    float* band = mask + half;
-    int pairs = half / 2 - 1;
-    int j = 1;
+// `pairs` pairs of centres from centre j on: four centres per step, then
+// two for an odd pair left over.
+ZEVERIVE_SSE_HELPER void edge_mask_steps(float* band, const float* line, int j, int pairs, __m128 t, __m128 minus_t,
+                                         __m128 one) {
     for (; pairs >= 2; pairs -= 2, j += 4) {
         const __m128 entry = masked(_mm_loadu_ps(band + j), _mm_loadu_ps(line + j), _mm_loadu_ps(line + j - 1),
                                     _mm_loadu_ps(line + j + 1), t, minus_t, one);
@@ -135,5 +145,41 @@ ZEVERIVE_TARGET_SSE void edge_mask_sse(float* mask, int half, const float* line,
         _mm_storel_pi(reinterpret_cast<__m64*>(band + j), entry);
     }
 }
+
+}  // namespace
+
+ZEVERIVE_TARGET_SSE void edge_mask_sse(float* mask, int half, const float* line, float threshold) {
+    const __m128 t = _mm_set1_ps(threshold);
+    const __m128 minus_t = _mm_sub_ps(_mm_setzero_ps(), t);
+    edge_mask_steps(mask + half, line, 1, half / 2 - 1, t, minus_t, _mm_set1_ps(1.0f));
+}
+
+// ---------------------------------------------------------------- AVX2 ---
+// The SSE arithmetic eight centres per step; each lane on its own, so the
+// entries are SSE's. The rest of the centres goes through the SSE steps
+// (four, then two), compiled here with the same arithmetic.
+
+#if defined(__x86_64__)
+
+ZEVERIVE_TARGET_AVX2 void edge_mask_avx2(float* mask, int half, const float* line, float threshold) {
+    const __m256 t = _mm256_set1_ps(threshold);
+    const __m256 minus_t = _mm256_sub_ps(_mm256_setzero_ps(), t);
+    const __m256 one = _mm256_set1_ps(1.0f);
+    float* band = mask + half;
+    int pairs = half / 2 - 1;
+    int j = 1;
+    for (; pairs >= 4; pairs -= 4, j += 8) {
+        __m256 d = _mm256_loadu_ps(line + j);
+        d = _mm256_add_ps(d, d);
+        d = _mm256_sub_ps(d, _mm256_loadu_ps(line + j - 1));
+        d = _mm256_sub_ps(d, _mm256_loadu_ps(line + j + 1));
+        const __m256 edge = _mm256_or_ps(_mm256_cmp_ps(d, t, _CMP_GT_OQ), _mm256_cmp_ps(d, minus_t, _CMP_LT_OQ));
+        _mm256_storeu_ps(band + j, _mm256_mul_ps(_mm256_loadu_ps(band + j), _mm256_and_ps(edge, one)));
+    }
+    edge_mask_steps(band, line, j, pairs, _mm256_castps256_ps128(t), _mm256_castps256_ps128(minus_t),
+                    _mm256_castps256_ps128(one));
+}
+
+#endif
 
 }  // namespace zeverive

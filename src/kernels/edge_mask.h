@@ -12,13 +12,13 @@
 //
 //   x87:   d in double, rounded once to single; cleared when |d| is strictly
 //          below the threshold, by storing 0.0.
-//   3dnow, sse: d in single precision at every step ((l[j] + l[j]) -
+//   3dnow, sse, avx2: d in single precision at every step ((l[j] + l[j]) -
 //          l[j-1]) - l[j+1]; the entry is multiplied by 1.0 where d >
 //          threshold or d < -threshold and by 0.0 otherwise (|d| equal to
 //          the threshold clears; threshold 0 clears where d is 0). Two
 //          centres per step, branch-free (sse takes two steps at a time in
-//          full vectors where it can; every lane computes alone, so the
-//          entries are the same).
+//          full vectors where it can, avx2 four; every lane computes alone,
+//          so the entries are the same).
 //   edge_mask_pair: clears only where both lines are smooth by the x87
 //          test, so an edge in either line protects the position; one form
 //          for every variant.
@@ -46,5 +46,12 @@ void edge_mask_3dnow(float* mask, int half, const float* line, float threshold);
 void edge_mask_sse(float* mask, int half, const float* line, float threshold);
 
 void edge_mask_pair(float* mask, int half, const float* line_a, const float* line_b, float threshold);
+
+#if defined(__x86_64__)
+void edge_mask_avx2(float* mask, int half, const float* line, float threshold);
+// edge_mask_pair compiled for AVX2: the same double arithmetic per centre,
+// so the same entries.
+void edge_mask_pair_avx2(float* mask, int half, const float* line_a, const float* line_b, float threshold);
+#endif
 
 }  // namespace zeverive

@@ -25,4 +25,12 @@ namespace zeverive {
 void odd_lowpass_analysis(const float* src, int length, float* dst);
 void odd_lowpass_synthesis(const float* approx, int half_length, float* dst);
 
+#if defined(__x86_64__)
+// The same kernels for AVX2: four doubles to a register, each lane with
+// the plain form's products, sums and one rounding, so every output equals
+// the plain form's.
+void odd_lowpass_analysis_avx2(const float* src, int length, float* dst);
+void odd_lowpass_synthesis_avx2(const float* approx, int half_length, float* dst);
+#endif
+
 }  // namespace zeverive

@@ -13,7 +13,7 @@
 //   j = 0). Undoes forward_transform up to rounding.
 //
 // Contract (the caller's duty; nothing is checked):
-//                     x87            3dnow          sse
+//                     x87            3dnow          sse, avx2
 //   forward length    even, >= 2     even, >= 4     multiple of 8, >= 16
 //   forward alignment none           none           src on 16 bytes
 //   inverse half      >= 1           >= 2           multiple of 4, >= 8
@@ -31,7 +31,8 @@
 // within u*S + 3*2^-53*S, so the forms differ by at most about 8u*S. The
 // checker allows 10u*S, the margin covering second-order terms, plus a few
 // smallest denormals where results underflow. Each form gives the same bits
-// on the x86-64 and the i386 build.
+// on the x86-64 and the i386 build, and avx2 (x86-64 only) the same bits as
+// sse: eight lanes, each with sse's products in sse's order.
 //
 // The 3dnow forms leave the MMX state empty (FEMMS on entry and exit).
 #pragma once
@@ -57,5 +58,10 @@ void forward_transform_sse(const float* src, int length, float* dst);
 void inverse_transform_x87(const float* approx, const float* detail, int half_length, float* dst);
 void inverse_transform_3dnow(const float* approx, const float* detail, int half_length, float* dst);
 void inverse_transform_sse(const float* approx, const float* detail, int half_length, float* dst);
+
+#if defined(__x86_64__)
+void forward_transform_avx2(const float* src, int length, float* dst);
+void inverse_transform_avx2(const float* approx, const float* detail, int half_length, float* dst);
+#endif
 
 }  // namespace zeverive

@@ -89,12 +89,26 @@ struct PassKernels {
     ShrinkBand4PhaseFn shrink_4phase;
     ShrinkBand2PhaseFn shrink_2phase;
     EdgeMaskFn edge_mask;
+    // Mode 3's scalar kernels, outside the table: one form for every
+    // variant, compiled a second time for AVX2 where that variant runs.
+    void (*odd_analysis)(const float* src, int length, float* dst);
+    void (*odd_synthesis)(const float* approx, int half_length, float* dst);
+    void (*edge_mask_pair)(float* mask, int half, const float* line_a, const float* line_b, float threshold);
 };
 
 PassKernels kernels_for(KernelVariant v) {
     const KernelTable& t = kernel_table;
-    return {t.forward_transform[v],  t.inverse_transform[v],  t.shrink_band[v],
-            t.shrink_band_4phase[v], t.shrink_band_2phase[v], t.edge_mask[v]};
+    PassKernels k = {t.forward_transform[v],  t.inverse_transform[v],  t.shrink_band[v],
+                     t.shrink_band_4phase[v], t.shrink_band_2phase[v], t.edge_mask[v],
+                     odd_lowpass_analysis,    odd_lowpass_synthesis,   edge_mask_pair};
+#if defined(__x86_64__)
+    if (v == kVariantAvx2) {
+        k.odd_analysis = odd_lowpass_analysis_avx2;
+        k.odd_synthesis = odd_lowpass_synthesis_avx2;
+        k.edge_mask_pair = edge_mask_pair_avx2;
+    }
+#endif
+    return k;
 }
 
 void decompose(const PassKernels& k, int32_t mode, const LineBuffers& b, const Phases& phases,
@@ -107,9 +121,9 @@ void decompose(const PassKernels& k, int32_t mode, const LineBuffers& b, const P
             // Each level twice: in the line's own phase (into shift2) and
             // with its low-pass part moved by one sample (into shift0).
             k.forward(b.shift0, len, b.shift2);
-            odd_lowpass_synthesis(b.shift2, half, b.scratch);
+            k.odd_synthesis(b.shift2, half, b.scratch);
             k.forward(b.scratch, len, b.shift0);
-            edge_mask_pair(b.mask, half, b.shift0, b.shift2, edge_threshold);
+            k.edge_mask_pair(b.mask, half, b.shift0, b.shift2, edge_threshold);
             continue;
         }
         for (int p = 0; p < phases.count; ++p) {
@@ -140,7 +154,7 @@ void reconstruct(const PassKernels& k, int32_t mode, const LineBuffers& b, const
     for (int h = padded_length >> levels_run; h < padded_length; h *= 2) {
         if (mode == 3) {
             k.inverse(b.shift0, b.shift0 + h, h, b.scratch);
-            odd_lowpass_analysis(b.scratch, 2 * h, b.shift2);
+            k.odd_analysis(b.scratch, 2 * h, b.shift2);
             k.inverse(b.shift2, b.shift2 + h, h, b.shift0);
             continue;
         }

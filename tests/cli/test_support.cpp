@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,8 +126,10 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
     }
     if (in_fd >= 0) close(in_fd);
     int status = 0;
-    waitpid(pid, &status, 0);
+    struct rusage usage = {};
+    wait4(pid, &status, 0, &usage);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.peak_kib = usage.ru_maxrss;
     return result;
 }
 

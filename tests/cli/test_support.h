@@ -29,6 +29,7 @@ struct RunResult {
     int status = -1;  // exit status, or 128 + signal
     std::string out;
     std::string err;
+    long peak_kib = 0;  // the program's peak resident memory
 };
 
 struct RunSettings {

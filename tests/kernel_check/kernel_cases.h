@@ -26,7 +26,11 @@ struct Band {
 constexpr Band kBands[] = {{52, 104}, {104, 208}, {208, 416}, {416, 832}};
 constexpr int kLineLength = 832;
 
+#if defined(__x86_64__)
+constexpr const char* kVariantNames[kVariantCount] = {"x87", "3dnow", "sse", "avx2"};
+#else
 constexpr const char* kVariantNames[kVariantCount] = {"x87", "3dnow", "sse"};
+#endif
 
 // splitmix64. Only integer arithmetic, so the native and the i386 build
 // draw the same numbers and build the same floats from them.
@@ -161,10 +165,13 @@ inline void fill_line(Random& random, float* x, int n, Spread spread) {
 
 // Whether this processor executes a variant. The x87 form runs everywhere.
 // On x86-64 the 3DNow! form runs over the portable two-lane layer and SSE
-// is part of the architecture; on i386 both follow CPUID, and SSE also the
-// trial execution.
+// is part of the architecture, while AVX2 follows CPUID and the operating
+// system's support; on i386 both follow CPUID, and SSE also the trial
+// execution.
 inline bool variant_runs(KernelVariant v) {
-#if defined(__i386__)
+#if defined(__x86_64__)
+    if (v == kVariantAvx2) return read_processor_features().avx2;
+#else
     static const ProcessorFeatures features = read_processor_features();
     static const bool sse = features.sse && sse_runs();
     if (v == kVariant3DNow) return features.amd_3dnow;

@@ -2,10 +2,12 @@
 // x87 form, on seeded random lines at every size the pipeline uses, inside
 // guard bands, with the processor state checked around every call. The
 // mode-3 kernels, which have one form only, are checked against the x87
-// transforms they are defined by. With --bench it also times every case.
+// transforms they are defined by. On x86-64 the AVX2 forms, and the mode-3
+// kernels' AVX2 twins, must also give every bit of the SSE (or plain) form.
+// With --bench it also times every case.
 //
 //   kernel_check [--seed N] [--rounds N] [--function NAME|PREFIX*]
-//                [--require x87,3dnow,sse] [--force] [--dump FILE]
+//                [--require x87,3dnow,sse,avx2] [--force] [--dump FILE]
 //                [--bench] [--list]
 
 #include <algorithm>
@@ -31,6 +33,7 @@
 #include "kernels/sse_target.h"
 #include "kernels/transform.h"
 #include "platform/x87_precision.h"
+#include "support/processor_name.h"
 
 namespace zeverive {
 namespace check {
@@ -108,7 +111,21 @@ struct Tally {
 };
 
 constexpr int kScalarOnly = kVariantCount;
+#if defined(__x86_64__)
+const char* const kTallyNames[kVariantCount + 1] = {"x87", "3dnow", "sse", "avx2", "mode-3 scalar kernels"};
+#else
 const char* const kTallyNames[kVariantCount + 1] = {"x87", "3dnow", "sse", "mode-3 scalar kernels"};
+#endif
+
+// Whether `v` is a variant whose every output must equal the SSE form's.
+bool copies_sse(int v) {
+#if defined(__x86_64__)
+    return v == kVariantAvx2;
+#else
+    (void)v;
+    return false;
+#endif
+}
 
 class Checker {
   public:
@@ -170,13 +187,29 @@ class Checker {
     }
     Tally& tally(int v) { return tally_[v]; }
 
+    // The AVX2 cases are left out: the i386 build has no such form to
+    // compare with, and they must equal SSE (or plain) results, which are in.
     void dump(const std::string& name, const float* data, int count) {
-        if (!dump_) return;
+        if (!dump_ || name.find("_avx2#") != std::string::npos) return;
         std::fprintf(dump_, "%s %d\n", name.c_str(), count);
         std::fwrite(data, sizeof(float), static_cast<size_t>(count), dump_);
     }
     void dump_untested(const std::string& name) {
-        if (dump_) std::fprintf(dump_, "%s UNTESTED\n", name.c_str());
+        if (dump_ && name.find("_avx2#") == std::string::npos) std::fprintf(dump_, "%s UNTESTED\n", name.c_str());
+    }
+
+    // Every bit of `got` equals `wanted`, the form it must copy.
+    void expect_same_bits(int v, const std::string& name, const float* got, const float* wanted, int n,
+                          const char* form) {
+        for (int i = 0; i < n; ++i) {
+            if (bits_of(got[i]) != bits_of(wanted[i])) {
+                char what[160];
+                std::snprintf(what, sizeof what, "index %d: got %.9g, %s form %.9g (must be the same bits)", i, got[i],
+                              form, wanted[i]);
+                fail(v, name, what);
+                return;
+            }
+        }
     }
 
     unsigned long long seed() const { return static_cast<unsigned long long>(options_.seed); }
@@ -310,7 +343,7 @@ long compare_with_formula(Checker& c, const std::string& name, const float* got,
 void check_forward(Checker& c, int length) {
     for (int round = 0; round < c.rounds(); ++round) {
         Random random = c.random_for("forward_transform", length, round);
-        GuardedLine src(length), src_copy(length), x87(length);
+        GuardedLine src(length), src_copy(length), x87(length), sse(length);
         fill_line(random, src.data(), length, kSpreads[round % 5]);
         src_copy.copy_from(src);
         const Reference ref = forward_reference(src.data(), length);
@@ -330,6 +363,8 @@ void check_forward(Checker& c, int length) {
             }
             check_memory(c, v, name, {&dst}, {{&src, &src_copy}});
             if (v == kVariantX87) x87.copy_from(dst);
+            if (v == kVariantSse) sse.copy_from(dst);
+            if (copies_sse(v)) c.expect_same_bits(v, name, dst.data(), sse.data(), length, "sse");
             c.dump(name, dst.data(), length);
             c.finish_case(v, before);
         }
@@ -340,7 +375,7 @@ void check_inverse(Checker& c, int half) {
     for (int round = 0; round < c.rounds(); ++round) {
         Random random = c.random_for("inverse_transform", half, round);
         // Both halves in one line, as the pipeline passes them.
-        GuardedLine coefficients(2 * half), copy(2 * half), x87(2 * half);
+        GuardedLine coefficients(2 * half), copy(2 * half), x87(2 * half), sse(2 * half);
         fill_line(random, coefficients.data(), 2 * half, kSpreads[round % 5]);
         copy.copy_from(coefficients);
         const float* approx = coefficients.data();
@@ -363,6 +398,8 @@ void check_inverse(Checker& c, int half) {
             }
             check_memory(c, v, name, {&dst}, {{&coefficients, &copy}});
             if (v == kVariantX87) x87.copy_from(dst);
+            if (v == kVariantSse) sse.copy_from(dst);
+            if (copies_sse(v)) c.expect_same_bits(v, name, dst.data(), sse.data(), 2 * half, "sse");
             c.dump(name, dst.data(), 2 * half);
             c.finish_case(v, before);
         }
@@ -442,7 +479,7 @@ void check_shrink(Checker& c, const char* op, int lines, Band band) {
             mask[i] = round % 3 == 2 && random.chance(4) ? kOdd[random.below(4)] : float(random.below(2));
         mask_copy.copy_from(mask);
 
-        std::vector<std::unique_ptr<GuardedLine>> x87;
+        std::vector<std::unique_ptr<GuardedLine>> x87, sse;
         for (int v = 0; v < kVariantCount; ++v) {
             const std::string name = case_name(op, band.start, v) + "#" + std::to_string(round);
             if (!c.runs(v)) {
@@ -507,8 +544,11 @@ void check_shrink(Checker& c, const char* op, int lines, Band band) {
                     }
                 }
             }
+            for (size_t k = 0; copies_sse(v) && k < sse.size(); ++k)
+                c.expect_same_bits(v, name, out[k]->data(), sse[k]->data(), kLineLength, "sse");
             const std::vector<std::unique_ptr<GuardedLine>>& shown = v == kVariantX87 ? x87 : out;
             for (const auto& line : shown) c.dump(name, line->data(), kLineLength);
+            if (v == kVariantSse) sse = std::move(out);
             c.finish_case(v, before);
         }
     }
@@ -567,7 +607,7 @@ void check_edge_mask(Checker& c, int half) {
         line_copy.copy_from(line);
         // Earlier phase lines of the level may already have cleared entries.
         for (int i = 0; i < start.size(); ++i) start[i] = random.chance(5) ? 0.0f : 1.0f;
-        GuardedLine x87(2 * half + 16);
+        GuardedLine x87(2 * half + 16), sse(2 * half + 16);
         for (int v = 0; v < kVariantCount; ++v) {
             const std::string name = case_name("edge_mask", half, v) + "#" + std::to_string(round);
             if (!c.runs(v)) {
@@ -613,6 +653,8 @@ void check_edge_mask(Checker& c, int half) {
                     }
                 }
             }
+            if (v == kVariantSse) sse.copy_from(mask);
+            if (copies_sse(v)) c.expect_same_bits(v, name, mask.data(), sse.data(), mask.size(), "sse");
             c.dump(name, mask.data(), mask.size());
             c.finish_case(v, before);
         }
@@ -624,6 +666,27 @@ void check_edge_mask(Checker& c, int half) {
 // forward transform of the line moved left by one sample, the synthesis
 // the inverse transform with zero details moved right by one, and the
 // pair mask clears what both single-line x87 masks clear.
+
+// The AVX2 twin of a mode-3 kernel, run into an output that starts as the
+// plain form's did (`initial`, or the canaries), must leave every bit the
+// plain form left, inputs unchanged and guards intact. Counted as an AVX2
+// case; without AVX2 nothing runs.
+#if defined(__x86_64__)
+void check_twin(Checker& c, const char* op, int size, int round, const GuardedLine& plain, const float* initial,
+                const std::vector<std::pair<const GuardedLine*, const GuardedLine*>>& inputs,
+                const std::function<void(float*)>& twin) {
+    const int v = kVariantAvx2;
+    if (!c.runs(v)) return;
+    const std::string name = case_name(op, size, v) + "#" + std::to_string(round);
+    const long before = c.failures_so_far(v);
+    GuardedLine out(plain.size());
+    if (initial) out.copy_from(initial);
+    if (!c.call(name, v, [&] { twin(out.data()); })) return;
+    c.expect_same_bits(v, name, out.data(), plain.data(), plain.size(), "plain");
+    check_memory(c, v, name, {&out}, inputs);
+    c.finish_case(v, before);
+}
+#endif
 
 void check_odd_analysis(Checker& c, int length) {
     const int half = length / 2;
@@ -644,6 +707,10 @@ void check_odd_analysis(Checker& c, int length) {
         check_memory(c, kScalarOnly, name, {&dst}, {{&src, &copy}});
         c.dump(name, dst.data(), half);
         c.finish_case(kScalarOnly, before);
+#if defined(__x86_64__)
+        check_twin(c, "odd_lowpass_analysis", length, round, dst, nullptr, {{&src, &copy}},
+                   [&](float* out) { odd_lowpass_analysis_avx2(src.data(), length, out); });
+#endif
     }
 }
 
@@ -670,6 +737,10 @@ void check_odd_synthesis(Checker& c, int half) {
         check_memory(c, kScalarOnly, name, {&dst}, {{&approx, &copy}});
         c.dump(name, dst.data(), length);
         c.finish_case(kScalarOnly, before);
+#if defined(__x86_64__)
+        check_twin(c, "odd_lowpass_synthesis", half, round, dst, nullptr, {{&approx, &copy}},
+                   [&](float* out) { odd_lowpass_synthesis_avx2(approx.data(), half, out); });
+#endif
     }
 }
 
@@ -702,25 +773,14 @@ void check_edge_mask_pair(Checker& c, int half) {
         check_memory(c, kScalarOnly, name, {&mask}, {{&a, &a_copy}, {&b, &b_copy}});
         c.dump(name, mask.data(), 2 * half);
         c.finish_case(kScalarOnly, before);
+#if defined(__x86_64__)
+        check_twin(c, "edge_mask_pair", half, round, mask, start.data(), {{&a, &a_copy}, {&b, &b_copy}},
+                   [&](float* out) { edge_mask_pair_avx2(out, half, a.data(), b.data(), t); });
+#endif
     }
 }
 
 // ---------------------------------------------------------------- bench ---
-
-std::string processor_name() {
-    unsigned regs[12] = {};
-    unsigned max = 0, ebx, ecx, edx;
-    __cpuid(0x80000000u, max, ebx, ecx, edx);
-    if (max < 0x80000004u) return "unknown processor";
-    for (unsigned leaf = 0; leaf < 3; ++leaf)
-        __cpuid(0x80000002u + leaf, regs[4 * leaf], regs[4 * leaf + 1], regs[4 * leaf + 2], regs[4 * leaf + 3]);
-    char name[49] = {};
-    std::memcpy(name, regs, 48);
-    std::string text(name);
-    text.erase(0, text.find_first_not_of(' '));
-    text.erase(text.find_last_not_of(' ') + 1);
-    return text;
-}
 
 // Median of five timings, each long enough to dwarf the clock's resolution.
 double nanoseconds_per_call(const std::function<void()>& call) {
@@ -758,9 +818,9 @@ void bench_row(Checker& c, const char* op, int size, int samples, const std::fun
 }
 
 void run_bench(Checker& c, const std::string& command) {
-    std::printf("\nprocessor: %s\ncommand: %s\n", processor_name().c_str(), command.c_str());
-    std::printf("%-20s %4s  %-31s  %-31s  %-31s\n", "operation", "size", "x87: per call, per sample",
-                "3dnow: ... and speed-up vs x87", "sse");
+    std::printf("\nprocessor: %s\ncommand: %s\n", zeverive_test::processor_name().c_str(), command.c_str());
+    std::printf("%-20s %4s  %-31s  %-31s  %-31s  %-31s\n", "operation", "size", "x87: per call, per sample",
+                "3dnow: ... and speed-up vs x87", "sse", kVariantCount > 3 ? "avx2" : "");
     ScratchScope scratch;
     Random random(c.seed());
     GuardedLine a(kLineLength), b(kLineLength), d(kLineLength), e(kLineLength), mask(kLineLength);

@@ -14,20 +14,25 @@ using namespace zeverive;
 KernelVariant report_x87() { return kVariantX87; }
 KernelVariant report_3dnow() { return kVariant3DNow; }
 KernelVariant report_sse() { return kVariantSse; }
+#if defined(__x86_64__)
+KernelVariant report_avx2() { return kVariantAvx2; }
+#endif
 bool sse_accepted() { return true; }
 
 const LifecycleServices services_for[kVariantCount] = {
     {report_x87, sse_accepted, std::malloc, std::free},
     {report_3dnow, sse_accepted, std::malloc, std::free},
     {report_sse, sse_accepted, std::malloc, std::free},
+#if defined(__x86_64__)
+    {report_avx2, sse_accepted, std::malloc, std::free},
+#endif
 };
 
 }  // namespace
 
 bool variant_runs_here(KernelVariant variant) {
 #if defined(__x86_64__)
-    (void)variant;
-    return true;
+    return variant != kVariantAvx2 || read_processor_features().avx2;
 #else
     const ProcessorFeatures features = read_processor_features();
     if (variant == kVariantSse) return features.sse;

@@ -12,7 +12,7 @@ int32_t ZEVERIVE_CDECL record_host_service(HostFilter*) {
 
 int32_t ZEVERIVE_CDECL record_settings_changed(HostFilter* filter) {
     TestHost::calls().push_back("settings_changed");
-    return settings_changed(filter);
+    return reinterpret_cast<TestHost*>(filter)->plugin_settings_changed(filter);
 }
 
 }  // namespace
@@ -22,8 +22,7 @@ std::vector<std::string>& TestHost::calls() {
     return log;
 }
 
-TestHost::TestHost() : services() {
-    const FilterTable* table = GetFilterTable();
+TestHost::TestHost(const FilterTable* table) : services(), plugin_settings_changed(table->settings_changed) {
     std::memcpy(&filter, table, sizeof filter);
     std::memcpy(sliders, table->slider_defaults, sizeof sliders);
     std::memcpy(checkbox, table->checkbox_defaults, sizeof checkbox);

@@ -13,17 +13,21 @@
 namespace zeverive_test {
 
 struct TestHost {
-    FilterTable filter;
+    FilterTable filter;  // first: the callbacks find the host from the record they are given
     int32_t sliders[kSliderCount];
     int32_t checkbox[kCheckboxCount];
     HostService services[32];
     // Every call that leaves the plug-in towards the host, in order.
     static std::vector<std::string>& calls();
 
-    TestHost();
+    // Hosts the plug-in whose record is given: the one linked in by default,
+    // or another build's (zeverive.auf through the PE loader).
+    explicit TestHost(const FilterTable* record = GetFilterTable());
     // Sets one slider and recomputes the parameters, as the host does.
     void set_slider(int index, int32_t value);
     void apply();
+
+    SettingsChangedCallback plugin_settings_changed;
 };
 
 // A frame of YcPixels with a row pitch that may exceed the width.

@@ -26,8 +26,8 @@ __attribute__((naked, noinline)) void no_operation() {
 TEST(Detection, ChoosesTheVariantTheProcessorReports) {
     const char* expected = std::getenv("ZEVERIVE_EXPECT_VARIANT");
 #if defined(__x86_64__)
-    // Every x86-64 processor has SSE.
-    const int want = expected ? std::atoi(expected) : kVariantSse;
+    // Every x86-64 processor has SSE; AVX2 goes first where it is usable.
+    const int want = expected ? std::atoi(expected) : read_processor_features().avx2 ? kVariantAvx2 : kVariantSse;
 #else
     if (!expected) GTEST_SKIP() << "set ZEVERIVE_EXPECT_VARIANT for the processor this runs on";
     const int want = std::atoi(expected);
@@ -37,7 +37,13 @@ TEST(Detection, ChoosesTheVariantTheProcessorReports) {
     EXPECT_EQ(working_state.variant, want);
     finalise();
     const ProcessorFeatures features = read_processor_features();
-    EXPECT_EQ(choose_variant(), features.sse ? kVariantSse : features.amd_3dnow ? kVariant3DNow : kVariantX87);
+    KernelVariant reported = features.sse ? kVariantSse : features.amd_3dnow ? kVariant3DNow : kVariantX87;
+#if defined(__x86_64__)
+    if (features.avx2) reported = kVariantAvx2;
+#else
+    EXPECT_FALSE(features.avx2) << "the 32-bit builds keep their three variants";
+#endif
+    EXPECT_EQ(choose_variant(), reported);
 }
 
 TEST(Detection, GuardContainsAFaultingInstructionAndRestoresTheHandler) {

@@ -129,7 +129,7 @@ TEST_P(EdgeMask, AcrossPhaseLinesOneSmoothLineSuffices) {
     EXPECT_EQ(mask[half + 3], 0.0f);
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, EdgeMask, ::testing::Values(kVariantX87, kVariant3DNow, kVariantSse),
+INSTANTIATE_TEST_SUITE_P(Variants, EdgeMask, ::testing::Range(kVariantX87, kVariantCount),
                          [](const ::testing::TestParamInfo<KernelVariant>& info) {
                              return std::string(kVariantNames[info.param]);
                          });

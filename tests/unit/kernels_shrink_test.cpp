@@ -184,7 +184,7 @@ TEST_P(Shrink, FractionalMaskScalesInX87AndDecidesInSimd) {
     EXPECT_EQ(line(0)[53], simd() ? 0.0f : -4.0f);
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, Shrink, ::testing::Values(kVariantX87, kVariant3DNow, kVariantSse),
+INSTANTIATE_TEST_SUITE_P(Variants, Shrink, ::testing::Range(kVariantX87, kVariantCount),
                          [](const ::testing::TestParamInfo<KernelVariant>& info) {
                              return std::string(kVariantNames[info.param]);
                          });

@@ -93,8 +93,9 @@ uint64_t digest_of_mode(int mode) {
     return digest;
 }
 
-// Recorded per variant (x87, 3DNow!, SSE), modes 0 to 3.
-const uint64_t kRecorded[zeverive::kVariantCount][4] = {
+// Recorded per variant (x87, 3DNow!, SSE), modes 0 to 3. AVX2 must give
+// SSE's samples, bit for bit.
+const uint64_t kRecorded[zeverive::kPortableVariantCount][4] = {
     {0xea03716b26ad255c, 0x07fea446e94f0384, 0x9a16dec41eee8482, 0x9118a3b9602c8f70},
     {0x3356d36fddab8c7c, 0x421f57ca8ff04456, 0xdc64018e83f09507, 0xb00ebbabf42d45d9},
     {0xe7333e78f8e9e6e8, 0x33851288bde09560, 0xb9a4d63136511287, 0x914d7b7c04adbd37},
@@ -106,16 +107,17 @@ TEST_P(OutputDigest, EveryModeGivesTheRecordedSamples) {
     const int variant = GetParam();
     if (!variant_runs_here(variant)) GTEST_SKIP() << "variant " << variant << " UNTESTED (processor lacks it)";
     ForcedVariant forced(variant);
+    const int recorded = variant < zeverive::kPortableVariantCount ? variant : zeverive::kVariantSse;
     for (int mode = 0; mode < 4; ++mode) {
         const uint64_t digest = digest_of_mode(mode);
         char text[32];
         std::snprintf(text, sizeof text, "0x%016" PRIx64, digest);
-        EXPECT_EQ(digest, kRecorded[variant][mode]) << "variant " << variant << " mode " << mode << ": " << text;
+        EXPECT_EQ(digest, kRecorded[recorded][mode]) << "variant " << variant << " mode " << mode << ": " << text;
     }
 }
 
 std::string variant_name(const ::testing::TestParamInfo<int>& info) {
-    static const char* const names[zeverive::kVariantCount] = {"x87", "3dnow", "sse"};
+    static const char* const names[] = {"x87", "3dnow", "sse", "avx2"};
     return names[info.param];
 }
 

@@ -1,0 +1,23 @@
+// zeverive --plugin in the i386 test build: the file is a Windows DLL, run
+// through the PE loader.
+#include <memory>
+
+#include "failure.h"
+#include "pe_image.h"
+#include "plugin_host.h"
+
+namespace zeverive::cli {
+
+PluginFile open_plugin_file(const std::string& path) {
+    std::shared_ptr<pe_loader::LoadedImage> image;
+    try {
+        image = pe_loader::LoadedImage::load(path);
+    } catch (const pe_loader::LoadError& error) {
+        throw Failure(std::string("cannot load the plug-in: ") + error.what());
+    }
+    auto get_table = reinterpret_cast<FilterTable* (*)()>(image->export_by_name("GetFilterTable"));
+    if (!get_table) throw Failure(path + ": not a plug-in: it has no GetFilterTable");
+    return PluginFile{get_table, [image]() mutable { image.reset(); }};
+}
+
+}  // namespace zeverive::cli
