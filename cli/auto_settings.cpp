@@ -74,4 +74,11 @@ AutoSettings settings_for_noise(const NoiseEstimate& noise) {
     return settings;
 }
 
+std::array<int32_t, kSliderCount> sliders_within(const AutoSettings& chosen, const FilterTable& table) {
+    std::array<int32_t, kSliderCount> sliders;
+    for (int i = 0; i < kSliderCount; ++i)
+        sliders[i] = std::clamp(chosen.sliders[i], table.slider_minimums[i], table.slider_maximums[i]);
+    return sliders;
+}
+
 }  // namespace zeverive::cli

@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 
+#include "host/records.h"
 #include "noise_estimator.h"
 
 namespace zeverive::cli {
@@ -29,5 +30,9 @@ struct AutoSettings {
 };
 
 AutoSettings settings_for_noise(const NoiseEstimate& noise);
+
+// The chosen sliders held within the record's ranges, for plug-ins built
+// with other ones.
+std::array<int32_t, kSliderCount> sliders_within(const AutoSettings& chosen, const FilterTable& table);
 
 }  // namespace zeverive::cli

@@ -10,33 +10,11 @@
 #include "failure.h"
 #include "labels.h"
 #include "levels.h"
+#include "slider_names.h"
 
 namespace zeverive::cli {
 
-const char* const kSliderOptionNames[kSliderCount] = {
-    "mode", "edge-lv2", "edge-lv3", "edge-lv4", "edge-lv5", "nr2",
-    "nr3",  "nr4",      "nr5h",     "strength", "vertical", "display",
-};
-const char* const kCheckboxOptionName = "nr5-rows-x10";
-
 namespace {
-
-// What each slider does, for --help; the label, range and default come
-// from the record.
-const char* const kSliderHelp[kSliderCount] = {
-    "scheme: 0 one phase, 1 two phases, 2 four phases, 3 odd/even pairs",
-    "edge threshold, level 2 (higher: fewer details count as edges)",
-    "edge threshold, level 3",
-    "edge threshold, level 4",
-    "edge threshold, level 5",
-    "noise threshold, coarsest detail band",
-    "noise threshold, second detail band",
-    "noise threshold, third detail band",
-    "noise threshold, finest detail band",
-    "strength in percent; scales every noise threshold",
-    "pass along columns, in percent of the row thresholds; 0 skips it",
-    "0 the denoised picture; 1, 2 the row coefficients as grey levels (1 from the line's start, 2 its middle)",
-};
 
 std::optional<uint64_t> parse_unsigned(const std::string& text) {
     if (text.empty()) return std::nullopt;
@@ -285,7 +263,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     bool checkbox = options.settings.checkboxes[0] != 0;
     auto* checkbox_flag =
         app.add_flag(std::string("--") + kCheckboxOptionName + ",!--no-" + kCheckboxOptionName, checkbox,
-                     cp932_to_utf8(table.checkbox_labels[0]) + ": the finest band's threshold along rows times 10")
+                     cp932_to_utf8(table.checkbox_labels[0]) + ": " + kCheckboxHelp)
             ->group("Sliders");
     sigma->excludes(checkbox_flag);
 

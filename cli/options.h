@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "plugin_host.h"
+#include "slider_names.h"
 #include "video_io.h"
 
 namespace zeverive::cli {
@@ -34,11 +35,6 @@ struct Options {
     std::optional<double> sigma;  // the noise, given instead of estimated
     std::optional<int32_t> gain;  // the level gain in thousandths
 };
-
-// The option name of each slider, in the record's order, and of the check
-// box.
-extern const char* const kSliderOptionNames[kSliderCount];
-extern const char* const kCheckboxOptionName;
 
 // "NUMBER:VALUE", each decimal or 0x hexadecimal; VALUE may also be a
 // negative 32-bit number, taken as its two's complement word.

@@ -1,6 +1,5 @@
 #include "run_settings.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include "auto_settings.h"
@@ -21,8 +20,7 @@ RunSettings choose_settings(const Options& options, const FilterTable& table,
         noise = run.noise->estimate;
     }
     const AutoSettings chosen = settings_for_noise(noise);
-    for (int i = 0; i < kSliderCount; ++i)
-        run.settings.sliders[i] = std::clamp(chosen.sliders[i], table.slider_minimums[i], table.slider_maximums[i]);
+    run.settings.sliders = sliders_within(chosen, table);
     run.settings.checkboxes[0] = chosen.rows_x10 ? 1 : 0;
     run.gain = options.gain.value_or(chosen.gain);
     return run;

@@ -11,11 +11,12 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   clang libclang-rt-14-dev
   libcli11-dev libpng-dev
+  frei0r-plugins-dev help2man dpkg-dev ffmpeg melt python3
   # The i386 zeverive (the test host of zeverive.auf) links these statically.
   libpng-dev:i386 zlib1g-dev:i386
 )
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(ffmpeg python3-skimage python3-scipy python3-matplotlib time linux-perf)
+  packages+=(python3-skimage python3-scipy python3-matplotlib time linux-perf)
 fi
 
 missing=()

@@ -1,0 +1,84 @@
+#include "instance.h"
+
+#include "noise_sample.h"
+#include "shared_plugin.h"
+
+namespace zeverive::frei0r {
+namespace {
+
+constexpr int kDisplaySlider = 11;
+// Video-range codes at which the frame's R'G'B' clipped, which hides noise.
+constexpr float kLowestCode = 16.0f;
+constexpr float kHighestCode = 235.0f;
+
+}  // namespace
+
+Instance::Instance(int width, int height)
+    : width_(width), height_(height), filter_(*GetFilterTable()), weights_(luma_weights(height)) {
+    const FilterTable& table = *GetFilterTable();
+    for (int i = 0; i < kSliderCount; ++i) set_sliders_[i] = table.slider_defaults[i];
+    for (int i = 0; i < kCheckboxCount; ++i) set_checkboxes_[i] = table.checkbox_defaults[i];
+    sliders_ = set_sliders_;
+    checkboxes_ = set_checkboxes_;
+    filter_.slider_values = sliders_.data();
+    filter_.checkbox_values = checkboxes_.data();
+    host_.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+}
+
+void Instance::set_parameter(int index, double value) {
+    const FilterTable& table = *GetFilterTable();
+    if (index == kAutoParameter) {
+        auto_settings_ = bool_from_double(value);
+    } else if (index >= kFirstSliderParameter && index < kCheckboxParameter) {
+        const int slider = index - kFirstSliderParameter;
+        set_sliders_[slider] =
+            slider_from_double(value, table.slider_minimums[slider], table.slider_maximums[slider]);
+    } else if (index == kCheckboxParameter) {
+        set_checkboxes_[0] = bool_from_double(value) ? 1 : 0;
+    }
+}
+
+double Instance::parameter(int index) const {
+    const FilterTable& table = *GetFilterTable();
+    if (index == kAutoParameter) return auto_settings_ ? 1.0 : 0.0;
+    if (index >= kFirstSliderParameter && index < kCheckboxParameter) {
+        const int slider = index - kFirstSliderParameter;
+        return slider_to_double(set_sliders_[slider], table.slider_minimums[slider], table.slider_maximums[slider]);
+    }
+    if (index == kCheckboxParameter) return set_checkboxes_[0] ? 1.0 : 0.0;
+    return 0.0;
+}
+
+void Instance::choose_settings(const std::vector<float>& codes) {
+    if (!auto_settings_) {
+        sliders_ = set_sliders_;
+        checkboxes_ = set_checkboxes_;
+        gain_ = cli::kGainUnity;
+        return;
+    }
+    // As `zeverive` reads a few frames of a clip, the filter reads the first
+    // few it is given; a host may not give the rest in order, or at all.
+    if (frames_estimated_ < cli::kNoiseSampleFrames) {
+        estimator_.add_frame(codes.data(), width_, height_, kLowestCode, kHighestCode);
+        ++frames_estimated_;
+        chosen_ = cli::settings_for_noise(estimator_.estimate());
+    }
+    sliders_ = cli::sliders_within(chosen_, *GetFilterTable());
+    checkboxes_[0] = chosen_.rows_x10 ? 1 : 0;
+    gain_ = chosen_.gain;
+}
+
+void Instance::update(const uint32_t* in, uint32_t* out) {
+    colour_.read(in, host_.size(), weights_);
+    choose_settings(colour_.codes());
+    const cli::LevelScale scale = cli::luma_scale(8, gain_);
+    colour_.to_host(scale, host_.data());
+    run_exclusively(filter_, [&] {
+        cli::process_in_tiles(
+            host_.data(), width_, height_, cli::kPluginMaxSide, cli::kTileOverlap,
+            [&](FrameInfo& frame) { filter_.process_frame(&filter_, &frame); }, tiles_);
+    });
+    colour_.to_rgba(in, host_.data(), scale, sliders_[kDisplaySlider] != 0, out);
+}
+
+}  // namespace zeverive::frei0r

@@ -1,0 +1,55 @@
+// One frei0r instance: its parameters, and what it keeps from frame to
+// frame (the noise estimate of the automatic settings, working memory).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "auto_settings.h"
+#include "host/records.h"
+#include "noise_estimator.h"
+#include "parameters.h"
+#include "rgb_luma.h"
+#include "tiling.h"
+
+namespace zeverive::frei0r {
+
+class Instance {
+public:
+    Instance(int width, int height);
+
+    // In frei0r's terms: doubles from 0 to 1, booleans from 0.5 up.
+    void set_parameter(int index, double value);
+    double parameter(int index) const;
+
+    void update(const uint32_t* in, uint32_t* out);
+    size_t frame_bytes() const { return host_.size() * sizeof(uint32_t); }
+
+private:
+    // The settings for the next frame: the sliders as set, or with "auto",
+    // those for the noise of the frames seen so far.
+    void choose_settings(const std::vector<float>& codes);
+
+    int width_;
+    int height_;
+    bool auto_settings_ = true;
+    std::array<int32_t, kSliderCount> set_sliders_;
+    std::array<int32_t, kCheckboxCount> set_checkboxes_;
+
+    HostFilter filter_;
+    std::array<int32_t, kSliderCount> sliders_;
+    std::array<int32_t, kCheckboxCount> checkboxes_;
+    int32_t gain_ = cli::kGainUnity;
+
+    cli::NoiseEstimator estimator_;
+    int frames_estimated_ = 0;
+    cli::AutoSettings chosen_{};
+
+    LumaWeights weights_;
+    RgbLuma colour_;
+    std::vector<YcPixel> host_;
+    cli::TileBuffers tiles_;
+};
+
+}  // namespace zeverive::frei0r

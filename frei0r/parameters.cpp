@@ -1,0 +1,72 @@
+#include "parameters.h"
+
+#include <array>
+#include <cmath>
+#include <string>
+
+#include "slider_names.h"
+
+namespace zeverive::frei0r {
+namespace {
+
+struct Texts {
+    std::array<std::string, kParameterCount> names;
+    std::array<std::string, kParameterCount> explanations;
+};
+
+Texts make_texts() {
+    const FilterTable& table = *GetFilterTable();
+    Texts texts;
+    texts.names[kAutoParameter] = "auto";
+    texts.explanations[kAutoParameter] =
+        "estimate the noise from the first frames and choose every setting; the others apply when it is off "
+        "(default on)";
+    for (int i = 0; i < kSliderCount; ++i) {
+        const int min = table.slider_minimums[i];
+        const int max = table.slider_maximums[i];
+        texts.names[kFirstSliderParameter + i] = cli::kSliderOptionNames[i];
+        texts.explanations[kFirstSliderParameter + i] =
+            std::string(cli::kSliderHelp[i]) + " (" + std::to_string(min) + ".." + std::to_string(max) +
+            " from 0..1, default " + std::to_string(table.slider_defaults[i]) + ")";
+    }
+    texts.names[kCheckboxParameter] = cli::kCheckboxOptionName;
+    texts.explanations[kCheckboxParameter] = std::string(cli::kCheckboxHelp) + " (default off)";
+    return texts;
+}
+
+const Texts& texts() {
+    static const Texts made = make_texts();
+    return made;
+}
+
+}  // namespace
+
+const char* parameter_name(int index) {
+    if (index < 0 || index >= kParameterCount) return nullptr;
+    return texts().names[index].c_str();
+}
+
+const char* parameter_explanation(int index) {
+    if (index < 0 || index >= kParameterCount) return nullptr;
+    return texts().explanations[index].c_str();
+}
+
+bool parameter_is_bool(int index) {
+    return index == kAutoParameter || index == kCheckboxParameter;
+}
+
+int32_t slider_from_double(double value, int32_t minimum, int32_t maximum) {
+    const double within = value >= 1.0 ? 1.0 : value > 0.0 ? value : 0.0;  // NaN too goes to 0
+    return minimum + static_cast<int32_t>(std::lround(within * (maximum - minimum)));
+}
+
+double slider_to_double(int32_t value, int32_t minimum, int32_t maximum) {
+    if (maximum == minimum) return 0.0;
+    return static_cast<double>(value - minimum) / (maximum - minimum);
+}
+
+bool bool_from_double(double value) {
+    return value >= 0.5;
+}
+
+}  // namespace zeverive::frei0r

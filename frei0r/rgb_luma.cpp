@@ -1,0 +1,69 @@
+#include "rgb_luma.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace zeverive::frei0r {
+namespace {
+
+constexpr int kHdMinLines = 577;
+constexpr int32_t kVideoBlack = 16;
+constexpr int32_t kVideoRange = 219;
+constexpr int32_t kFullRange = 255;
+
+uint8_t clamp_code(double value) {
+    return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+}
+
+}  // namespace
+
+LumaWeights luma_weights(int height) {
+    // Kr, Kb 0.299, 0.114 (BT.601) and 0.2126, 0.0722 (BT.709), times 65536.
+    if (height >= kHdMinLines) return {13933, 46871, 4732};
+    return {19595, 38470, 7471};
+}
+
+int32_t video_luma(const uint8_t* rgba, LumaWeights weights) {
+    const int64_t full = int64_t{weights.r} * rgba[0] + int64_t{weights.g} * rgba[1] + int64_t{weights.b} * rgba[2];
+    // kVideoBlack + full * 219 / (255 * 65536), rounded; never negative.
+    const int64_t denominator = int64_t{kFullRange} << 16;
+    return kVideoBlack + static_cast<int32_t>((2 * full * kVideoRange + denominator) / (2 * denominator));
+}
+
+void RgbLuma::read(const uint32_t* rgba, size_t pixels, LumaWeights weights) {
+    codes_.resize(pixels);
+    for (size_t i = 0; i < pixels; ++i)
+        codes_[i] = static_cast<float>(video_luma(reinterpret_cast<const uint8_t*>(rgba + i), weights));
+}
+
+void RgbLuma::to_host(cli::LevelScale scale, YcPixel* host) {
+    before_.resize(codes_.size());
+    for (size_t i = 0; i < codes_.size(); ++i) {
+        before_[i] = cli::code_to_host(scale, static_cast<int32_t>(codes_[i]));
+        host[i] = {before_[i], 0, 0};
+    }
+}
+
+void RgbLuma::to_rgba(const uint32_t* in, const YcPixel* host, cli::LevelScale scale, bool grey,
+                      uint32_t* out) const {
+    // One host step in 0..255 codes: the level mapping's line, stretched
+    // from the video range to the full one.
+    const double per_host = static_cast<double>(scale.span) * cli::kGainUnity * kFullRange /
+                            (static_cast<double>(cli::kHostSpan) * scale.gain * kVideoRange);
+    for (size_t i = 0; i < before_.size(); ++i) {
+        const int32_t change = host[i].y - before_[i];
+        uint8_t pixel[4];
+        std::memcpy(pixel, in + i, 4);
+        if (grey) {
+            const double level = static_cast<double>(host[i].y) * per_host;
+            pixel[0] = pixel[1] = pixel[2] = clamp_code(level);
+        } else if (change != 0) {
+            const double delta = change * per_host;
+            for (int c = 0; c < 3; ++c) pixel[c] = clamp_code(pixel[c] + delta);
+        }
+        std::memcpy(out + i, pixel, 4);
+    }
+}
+
+}  // namespace zeverive::frei0r
