@@ -1,34 +1,67 @@
-// The table through which the line pipeline reaches the kernels: six
-// operations, each in the x87, 3DNow! and SSE forms (and AVX2 on x86-64). It is filled at compile
-// time and never written; the variant chosen at initialise picks the column,
-// so no processor test runs per line.
+// Where the kernels are chosen. The line pipeline reaches six operations
+// through one table, each in the x87, 3DNow! and SSE forms (and AVX2 on
+// x86-64); the table is filled at compile time and never written, and the
+// variant chosen at initialise picks the column. The pipeline asks
+// kernels_for once per pass and holds no processor knowledge: no processor
+// test runs per line.
 #pragma once
 
 #include "cpu/detect.h"
 
 namespace zeverive {
 
-typedef void (*ForwardTransformFn)(const float* src, int length, float* dst);
-typedef void (*InverseTransformFn)(const float* approx, const float* detail, int half_length, float* dst);
-typedef void (*ShrinkBandFn)(float* line, int start, int end, float threshold, const float* mask);
-typedef void (*ShrinkBand4PhaseFn)(float* line0, float* line1, float* line2, float* line3, int start,
-                                   int end, float threshold, const float* mask);
-typedef void (*ShrinkBand2PhaseFn)(float* line0, float* line1, int start, int end, float threshold,
-                                   const float* mask);
-typedef void (*EdgeMaskFn)(float* mask, int half, const float* line, float threshold);
+// The kernel families. Each member's type is the one declaration of that
+// operation's signature; the table below and every caller reuse it.
+struct TransformKernels {
+    void (*forward)(const float* src, int length, float* dst);
+    void (*inverse)(const float* approx, const float* detail, int half_length, float* dst);
+};
+struct ShrinkKernels {
+    void (*one_phase)(float* line, int start, int end, float threshold, const float* mask);
+    void (*two_phase)(float* line0, float* line1, int start, int end, float threshold, const float* mask);
+    void (*four_phase)(float* line0, float* line1, float* line2, float* line3, int start, int end,
+                       float threshold, const float* mask);
+};
+struct EdgeMaskKernels {
+    void (*single)(float* mask, int half, const float* line, float threshold);
+    // Mode 3: outside the table; one scalar form, compiled a second time
+    // for AVX2 where that variant runs.
+    void (*pair)(float* mask, int half, const float* line_a, const float* line_b, float threshold);
+};
+// Mode 3's low-pass kernels moved by one sample: outside the table, like
+// the pair mask.
+struct OddLowpassKernels {
+    void (*analysis)(const float* src, int length, float* dst);
+    void (*synthesis)(const float* approx, int half_length, float* dst);
+};
 
 // Slot-major: the entry of slot s for variant v is pointer
 // kVariantCount * s + v.
 struct KernelTable {
-    ForwardTransformFn forward_transform[kVariantCount];    // slot 0
-    InverseTransformFn inverse_transform[kVariantCount];    // slot 1
-    ShrinkBandFn shrink_band[kVariantCount];                // slot 2
-    ShrinkBand4PhaseFn shrink_band_4phase[kVariantCount];   // slot 3
-    ShrinkBand2PhaseFn shrink_band_2phase[kVariantCount];   // slot 4
-    EdgeMaskFn edge_mask[kVariantCount];                    // slot 5
+    decltype(TransformKernels::forward) forward_transform[kVariantCount];      // slot 0
+    decltype(TransformKernels::inverse) inverse_transform[kVariantCount];      // slot 1
+    decltype(ShrinkKernels::one_phase) shrink_band[kVariantCount];             // slot 2
+    decltype(ShrinkKernels::four_phase) shrink_band_4phase[kVariantCount];     // slot 3
+    decltype(ShrinkKernels::two_phase) shrink_band_2phase[kVariantCount];      // slot 4
+    decltype(EdgeMaskKernels::single) edge_mask[kVariantCount];                // slot 5
 };
 static_assert(sizeof(KernelTable) == 6 * kVariantCount * sizeof(void (*)()), "six slots of every variant");
 
 extern const KernelTable kernel_table;
+
+// A variant's forms of each family.
+TransformKernels transform_kernels(KernelVariant v);
+ShrinkKernels shrink_kernels(KernelVariant v);
+EdgeMaskKernels edge_mask_kernels(KernelVariant v);
+OddLowpassKernels odd_lowpass_kernels(KernelVariant v);
+
+// Everything one pass calls.
+struct Kernels {
+    TransformKernels transform;
+    ShrinkKernels shrink;
+    EdgeMaskKernels edge_mask;
+    OddLowpassKernels odd_lowpass;
+};
+Kernels kernels_for(KernelVariant v);
 
 }  // namespace zeverive

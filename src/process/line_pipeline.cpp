@@ -9,8 +9,6 @@
 #include "cpu/kernel_table.h"
 #include "host/filter_params.h"
 #include "host/working_state.h"
-#include "kernels/edge_mask.h"
-#include "kernels/odd_lowpass.h"
 #include "process/coefficient_display.h"
 #include "process/sample_store.h"
 
@@ -82,36 +80,7 @@ void rotate_left(const float* src, int r, int padded_length, float* dst) {
     std::memcpy(dst + padded_length - r, src, sizeof(float) * r);
 }
 
-struct PassKernels {
-    ForwardTransformFn forward;
-    InverseTransformFn inverse;
-    ShrinkBandFn shrink;
-    ShrinkBand4PhaseFn shrink_4phase;
-    ShrinkBand2PhaseFn shrink_2phase;
-    EdgeMaskFn edge_mask;
-    // Mode 3's scalar kernels, outside the table: one form for every
-    // variant, compiled a second time for AVX2 where that variant runs.
-    void (*odd_analysis)(const float* src, int length, float* dst);
-    void (*odd_synthesis)(const float* approx, int half_length, float* dst);
-    void (*edge_mask_pair)(float* mask, int half, const float* line_a, const float* line_b, float threshold);
-};
-
-PassKernels kernels_for(KernelVariant v) {
-    const KernelTable& t = kernel_table;
-    PassKernels k = {t.forward_transform[v],  t.inverse_transform[v],  t.shrink_band[v],
-                     t.shrink_band_4phase[v], t.shrink_band_2phase[v], t.edge_mask[v],
-                     odd_lowpass_analysis,    odd_lowpass_synthesis,   edge_mask_pair};
-#if defined(__x86_64__)
-    if (v == kVariantAvx2) {
-        k.odd_analysis = odd_lowpass_analysis_avx2;
-        k.odd_synthesis = odd_lowpass_synthesis_avx2;
-        k.edge_mask_pair = edge_mask_pair_avx2;
-    }
-#endif
-    return k;
-}
-
-void decompose(const PassKernels& k, int32_t mode, const LineBuffers& b, const Phases& phases,
+void decompose(const Kernels& k, int32_t mode, const LineBuffers& b, const Phases& phases,
                int padded_length, const LevelPlan& plan) {
     for (int level = 1; level <= plan.levels_run; ++level) {
         const int len = padded_length >> (level - 1);
@@ -120,47 +89,47 @@ void decompose(const PassKernels& k, int32_t mode, const LineBuffers& b, const P
         if (mode == 3) {
             // Each level twice: in the line's own phase (into shift2) and
             // with its low-pass part moved by one sample (into shift0).
-            k.forward(b.shift0, len, b.shift2);
-            k.odd_synthesis(b.shift2, half, b.scratch);
-            k.forward(b.scratch, len, b.shift0);
-            k.edge_mask_pair(b.mask, half, b.shift0, b.shift2, edge_threshold);
+            k.transform.forward(b.shift0, len, b.shift2);
+            k.odd_lowpass.synthesis(b.shift2, half, b.scratch);
+            k.transform.forward(b.scratch, len, b.shift0);
+            k.edge_mask.pair(b.mask, half, b.shift0, b.shift2, edge_threshold);
             continue;
         }
         for (int p = 0; p < phases.count; ++p) {
             float* line = phases.lines[p];
             std::memcpy(b.scratch, line, sizeof(float) * len);
-            k.forward(b.scratch, len, line);
-            k.edge_mask(b.mask, half, line, edge_threshold);
+            k.transform.forward(b.scratch, len, line);
+            k.edge_mask.single(b.mask, half, line, edge_threshold);
         }
     }
 }
 
-void shrink_bands(const PassKernels& k, int32_t mode, const LineBuffers& b, const float thresholds[kBandCount]) {
+void shrink_bands(const Kernels& k, int32_t mode, const LineBuffers& b, const float thresholds[kBandCount]) {
     for (int band = 0; band < kBandCount; ++band) {
         const int start = kBandStart[band];
         const int end = 2 * start;
         switch (mode) {
-            case 0: k.shrink(b.shift0, start, end, thresholds[band], b.mask); break;
+            case 0: k.shrink.one_phase(b.shift0, start, end, thresholds[band], b.mask); break;
             case 2:
-                k.shrink_4phase(b.shift0, b.shift1, b.shift2, b.shift3, start, end, thresholds[band], b.mask);
+                k.shrink.four_phase(b.shift0, b.shift1, b.shift2, b.shift3, start, end, thresholds[band], b.mask);
                 break;
-            default: k.shrink_2phase(b.shift0, b.shift2, start, end, thresholds[band], b.mask); break;
+            default: k.shrink.two_phase(b.shift0, b.shift2, start, end, thresholds[band], b.mask); break;
         }
     }
 }
 
-void reconstruct(const PassKernels& k, int32_t mode, const LineBuffers& b, const Phases& phases,
+void reconstruct(const Kernels& k, int32_t mode, const LineBuffers& b, const Phases& phases,
                  int padded_length, int levels_run) {
     for (int h = padded_length >> levels_run; h < padded_length; h *= 2) {
         if (mode == 3) {
-            k.inverse(b.shift0, b.shift0 + h, h, b.scratch);
-            k.odd_analysis(b.scratch, 2 * h, b.shift2);
-            k.inverse(b.shift2, b.shift2 + h, h, b.shift0);
+            k.transform.inverse(b.shift0, b.shift0 + h, h, b.scratch);
+            k.odd_lowpass.analysis(b.scratch, 2 * h, b.shift2);
+            k.transform.inverse(b.shift2, b.shift2 + h, h, b.shift0);
             continue;
         }
         for (int p = 0; p < phases.count; ++p) {
             float* line = phases.lines[p];
-            k.inverse(line, line + h, h, b.scratch);
+            k.transform.inverse(line, line + h, h, b.scratch);
             std::memcpy(line, b.scratch, sizeof(float) * 2 * h);
         }
     }
@@ -192,7 +161,7 @@ void store(int32_t mode, const Phases& phases, int padded_length, const Line& li
 
 // Everything one pass needs besides the line itself.
 struct Pass {
-    PassKernels kernels;
+    Kernels kernels;
     int32_t mode;
     LineBuffers buffers;
     Phases phases;
