@@ -7,10 +7,9 @@
 #include <cstdint>
 
 #include "cpu/detect.h"
+#include "process/size_class.h"
 
 namespace zeverive {
-
-constexpr int kMaxLineLength = 832;
 
 // Six lines of kMaxLineLength floats, each view on a 16-byte boundary.
 struct LineBuffers {

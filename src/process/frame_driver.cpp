@@ -6,12 +6,12 @@
 #include "host/callbacks.h"
 #include "host/filter_params.h"
 #include "host/working_state.h"
+#include "process/size_class.h"
 #include "process/line_pipeline.h"
 
 namespace zeverive {
 namespace {
 
-constexpr int kSmallLength = 416;
 constexpr int kVerticalSlider = 10;
 constexpr int kDisplaySlider = 11;
 
@@ -25,8 +25,8 @@ void run_pass(bool along_rows, const FrameInfo& frame, const float derived[4], i
 
 SizeClass size_class_of(int line_length, const float derived[4]) {
     SizeClass size = {kMaxLineLength, 4, {derived[0], derived[1], derived[2], derived[3]}};
-    if (line_length <= kSmallLength) {
-        size.padded_length = kSmallLength;
+    if (line_length <= kSmallLineLength) {
+        size.padded_length = kSmallLineLength;
         size.levels = 3;
         size.thresholds[3] = 0.0f;
     }

@@ -9,13 +9,13 @@
 #include "cpu/kernel_table.h"
 #include "host/filter_params.h"
 #include "host/working_state.h"
+#include "process/size_class.h"
 #include "process/coefficient_display.h"
 #include "process/sample_store.h"
 
 namespace zeverive {
 namespace {
 
-constexpr int kSmallLength = 416;
 constexpr int kBandCount = 4;
 // Detail band k spans [kBandStart[k], 2 * kBandStart[k]), coarsest first.
 constexpr int kBandStart[kBandCount] = {52, 104, 208, 416};
@@ -219,7 +219,7 @@ LevelPlan plan_levels(const FrameInfo& frame, const float thresholds[4], int lev
     int skipped = 0;
     while (skipped < levels - 1 && thresholds[skipped] == 0.0f) ++skipped;
     plan.levels_run = levels - skipped;
-    const bool small_frame = frame.width <= kSmallLength && frame.height <= kSmallLength;
+    const bool small_frame = frame.width <= kSmallLineLength && frame.height <= kSmallLineLength;
     for (int level = 1; level <= plan.levels_run; ++level) plan.edge_threshold_index[level - 1] = 4 - level - small_frame;
     return plan;
 }
