@@ -5,15 +5,13 @@
 
 #include "host/callbacks.h"
 #include "host/filter_params.h"
+#include "host/slider_index.h"
 #include "host/working_state.h"
 #include "process/size_class.h"
 #include "process/line_pipeline.h"
 
 namespace zeverive {
 namespace {
-
-constexpr int kVerticalSlider = 10;
-constexpr int kDisplaySlider = 11;
 
 void run_pass(bool along_rows, const FrameInfo& frame, const float derived[4], int32_t display_value) {
     const SizeClass size = size_class_of(along_rows ? frame.width : frame.height, derived);
@@ -49,7 +47,7 @@ extern "C" int32_t ZEVERIVE_CDECL process_frame(HostFilter* filter, FrameInfo* f
     if (!frame->frame_pixels || frame->row_pitch < frame->width) return 1;
 
     const int32_t* sliders = filter->slider_values;
-    if (sliders[kVerticalSlider] > 0) run_pass(false, *frame, filter_params.column_thresholds, 0);
-    run_pass(true, *frame, filter_params.row_thresholds, sliders[kDisplaySlider]);
+    if (sliders[kSliderVertical] > 0) run_pass(false, *frame, filter_params.column_thresholds, 0);
+    run_pass(true, *frame, filter_params.row_thresholds, sliders[kSliderDisplay]);
     return 1;
 }
