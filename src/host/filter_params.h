@@ -8,7 +8,7 @@
 namespace zeverive {
 
 struct FilterParams {
-    int32_t mode;
+    int32_t mode;                // the Mode slider as set; process/mode.h decodes it
     float strength;
     float vertical_factor;
     float row_thresholds[4];     // shrink thresholds, coarsest band first

@@ -7,13 +7,12 @@
 #include "host/filter_params.h"
 #include "host/slider_index.h"
 #include "host/working_state.h"
-#include "process/size_class.h"
 #include "process/line_pipeline.h"
 
 namespace zeverive {
 namespace {
 
-void run_pass(bool along_rows, const FrameInfo& frame, const float derived[4], int32_t display_value) {
+void run_pass(bool along_rows, const FrameInfo& frame, const float derived[kBandCount], int32_t display_value) {
     const SizeClass size = size_class_of(along_rows ? frame.width : frame.height, derived);
     denoise_lines(along_rows, working_state.variant, frame, size.thresholds, size.levels, size.padded_length,
                   display_value);
@@ -21,7 +20,7 @@ void run_pass(bool along_rows, const FrameInfo& frame, const float derived[4], i
 
 }  // namespace
 
-SizeClass size_class_of(int line_length, const float derived[4]) {
+SizeClass size_class_of(int line_length, const float derived[kBandCount]) {
     SizeClass size = {kMaxLineLength, 4, {derived[0], derived[1], derived[2], derived[3]}};
     if (line_length <= kSmallLineLength) {
         size.padded_length = kSmallLineLength;
