@@ -22,6 +22,9 @@ const float kSliderToShrink = 0.8192f;     // 0x3F51B717
 const float kSliderToEdge = 3.0f;
 const float kRowsOnlyFactor = 10.0f;
 
+static_assert(kShrinkSliderCount == kBandCount && kEdgeSliderCount == kBandCount,
+              "one noise slider and one edge slider per detail band");
+
 // IEEE single-precision product of two floats: the exact product fits a
 // double, so rounding it once gives the same bits as a float multiply.
 float single_product(float a, float b) {
@@ -50,7 +53,7 @@ extern "C" int32_t ZEVERIVE_CDECL settings_changed(HostFilter* filter) {
         p.row_thresholds[i] = to_single(wide * p.strength);
     }
     p.vertical_factor = single_product(as_single(sliders[kSliderVertical]), kPercent);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kBandCount; ++i) {
         p.column_thresholds[i] = single_product(p.vertical_factor, p.row_thresholds[i]);
     }
     if (filter->checkbox_values[0] == 1) {

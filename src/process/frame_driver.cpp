@@ -21,10 +21,11 @@ void run_pass(bool along_rows, const FrameInfo& frame, const float derived[kBand
 }  // namespace
 
 SizeClass size_class_of(int line_length, const float derived[kBandCount]) {
-    SizeClass size = {kMaxLineLength, 4, {derived[0], derived[1], derived[2], derived[3]}};
+    // Every level adds one detail band.
+    SizeClass size = {kMaxLineLength, kBandCount, {derived[0], derived[1], derived[2], derived[3]}};
     if (line_length <= kSmallLineLength) {
         size.padded_length = kSmallLineLength;
-        size.levels = 3;
+        size.levels = kBandCount - 1;
         size.thresholds[3] = 0.0f;
     }
     return size;

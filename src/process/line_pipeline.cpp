@@ -215,7 +215,7 @@ LevelPlan plan_levels(const FrameInfo& frame, const float thresholds[kBandCount]
     plan.levels_run = levels - skipped;
     const bool small_frame = frame.width <= kSmallLineLength && frame.height <= kSmallLineLength;
     for (int level = 1; level <= plan.levels_run; ++level)
-        plan.edge_threshold_index[level - 1] = 4 - level - small_frame;
+        plan.edge_threshold_index[level - 1] = kBandCount - level - small_frame;
     return plan;
 }
 

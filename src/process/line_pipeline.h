@@ -16,7 +16,7 @@ namespace zeverive {
 // and which edge threshold each level uses (level 1, the finest, first).
 struct LevelPlan {
     int levels_run;
-    int edge_threshold_index[4];
+    int edge_threshold_index[kBandCount];
 };
 
 // Leading zero thresholds switch off the coarsest levels (at most
@@ -30,12 +30,12 @@ struct PassInputs {
     Mode mode;
     Kernels kernels;
     LineBuffers buffers;
-    ColumnSamples* column_block;  // kColumnBlockWidth columns, for the column pass
-    float thresholds[kBandCount];  // shrink thresholds, coarsest band first
-    float edge_thresholds[4];      // indexed by the plan's edge_threshold_index
+    ColumnSamples* column_block;        // kColumnBlockWidth columns, for the column pass
+    float thresholds[kBandCount];       // shrink thresholds, coarsest band first
+    float edge_thresholds[kBandCount];  // indexed by the plan's edge_threshold_index
     LevelPlan plan;
-    int padded_length;             // 416 or 832
-    int32_t display_value;         // nonzero in a row pass: show coefficients instead
+    int padded_length;                  // 416 or 832
+    int32_t display_value;              // nonzero in a row pass: show coefficients instead
 };
 
 // Denoises every row (along_rows) or every column of the frame's luminance
