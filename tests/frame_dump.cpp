@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
         TestHost host;
         for (int mode = 0; mode < 4; ++mode) {
             for (const auto& [w, h, display] : {std::tuple{352, 288, 0}, std::tuple{720, 480, 0}, std::tuple{400, 600, 2}}) {
-                host.sliders[0] = mode;
-                host.sliders[11] = display;
+                host.sliders[kSliderMode] = mode;
+                host.sliders[kSliderDisplay] = display;
                 host.apply();
                 TestFrame frame(w, h);
                 fill_smooth(frame);

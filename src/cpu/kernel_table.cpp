@@ -47,7 +47,7 @@ EdgeMaskKernels edge_mask_kernels(KernelVariant v) {
     return k;
 }
 
-OddLowpassKernels odd_lowpass_kernels(KernelVariant v) {
+OddLowpassKernels odd_lowpass_kernels([[maybe_unused]] KernelVariant v) {
     OddLowpassKernels k = {odd_lowpass_analysis, odd_lowpass_synthesis};
 #if defined(__x86_64__)
     if (v == kVariantAvx2) k = {odd_lowpass_analysis_avx2, odd_lowpass_synthesis_avx2};

@@ -4,16 +4,17 @@
 #include <cstdint>
 
 #include "host/records.h"
+#include "process/size_class.h"
 
 namespace zeverive {
 
 struct FilterParams {
-    int32_t mode;
+    int32_t mode;                // the Mode slider as set; process/mode.h decodes it
     float strength;
     float vertical_factor;
-    float row_thresholds[4];     // shrink thresholds, coarsest band first
-    float column_thresholds[4];
-    float edge_thresholds[4];
+    float row_thresholds[kBandCount];  // shrink thresholds, coarsest band first
+    float column_thresholds[kBandCount];
+    float edge_thresholds[kBandCount];  // one per level, coarsest first
 };
 
 // Process-wide, read by every frame; zero until settings_changed first runs.

@@ -9,6 +9,7 @@
 #include "common/single_precision.h"
 #include "host/callbacks.h"
 #include "host/filter_params.h"
+#include "host/slider_index.h"
 
 namespace zeverive {
 
@@ -21,13 +22,8 @@ const float kSliderToShrink = 0.8192f;     // 0x3F51B717
 const float kSliderToEdge = 3.0f;
 const float kRowsOnlyFactor = 10.0f;
 
-enum Slider {
-    kMode = 0,
-    kEdgeFirst = 1,
-    kShrinkFirst = 5,
-    kStrength = 9,
-    kVertical = 10,
-};
+static_assert(kShrinkSliderCount == kBandCount && kEdgeSliderCount == kBandCount,
+              "one noise slider and one edge slider per detail band");
 
 // IEEE single-precision product of two floats: the exact product fits a
 // double, so rounding it once gives the same bits as a float multiply.
@@ -49,23 +45,23 @@ extern "C" int32_t ZEVERIVE_CDECL settings_changed(HostFilter* filter) {
     const int32_t* sliders = filter->slider_values;
     FilterParams& p = filter_params;
 
-    p.strength = single_product(as_single(sliders[kStrength]), kPercent);
-    for (int i = 0; i < 4; ++i) {
+    p.strength = single_product(as_single(sliders[kSliderStrength]), kPercent);
+    for (int i = 0; i < kShrinkSliderCount; ++i) {
         // Wide intermediate: rounding slider x 0.8192 to single first would
         // change about a quarter of the results.
-        const double wide = static_cast<double>(sliders[kShrinkFirst + i]) * kSliderToShrink;
+        const double wide = static_cast<double>(sliders[kSliderShrinkFirst + i]) * kSliderToShrink;
         p.row_thresholds[i] = to_single(wide * p.strength);
     }
-    p.vertical_factor = single_product(as_single(sliders[kVertical]), kPercent);
-    for (int i = 0; i < 4; ++i) {
+    p.vertical_factor = single_product(as_single(sliders[kSliderVertical]), kPercent);
+    for (int i = 0; i < kBandCount; ++i) {
         p.column_thresholds[i] = single_product(p.vertical_factor, p.row_thresholds[i]);
     }
     if (filter->checkbox_values[0] == 1) {
         p.row_thresholds[3] = single_product(p.row_thresholds[3], kRowsOnlyFactor);
     }
-    for (int i = 0; i < 4; ++i) {
-        p.edge_thresholds[i] = single_product(as_single(sliders[kEdgeFirst + i]), kSliderToEdge);
+    for (int i = 0; i < kEdgeSliderCount; ++i) {
+        p.edge_thresholds[i] = single_product(as_single(sliders[kSliderEdgeFirst + i]), kSliderToEdge);
     }
-    p.mode = sliders[kMode];
+    p.mode = sliders[kSliderMode];
     return 1;
 }

@@ -3,6 +3,7 @@
 // whole word.
 
 #include "host/callbacks.h"
+#include "host/slider_index.h"
 
 namespace {
 
@@ -29,28 +30,28 @@ extern "C" int32_t ZEVERIVE_CDECL window_message(void*, uint32_t message, uintpt
     bool recompute = false;
     switch (message) {
         case kSetMode:
-            sliders[0] = static_cast<int32_t>(word);
+            sliders[kSliderMode] = static_cast<int32_t>(word);
             notify_host = true;
             break;
         case kSetEdgeLv3AndLv4:
-            sliders[2] = low;
-            sliders[3] = high;
+            sliders[kSliderEdgeFirst + 1] = low;
+            sliders[kSliderEdgeFirst + 2] = high;
             break;
         case kSetEdgeLv5AndNr2:
-            sliders[4] = low;
-            sliders[5] = high;
+            sliders[kSliderEdgeFirst + 3] = low;
+            sliders[kSliderShrinkFirst] = high;
             notify_host = recompute = true;
             break;
         case kSetNr3AndNr4:
-            sliders[6] = low;
-            sliders[7] = high;
+            sliders[kSliderShrinkFirst + 1] = low;
+            sliders[kSliderShrinkFirst + 2] = high;
             break;
         case kSetNr5hAndStrength:
-            sliders[8] = low;
-            sliders[9] = high;
+            sliders[kSliderShrinkFirst + 3] = low;
+            sliders[kSliderStrength] = high;
             break;
         case kSetStrength:
-            sliders[9] = low;
+            sliders[kSliderStrength] = low;
             notify_host = recompute = true;
             break;
         default:

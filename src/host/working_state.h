@@ -33,6 +33,13 @@ struct LifecycleServices {
 };
 extern const LifecycleServices default_lifecycle_services;
 
+// The column pass gathers this many columns at a time into a block of
+// samples (process/line_pipeline.cpp says why). The block is part of the
+// static working state rather than a heap block: it needs no alignment
+// beyond its declaration and nothing can fail to allocate it.
+constexpr int kColumnBlockWidth = 16;
+typedef int16_t ColumnSamples[kMaxLineLength];
+
 struct WorkingState {
     KernelVariant variant;
     LineBuffers lines;                     // aligned views, used for everything
@@ -40,6 +47,7 @@ struct WorkingState {
     void* sse_scratch_block;
     LifecycleServices services;            // what initialise used, so finalise frees alike
     bool ready;                            // every buffer exists
+    alignas(64) ColumnSamples column_block[kColumnBlockWidth];
 };
 extern WorkingState working_state;
 

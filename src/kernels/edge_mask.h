@@ -36,10 +36,12 @@
 // odd half leaves its last centre untested.
 #pragma once
 
+#include "process/size_class.h"
+
 namespace zeverive {
 
-// Half the longest line the pipeline decomposes (832 samples).
-constexpr int kEdgeMaskMaxHalf = 416;
+// Half the longest line the pipeline decomposes.
+constexpr int kEdgeMaskMaxHalf = kMaxLineLength / 2;
 
 void edge_mask_x87(float* mask, int half, const float* line, float threshold);
 void edge_mask_3dnow(float* mask, int half, const float* line, float threshold);

@@ -126,19 +126,21 @@ ZEVERIVE_TARGET_3DNOW void inverse_transform_3dnow(const float* approx, const fl
 
 namespace {
 
-struct ForwardVectors {
+// Each filter coefficient in all four lanes; the forward and the inverse
+// groups both read them.
+struct FilterVectors {
     __m128 h0, h1, h2, h3, g0, g1, g2, g3;
 };
 
-ZEVERIVE_SSE_HELPER ForwardVectors forward_vectors() {
-    return ForwardVectors{_mm_set1_ps(kH0), _mm_set1_ps(kH1), _mm_set1_ps(kH2), _mm_set1_ps(kH3),
-                          _mm_set1_ps(kG0), _mm_set1_ps(kG1), _mm_set1_ps(kG2), _mm_set1_ps(kG3)};
+ZEVERIVE_SSE_HELPER FilterVectors filter_vectors() {
+    return FilterVectors{_mm_set1_ps(kH0), _mm_set1_ps(kH1), _mm_set1_ps(kH2), _mm_set1_ps(kH3),
+                         _mm_set1_ps(kG0), _mm_set1_ps(kG1), _mm_set1_ps(kG2), _mm_set1_ps(kG3)};
 }
 
 // Ten samples x0..x9 (x0..x7 in `low` and `high`, x6..x9 in
 // `shifted_high`) give a_i..a_i+3 and d_i..d_i+3 for i = s/2, stored to
 // dst[i] and dst[half + i].
-ZEVERIVE_SSE_HELPER void forward_group(const ForwardVectors& c, __m128 low, __m128 high, __m128 shifted_high,
+ZEVERIVE_SSE_HELPER void forward_group(const FilterVectors& c, __m128 low, __m128 high, __m128 shifted_high,
                                        float* dst, int half, int i) {
     const __m128 shifted_low = _mm_shuffle_ps(low, high, _MM_SHUFFLE(1, 0, 3, 2));           // x2 x3 x4 x5
     const __m128 x0 = _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0));                    // x0 x2 x4 x6
@@ -155,18 +157,9 @@ ZEVERIVE_SSE_HELPER void forward_group(const ForwardVectors& c, __m128 low, __m1
     _mm_storeu_ps(dst + half + i, d);
 }
 
-struct InverseVectors {
-    __m128 h0, h1, h2, h3, g0, g1, g2, g3;
-};
-
-ZEVERIVE_SSE_HELPER InverseVectors inverse_vectors() {
-    return InverseVectors{_mm_set1_ps(kH0), _mm_set1_ps(kH1), _mm_set1_ps(kH2), _mm_set1_ps(kH3),
-                          _mm_set1_ps(kG0), _mm_set1_ps(kG1), _mm_set1_ps(kG2), _mm_set1_ps(kG3)};
-}
-
 // Pairs j..j+3 from A[j..j+3], their previous coefficients A[p] and the
 // same for D: y[2j .. 2j+7], stored as two aligned blocks.
-ZEVERIVE_SSE_HELPER void inverse_group(const InverseVectors& c, __m128 a, __m128 a_prev, __m128 d, __m128 d_prev,
+ZEVERIVE_SSE_HELPER void inverse_group(const FilterVectors& c, __m128 a, __m128 a_prev, __m128 d, __m128 d_prev,
                                        float* dst) {
     __m128 even = _mm_add_ps(_mm_mul_ps(a, c.h0), _mm_mul_ps(a_prev, c.h2));
     even = _mm_add_ps(even, _mm_mul_ps(d, c.g0));
@@ -179,12 +172,12 @@ ZEVERIVE_SSE_HELPER void inverse_group(const InverseVectors& c, __m128 a, __m128
 }
 
 // The group of samples s..s+9, none of them wrapping.
-ZEVERIVE_SSE_HELPER void forward_group_at(const ForwardVectors& c, const float* src, int s, float* dst, int half) {
+ZEVERIVE_SSE_HELPER void forward_group_at(const FilterVectors& c, const float* src, int s, float* dst, int half) {
     forward_group(c, _mm_load_ps(src + s), _mm_load_ps(src + s + 4), _mm_loadu_ps(src + s + 6), dst, half, s / 2);
 }
 
 // The last group of a line: its x8 and x9 wrap to src[0] and src[1].
-ZEVERIVE_SSE_HELPER void forward_last_group(const ForwardVectors& c, const float* src, int s, float* dst, int half) {
+ZEVERIVE_SSE_HELPER void forward_last_group(const FilterVectors& c, const float* src, int s, float* dst, int half) {
     const __m128 high = _mm_load_ps(src + s + 4);
     const __m128 wrap = _mm_shuffle_ps(high, _mm_load_ps(src), _MM_SHUFFLE(1, 0, 3, 2));  // x6 x7 src0 src1
     forward_group(c, _mm_load_ps(src + s), high, wrap, dst, half, s / 2);
@@ -198,14 +191,14 @@ ZEVERIVE_SSE_HELPER __m128 previous_of_first(__m128 head, const float* last) {
 }
 
 // Pairs j..j+3, j >= 4.
-ZEVERIVE_SSE_HELPER void inverse_group_at(const InverseVectors& c, const float* approx, const float* detail, int j,
+ZEVERIVE_SSE_HELPER void inverse_group_at(const FilterVectors& c, const float* approx, const float* detail, int j,
                                           float* dst) {
     inverse_group(c, _mm_loadu_ps(approx + j), _mm_loadu_ps(approx + j - 1), _mm_loadu_ps(detail + j),
                   _mm_loadu_ps(detail + j - 1), dst + 2 * j);
 }
 
 // Pairs 0..3: the first previous pair is the last one.
-ZEVERIVE_SSE_HELPER void inverse_first_group(const InverseVectors& c, const float* approx, const float* detail,
+ZEVERIVE_SSE_HELPER void inverse_first_group(const FilterVectors& c, const float* approx, const float* detail,
                                              int half_length, float* dst) {
     const __m128 a = _mm_loadu_ps(approx);
     const __m128 d = _mm_loadu_ps(detail);
@@ -216,7 +209,7 @@ ZEVERIVE_SSE_HELPER void inverse_first_group(const InverseVectors& c, const floa
 }  // namespace
 
 ZEVERIVE_TARGET_SSE void forward_transform_sse(const float* src, int length, float* dst) {
-    const ForwardVectors c = forward_vectors();
+    const FilterVectors c = filter_vectors();
     const int half = length / 2;
     int s = 0;  // first sample of the group
     for (int n = length / 8 - 1; n > 0; --n, s += 8) forward_group_at(c, src, s, dst, half);
@@ -225,7 +218,7 @@ ZEVERIVE_TARGET_SSE void forward_transform_sse(const float* src, int length, flo
 
 ZEVERIVE_TARGET_SSE void inverse_transform_sse(const float* approx, const float* detail, int half_length,
                                                float* dst) {
-    const InverseVectors c = inverse_vectors();
+    const FilterVectors c = filter_vectors();
     inverse_first_group(c, approx, detail, half_length, dst);
     for (int j = 4; j < half_length; j += 4) inverse_group_at(c, approx, detail, j, dst);
 }
@@ -286,7 +279,7 @@ ZEVERIVE_AVX2_HELPER void inverse_wide_group(const WideVectors& c, const float* 
 
 ZEVERIVE_TARGET_AVX2 void forward_transform_avx2(const float* src, int length, float* dst) {
     const WideVectors c = wide_vectors();
-    const ForwardVectors narrow = forward_vectors();
+    const FilterVectors narrow = filter_vectors();
     const int half = length / 2;
     // Groups of eight samples that do not wrap: all but the last.
     int groups = length / 8 - 1;
@@ -302,7 +295,7 @@ ZEVERIVE_TARGET_AVX2 void forward_transform_avx2(const float* src, int length, f
 ZEVERIVE_TARGET_AVX2 void inverse_transform_avx2(const float* approx, const float* detail, int half_length,
                                                  float* dst) {
     const WideVectors c = wide_vectors();
-    const InverseVectors narrow = inverse_vectors();
+    const FilterVectors narrow = filter_vectors();
     inverse_first_group(narrow, approx, detail, half_length, dst);
     int j = 4;
     for (; j + 8 <= half_length; j += 8) inverse_wide_group(c, approx, detail, j, dst);

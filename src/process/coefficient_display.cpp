@@ -28,44 +28,39 @@ int16_t grey_level(double magnitude) {
     return static_cast<int16_t>(std::fmax(kGreyPerUnit * magnitude, kDarkest));
 }
 
+// The truncated coefficient magnitude shown at position q: the phases
+// averaged at one position in modes 1 and 2, the two decompositions'
+// magnitudes in mode 3.
+double magnitude_at(const LineBuffers& lines, Mode mode, int q, int L, int16_t sample) {
+    switch (mode) {
+        case Mode::kSinglePhase:
+            return std::fabs(std::trunc(static_cast<double>(coefficient_at(lines.shift0, q, L))));
+        case Mode::kTwoPhaseAverage:
+            return std::fabs(std::trunc(
+                (static_cast<double>(coefficient_at(lines.shift0, q, L)) + coefficient_at(lines.shift2, q, L)) * 0.5));
+        case Mode::kFourPhaseAverage:
+            return std::fabs(std::trunc((static_cast<double>(coefficient_at(lines.shift0, q, L)) +
+                                         coefficient_at(lines.shift3, q, L) + coefficient_at(lines.shift2, q, L) +
+                                         coefficient_at(lines.shift1, q, L)) * 0.25));
+        case Mode::kShiftedLowpass:
+            // The low-pass-shifted decomposition sits one position on.
+            return std::trunc((std::fabs(static_cast<double>(coefficient_at(lines.shift2, q, L))) +
+                               std::fabs(coefficient_at(lines.shift0, q + 1, L))) * 0.5);
+        case Mode::kUnknown:
+            break;
+    }
+    // No coefficients exist for an unknown mode: the sample itself goes
+    // through the grey scale.
+    return sample;
+}
+
 }  // namespace
 
-void display_coefficients(const LineBuffers& lines, int32_t mode, int padded_length, int32_t display_value,
+void display_coefficients(const LineBuffers& lines, Mode mode, int padded_length, int32_t display_value,
                           YcPixel* row, int n) {
     const int offset = (display_value == kCentredView && padded_length > n) ? (padded_length - n) / 2 - 1 : 0;
-    const int L = padded_length;
     for (int k = 0; k < n; ++k) {
-        const int q = offset + k;
-        double magnitude;
-        switch (mode) {
-            case 0:
-                magnitude = std::fabs(std::trunc(static_cast<double>(coefficient_at(lines.shift0, q, L))));
-                break;
-            case 1: {
-                const double mean = (static_cast<double>(coefficient_at(lines.shift0, q, L)) +
-                                     coefficient_at(lines.shift2, q, L)) * 0.5;
-                magnitude = std::fabs(std::trunc(mean));
-                break;
-            }
-            case 2: {
-                const double mean = (static_cast<double>(coefficient_at(lines.shift0, q, L)) +
-                                     coefficient_at(lines.shift3, q, L) + coefficient_at(lines.shift2, q, L) +
-                                     coefficient_at(lines.shift1, q, L)) * 0.25;
-                magnitude = std::fabs(std::trunc(mean));
-                break;
-            }
-            case 3:
-                // The low-pass-shifted decomposition sits one position on.
-                magnitude = std::trunc((std::fabs(static_cast<double>(coefficient_at(lines.shift2, q, L))) +
-                                        std::fabs(coefficient_at(lines.shift0, q + 1, L))) * 0.5);
-                break;
-            default:
-                // No coefficients exist for an unknown mode: the sample
-                // itself goes through the grey scale.
-                magnitude = row[k].y;
-                break;
-        }
-        row[k].y = grey_level(magnitude);
+        row[k].y = grey_level(magnitude_at(lines, mode, offset + k, padded_length, row[k].y));
         row[k].cb = 0;
         row[k].cr = 0;
     }

@@ -5,17 +5,14 @@
 
 #include "host/callbacks.h"
 #include "host/filter_params.h"
+#include "host/slider_index.h"
 #include "host/working_state.h"
-#include "process/size_class.h"
 #include "process/line_pipeline.h"
 
 namespace zeverive {
 namespace {
 
-constexpr int kVerticalSlider = 10;
-constexpr int kDisplaySlider = 11;
-
-void run_pass(bool along_rows, const FrameInfo& frame, const float derived[4], int32_t display_value) {
+void run_pass(bool along_rows, const FrameInfo& frame, const float derived[kBandCount], int32_t display_value) {
     const SizeClass size = size_class_of(along_rows ? frame.width : frame.height, derived);
     denoise_lines(along_rows, working_state.variant, frame, size.thresholds, size.levels, size.padded_length,
                   display_value);
@@ -23,11 +20,12 @@ void run_pass(bool along_rows, const FrameInfo& frame, const float derived[4], i
 
 }  // namespace
 
-SizeClass size_class_of(int line_length, const float derived[4]) {
-    SizeClass size = {kMaxLineLength, 4, {derived[0], derived[1], derived[2], derived[3]}};
+SizeClass size_class_of(int line_length, const float derived[kBandCount]) {
+    // Every level adds one detail band.
+    SizeClass size = {kMaxLineLength, kBandCount, {derived[0], derived[1], derived[2], derived[3]}};
     if (line_length <= kSmallLineLength) {
         size.padded_length = kSmallLineLength;
-        size.levels = 3;
+        size.levels = kBandCount - 1;
         size.thresholds[3] = 0.0f;
     }
     return size;
@@ -49,7 +47,7 @@ extern "C" int32_t ZEVERIVE_CDECL process_frame(HostFilter* filter, FrameInfo* f
     if (!frame->frame_pixels || frame->row_pitch < frame->width) return 1;
 
     const int32_t* sliders = filter->slider_values;
-    if (sliders[kVerticalSlider] > 0) run_pass(false, *frame, filter_params.column_thresholds, 0);
-    run_pass(true, *frame, filter_params.row_thresholds, sliders[kDisplaySlider]);
+    if (sliders[kSliderVertical] > 0) run_pass(false, *frame, filter_params.column_thresholds, 0);
+    run_pass(true, *frame, filter_params.row_thresholds, sliders[kSliderDisplay]);
     return 1;
 }

@@ -9,6 +9,7 @@
 
 #include "host/callbacks.h"
 #include "host/records.h"
+#include "host/slider_index.h"
 
 namespace zeverive_test {
 

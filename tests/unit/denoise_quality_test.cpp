@@ -18,8 +18,8 @@ using namespace zeverive_test;
 TestFrame denoised(KernelVariant variant, int mode, const TestFrame& input, int vertical = 100) {
     ForcedVariant forced(variant);
     TestHost host;
-    host.sliders[10] = vertical;
-    host.set_slider(0, mode);
+    host.sliders[kSliderVertical] = vertical;
+    host.set_slider(kSliderMode, mode);
     TestFrame frame = input;
     process_frame(&host.filter, &frame.info);
     return frame;

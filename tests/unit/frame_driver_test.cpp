@@ -102,9 +102,9 @@ class FrameDriver : public ::testing::Test {
 // rows come back through one level and the truncation alone, while a
 // 417-sample line loses most of its noise.
 TEST_F(FrameDriver, SizeClassDecidesWhetherTheFinestBandIsShrunk) {
-    for (int s : {5, 6, 7}) host.sliders[s] = 0;
-    host.sliders[8] = 100;
-    host.sliders[10] = 0;
+    for (int s = 0; s < 3; ++s) host.sliders[kSliderShrinkFirst + s] = 0;
+    host.sliders[kSliderShrinkFirst + 3] = 100;
+    host.sliders[kSliderVertical] = 0;
     host.apply();
     for (int width : {416, 417}) {
         TestFrame frame(width, 16);
@@ -129,7 +129,7 @@ TEST_F(FrameDriver, VerticalFactorZeroLeavesTheColumnsAlone) {
         for (int y = 0; y < 64; ++y) frame.at(x, y).y = v;
     }
     const TestFrame identical_rows = frame;
-    host.set_slider(10, 0);
+    host.set_slider(kSliderVertical, 0);
     process_frame(&host.filter, &frame.info);
     for (int y = 1; y < 64; ++y) {
         for (int x = 0; x < 96; ++x) ASSERT_EQ(frame.at(x, y).y, frame.at(x, 0).y) << x << "," << y;
@@ -137,7 +137,7 @@ TEST_F(FrameDriver, VerticalFactorZeroLeavesTheColumnsAlone) {
     // With the column pass on, the zero padding below each column changes
     // its last samples, so the rows no longer agree.
     TestFrame both = identical_rows;
-    host.set_slider(10, 100);
+    host.set_slider(kSliderVertical, 100);
     process_frame(&host.filter, &both.info);
     int differing = 0;
     for (int x = 0; x < 96; ++x) differing += both.at(x, 63).y != both.at(x, 0).y;
@@ -145,10 +145,10 @@ TEST_F(FrameDriver, VerticalFactorZeroLeavesTheColumnsAlone) {
 }
 
 TEST_F(FrameDriver, ZeroThresholdsReturnEveryModesPixelsUpToTheTruncation) {
-    host.sliders[9] = 0;  // strength 0: every threshold 0.0
-    host.sliders[10] = 0;  // one pass, so one truncation
+    host.sliders[kSliderStrength] = 0;  // strength 0: every threshold 0.0
+    host.sliders[kSliderVertical] = 0;  // one pass, so one truncation
     for (int mode = 0; mode < 4; ++mode) {
-        host.sliders[0] = mode;
+        host.sliders[kSliderMode] = mode;
         host.apply();
         for (int width : {300, 600}) {
             TestFrame frame(width, 40);
@@ -170,7 +170,7 @@ TEST_F(FrameDriver, ZeroThresholdsReturnEveryModesPixelsUpToTheTruncation) {
     }
 }
 
-TEST_F(FrameDriver, TruncatesTowardZeroAndClampsInsteadOfWrapping) {
+TEST(SampleStore, TruncatesTowardZeroAndClampsInsteadOfWrapping) {
     EXPECT_EQ(to_sample(999.9999), 999);
     EXPECT_EQ(to_sample(-0.7), 0);
     EXPECT_EQ(to_sample(-1.5), -1);
@@ -178,9 +178,11 @@ TEST_F(FrameDriver, TruncatesTowardZeroAndClampsInsteadOfWrapping) {
     EXPECT_EQ(to_sample(40000.0), 32767);
     EXPECT_EQ(to_sample(-32768.5), -32768);
     EXPECT_EQ(to_sample(-1.0e9), -32768);
+}
 
-    // A dark square on the brightest possible background rings above the
-    // top of the range next to its edges; those pixels must stay bright.
+// A dark square on the brightest possible background rings above the top
+// of the range next to its edges; those pixels must stay bright.
+TEST_F(FrameDriver, RingingPastTheTopOfTheRangeStaysBright) {
     TestFrame frame(64, 64);
     for (int y = 0; y < 64; ++y) {
         for (int x = 0; x < 64; ++x) frame.at(x, y).y = (x >= 24 && x < 40 && y >= 24 && y < 40) ? -32768 : 32767;
@@ -226,7 +228,7 @@ TEST_F(FrameDriver, ASmallFrameDoesNotChangeTheNextLargeFrame) {
 TEST_F(FrameDriver, ShortLinesWriteOnlyTheirOwnPixels) {
     const int sentinel = 12345;
     for (const auto& [mode, width] : {std::pair{1, 1}, std::pair{2, 1}, std::pair{2, 3}}) {
-        host.set_slider(0, mode);
+        host.set_slider(kSliderMode, mode);
         TestFrame frame(width, 24, width + 4);
         for (auto& p : frame.pixels) p = YcPixel{sentinel, 7, -7};
         for (int y = 0; y < 24; ++y) {
@@ -244,7 +246,7 @@ TEST_F(FrameDriver, ShortLinesWriteOnlyTheirOwnPixels) {
 }
 
 TEST_F(FrameDriver, AnUnknownModeLeavesTheSamplesAsTheyWere) {
-    host.set_slider(0, 7);
+    host.set_slider(kSliderMode, 7);
     TestFrame frame(120, 90);
     fill_smooth(frame);
     add_noise(frame, 80, 2);

@@ -35,11 +35,11 @@ struct DigestCase {
     int width, height, row_pitch;
     int noise;              // host-scale standard deviation
     bool edge;              // a hard vertical edge instead of the smooth scene
-    int display;            // slider 11
-    int vertical;           // slider 10
-    int strength;           // slider 9
-    int nr2;                // slider 5: 0 skips the coarsest level
-    int edge_level;         // sliders 1..4, all alike; -1 keeps the defaults
+    int display;            // the display slider
+    int vertical;           // the vertical factor
+    int strength;           // percent
+    int nr2;                // coarsest noise threshold: 0 skips the coarsest level
+    int edge_level;         // every edge slider alike; -1 keeps the defaults
     bool finest_rows_x10;   // the check box
 };
 
@@ -68,14 +68,14 @@ uint64_t digest_of_mode(int mode) {
     uint64_t digest = 0xcbf29ce484222325ull;
     for (const DigestCase& c : kCases) {
         TestHost host;
-        host.sliders[0] = mode;
+        host.sliders[kSliderMode] = mode;
         if (c.edge_level >= 0) {
-            for (int s = 1; s <= 4; ++s) host.sliders[s] = c.edge_level;
+            for (int s = 0; s < kEdgeSliderCount; ++s) host.sliders[kSliderEdgeFirst + s] = c.edge_level;
         }
-        host.sliders[5] = c.nr2;
-        host.sliders[9] = c.strength;
-        host.sliders[10] = c.vertical;
-        host.sliders[11] = c.display;
+        host.sliders[kSliderShrinkFirst] = c.nr2;
+        host.sliders[kSliderStrength] = c.strength;
+        host.sliders[kSliderVertical] = c.vertical;
+        host.sliders[kSliderDisplay] = c.display;
         host.checkbox[0] = c.finest_rows_x10 ? 1 : 0;
         host.apply();
         TestFrame frame(c.width, c.height, c.row_pitch);

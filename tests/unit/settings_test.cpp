@@ -42,8 +42,11 @@ TEST(Settings, CheckboxScalesOnlyTheFinestRowBandRoundingHalfToEven) {
     EXPECT_EQ(bits(filter_params.row_thresholds[3]), 0x43CCCCCCu);
     EXPECT_EQ(bits(filter_params.column_thresholds[3]), 0x4223D70Au);
     EXPECT_EQ(bits(filter_params.row_thresholds[2]), 0x4203126Eu);
+}
 
-    host.checkbox[0] = 2;  // only exactly 1 switches it on
+TEST(Settings, OnlyACheckboxValueOfExactlyOneScales) {
+    TestHost host;
+    host.checkbox[0] = 2;
     host.apply();
     EXPECT_EQ(bits(filter_params.row_thresholds[3]), 0x4223D70Au);
 }
@@ -53,25 +56,27 @@ TEST(Settings, CheckboxScalesOnlyTheFinestRowBandRoundingHalfToEven) {
 // the x87 unit works at 53 bits: at 64 bits the result differs as well.
 TEST(Settings, ShrinkThresholdKeepsTheIntermediateProductWide) {
     TestHost host;
-    host.sliders[9] = 1;
-    host.sliders[5] = 5;
+    host.sliders[kSliderStrength] = 1;
+    host.sliders[kSliderShrinkFirst] = 5;
     host.apply();
     EXPECT_EQ(bits(filter_params.strength), 0x3C23D70Au);
     EXPECT_EQ(bits(filter_params.row_thresholds[0]), 0x3D27C5ACu);
 }
 
-TEST(Settings, ZeroStrengthOrVerticalFactorClearsOnlyTheirThresholds) {
+TEST(Settings, ZeroStrengthClearsTheNoiseThresholdsButNotTheEdges) {
     TestHost host;
-    host.sliders[9] = 0;
+    host.sliders[kSliderStrength] = 0;
     host.apply();
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(filter_params.row_thresholds[i], 0.0f);
         EXPECT_EQ(filter_params.column_thresholds[i], 0.0f);
     }
     EXPECT_EQ(filter_params.edge_thresholds[3], 150.0f);
+}
 
-    host.sliders[9] = 100;
-    host.sliders[10] = 0;
+TEST(Settings, ZeroVerticalFactorClearsOnlyTheColumnThresholds) {
+    TestHost host;
+    host.sliders[kSliderVertical] = 0;
     host.apply();
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(filter_params.column_thresholds[i], 0.0f);
@@ -81,8 +86,8 @@ TEST(Settings, ZeroStrengthOrVerticalFactorClearsOnlyTheirThresholds) {
 
 TEST(Settings, ValuesOutsideTheSliderRangesAreUsedAsTheyAre) {
     TestHost host;
-    host.sliders[0] = -7;
-    host.sliders[4] = 65535;
+    host.sliders[kSliderMode] = -7;
+    host.sliders[kSliderEdgeFirst + 3] = 65535;
     host.apply();
     EXPECT_EQ(filter_params.mode, -7);
     EXPECT_EQ(filter_params.edge_thresholds[3], 196605.0f);
@@ -95,9 +100,9 @@ TEST(Settings, EveryStrengthAndShrinkSliderMatchesTheWideProduct) {
     TestHost host;
     int wide_differs_from_narrow = 0;
     for (int strength = 0; strength <= 200; ++strength) {
-        host.sliders[9] = strength;
+        host.sliders[kSliderStrength] = strength;
         for (int slider = 0; slider <= 100; slider += 1) {
-            host.sliders[8] = slider;
+            host.sliders[kSliderShrinkFirst + 3] = slider;
             host.apply();
             const float stored_strength = to_single(static_cast<double>(strength) * 0.01f);
             const float expected = to_single(static_cast<double>(slider) * 0.8192f * stored_strength);

@@ -30,15 +30,15 @@ struct MessageCase {
 TEST(WindowMessage, EachMessageWritesItsSlidersThenCallsTheHostThenRecomputes) {
     const Calls both = {"host_service_21", "settings_changed"};
     const MessageCase cases[] = {
-        {2024, 0x00000002u, {{0, 2}}, {"host_service_21"}},
-        {2024, 0x80000001u, {{0, static_cast<int32_t>(0x80000001u)}}, {"host_service_21"}},
+        {2024, 0x00000002u, {{kSliderMode, 2}}, {"host_service_21"}},
+        {2024, 0x80000001u, {{kSliderMode, static_cast<int32_t>(0x80000001u)}}, {"host_service_21"}},
         {2025, 0x00050006u, {}, {}},
-        {2026, 0xFFFF0000u, {{2, 0}, {3, 65535}}, {}},
-        {2027, 0x0011000Cu, {{4, 12}, {5, 17}}, both},
+        {2026, 0xFFFF0000u, {{kSliderEdgeFirst + 1, 0}, {kSliderEdgeFirst + 2, 65535}}, {}},
+        {2027, 0x0011000Cu, {{kSliderEdgeFirst + 3, 12}, {kSliderShrinkFirst, 17}}, both},
         {2028, 0x00050006u, {}, {}},
-        {2029, 0x00630001u, {{6, 1}, {7, 99}}, {}},
-        {2030, 0x00320014u, {{8, 20}, {9, 50}}, {}},
-        {2031, 0x00070064u, {{9, 100}}, both},
+        {2029, 0x00630001u, {{kSliderShrinkFirst + 1, 1}, {kSliderShrinkFirst + 2, 99}}, {}},
+        {2030, 0x00320014u, {{kSliderShrinkFirst + 3, 20}, {kSliderStrength, 50}}, {}},
+        {2031, 0x00070064u, {{kSliderStrength, 100}}, both},
         {2023, 0x00010001u, {}, {}},
         {2032, 0x00010001u, {}, {}},
     };
@@ -55,31 +55,46 @@ TEST(WindowMessage, EachMessageWritesItsSlidersThenCallsTheHostThenRecomputes) {
 }
 
 // A host without the services table, or without entry 21, is not called,
-// but the sliders are still written and the parameters recomputed; a
-// record without its slider array, or no record at all, changes nothing.
-TEST(WindowMessage, MissingHostPartsAreSkippedNotCalled) {
-    TestHost no_table;
-    no_table.filter.host_services = nullptr;
-    EXPECT_EQ(send(no_table, 2031, 0x00000032u), 0);
-    EXPECT_EQ(no_table.sliders[9], 50);
+// but the sliders are still written and the parameters recomputed.
+TEST(WindowMessage, AHostWithoutServicesIsNotCalled) {
+    TestHost host;
+    host.filter.host_services = nullptr;
+    EXPECT_EQ(send(host, 2031, 0x00000032u), 0);
+    EXPECT_EQ(host.sliders[kSliderStrength], 50);
     EXPECT_EQ(TestHost::calls(), Calls{"settings_changed"});
+}
 
-    TestHost no_entry;
-    no_entry.services[kHostServiceAfterRemoteChange] = nullptr;
-    EXPECT_EQ(send(no_entry, 2024, 2u), 0);
-    EXPECT_EQ(no_entry.sliders[0], 2);
+TEST(WindowMessage, AHostWithoutEntry21IsNotCalled) {
+    TestHost host;
+    host.services[kHostServiceAfterRemoteChange] = nullptr;
+    EXPECT_EQ(send(host, 2024, 2u), 0);
+    EXPECT_EQ(host.sliders[kSliderMode], 2);
     EXPECT_EQ(TestHost::calls(), Calls{});
+}
 
-    TestHost no_sliders;
-    no_sliders.filter.slider_values = nullptr;
-    EXPECT_EQ(send(no_sliders, 2027, 0x00140032u), 0);
+// A record without its slider array, or no record at all, changes nothing.
+TEST(WindowMessage, ARecordWithoutSlidersCallsNothing) {
+    TestHost host;
+    host.filter.slider_values = nullptr;
+    EXPECT_EQ(send(host, 2027, 0x00140032u), 0);
     EXPECT_EQ(TestHost::calls(), Calls{});
-    EXPECT_EQ(no_sliders.filter.window_message(nullptr, 2031, 0, 5, nullptr, nullptr), 0);
+}
+
+TEST(WindowMessage, NoRecordCallsNothing) {
+    TestHost host;
+    EXPECT_EQ(host.filter.window_message(nullptr, 2031, 0, 5, nullptr, nullptr), 0);
     EXPECT_EQ(TestHost::calls(), Calls{});
-    // settings_changed itself leaves the parameters alone without arrays.
+}
+
+TEST(SettingsChanged, WithoutTheHostsArraysTheParametersStayAsTheyWere) {
+    TestHost host;
     const float before = zeverive::filter_params.row_thresholds[0];
-    no_sliders.filter.checkbox_values = nullptr;
-    EXPECT_EQ(settings_changed(&no_sliders.filter), 1);
+    host.sliders[kSliderStrength] = 0;
+    host.filter.checkbox_values = nullptr;
+    EXPECT_EQ(settings_changed(&host.filter), 1);
+    host.filter.checkbox_values = host.checkbox;
+    host.filter.slider_values = nullptr;
+    EXPECT_EQ(settings_changed(&host.filter), 1);
     EXPECT_EQ(settings_changed(nullptr), 1);
     EXPECT_EQ(zeverive::filter_params.row_thresholds[0], before);
 }
@@ -87,7 +102,7 @@ TEST(WindowMessage, MissingHostPartsAreSkippedNotCalled) {
 TEST(WindowMessage, StrengthFromTheLowHalfTakesEffectAtOnce) {
     TestHost host;
     send(host, 2031, 0x00070032u);  // strength 50; the high half is ignored
-    EXPECT_EQ(host.sliders[9], 50);
+    EXPECT_EQ(host.sliders[kSliderStrength], 50);
     EXPECT_FLOAT_EQ(zeverive::filter_params.strength, 0.5f);
     EXPECT_FLOAT_EQ(zeverive::filter_params.row_thresholds[0], 20 * 0.8192f * 0.5f);
 }
