@@ -8,19 +8,19 @@
 #include <iostream>
 
 #include "failure.h"
-#include "frame_bytes.h"
-#include "levels.h"
-#include "listing.h"
-#include "memory_budget.h"
-#include "noise_sample.h"
-#include "output_file.h"
-#include "preview.h"
-#include "progress.h"
-#include "psnr.h"
-#include "run_settings.h"
-#include "tiling.h"
-#include "video_io.h"
-#include "workers.h"
+#include "formats/frame_bytes.h"
+#include "formats/levels.h"
+#include "formats/video_io.h"
+#include "report/listing.h"
+#include "report/preview.h"
+#include "report/psnr.h"
+#include "run/memory_budget.h"
+#include "run/output_file.h"
+#include "run/progress.h"
+#include "run/tiling.h"
+#include "run/workers.h"
+#include "settings/noise_sample.h"
+#include "settings/run_settings.h"
 
 namespace zeverive::cli {
 namespace {

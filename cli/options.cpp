@@ -8,9 +8,9 @@
 #include <iostream>
 
 #include "failure.h"
-#include "labels.h"
-#include "levels.h"
-#include "slider_names.h"
+#include "formats/levels.h"
+#include "report/labels.h"
+#include "settings/slider_names.h"
 
 namespace zeverive::cli {
 

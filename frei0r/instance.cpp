@@ -1,6 +1,6 @@
 #include "instance.h"
 
-#include "noise_sample.h"
+#include "settings/noise_sample.h"
 #include "shared_plugin.h"
 
 namespace zeverive::frei0r {

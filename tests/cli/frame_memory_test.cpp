@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "failure.h"
-#include "memory_budget.h"
+#include "run/memory_budget.h"
 
 namespace zeverive::cli {
 namespace {

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "labels.h"
-#include "levels.h"
+#include "formats/levels.h"
 #include "options.h"
-#include "run_settings.h"
+#include "report/labels.h"
+#include "settings/run_settings.h"
 
 namespace zeverive::cli {
 namespace {

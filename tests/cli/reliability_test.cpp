@@ -18,8 +18,8 @@
 #include <thread>
 
 #include "failure.h"
-#include "memory_budget.h"
-#include "output_file.h"
+#include "run/memory_budget.h"
+#include "run/output_file.h"
 #include "test_support.h"
 
 namespace zeverive::cli {

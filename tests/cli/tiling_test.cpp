@@ -7,9 +7,9 @@
 #include <functional>
 #include <string>
 
-#include "noise_sample.h"
+#include "run/tiling.h"
+#include "settings/noise_sample.h"
 #include "test_support.h"
-#include "tiling.h"
 
 namespace zeverive::cli {
 namespace {

@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "failure.h"
-#include "frame_bytes.h"
+#include "formats/frame_bytes.h"
+#include "formats/video_io.h"
+#include "formats/y4m.h"
+#include "formats/yc_format.h"
 #include "test_support.h"
-#include "video_io.h"
-#include "y4m.h"
-#include "yc_format.h"
 
 namespace zeverive::cli {
 namespace {

@@ -1,0 +1,60 @@
+// Raw host frames (.yc): nothing but YcPixel after YcPixel, row 0 first,
+// each sample a signed 16-bit little-endian number. The frame size is not
+// in the file; the user gives it (--size WxH).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "formats/byte_input.h"
+#include "formats/byte_sink.h"
+#include "formats/picture.h"
+
+namespace zeverive::cli {
+
+// The format of a .yc stream of frames `width` x `height`.
+PictureFormat yc_format(int width, int height);
+
+class YcReader {
+public:
+    YcReader(ByteInput& input, int width, int height);
+
+    const PictureFormat& format() const { return format_; }
+    // The next frame, frame_bytes() bytes (and no frame parameters); false
+    // at the end. Throws Failure naming the input and the frame when the
+    // input ends inside a frame.
+    bool read(uint8_t* bytes, std::string& frame_parameters);
+    // The same, decoded.
+    bool read(Picture& picture);
+    // Passes over the next frame; false at the end. Throws as read() does.
+    bool skip();
+    size_t frame_bytes() const { return frame_bytes_; }
+    // Frames in the whole file when its length is known.
+    std::optional<int64_t> frame_count() const;
+    // The same when the file holds nothing but whole frames.
+    std::optional<int64_t> exact_frame_count() const;
+
+private:
+    // Whether a frame came whole: false for none at all; throws for part.
+    bool whole(uint64_t got) const;
+
+    ByteInput& input_;
+    PictureFormat format_;
+    size_t frame_bytes_;
+    int64_t frames_read_ = 0;
+    std::vector<uint8_t> raw_;
+};
+
+class YcWriter {
+public:
+    YcWriter(ByteSink& sink, PictureFormat format) : sink_(sink), format_(format) {}
+    // A frame of frame_bytes(format) bytes.
+    void write(const uint8_t* bytes);
+
+private:
+    ByteSink& sink_;
+    PictureFormat format_;
+};
+
+}  // namespace zeverive::cli
