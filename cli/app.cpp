@@ -11,6 +11,7 @@
 #include "formats/frame_bytes.h"
 #include "formats/levels.h"
 #include "formats/video_io.h"
+#include "host/slider_index.h"
 #include "report/listing.h"
 #include "report/preview.h"
 #include "report/psnr.h"
@@ -24,8 +25,6 @@
 
 namespace zeverive::cli {
 namespace {
-
-constexpr int kDisplaySlider = 11;
 
 std::string size_text(const PictureFormat& format) {
     return std::to_string(format.width) + "x" + std::to_string(format.height);
@@ -112,9 +111,9 @@ int run(const Options& options, const PluginLibrary& library) {
         report_noise(sample_noise(options.input, options.size, reader), std::cout);
         return 0;
     }
-    if (!options.tile && (format.width > kPluginMaxSide || format.height > kPluginMaxSide)) {
+    if (!options.tile && (format.width > kMaxLineLength || format.height > kMaxLineLength)) {
         throw Failure(input->name() + ": frame size " + size_text(format) + " is larger than the plug-in's limit of " +
-                      std::to_string(kPluginMaxSide) + "x" + std::to_string(kPluginMaxSide) +
+                      std::to_string(kMaxLineLength) + "x" + std::to_string(kMaxLineLength) +
                       "; use --tile to process it in overlapping tiles");
     }
     const bool host_frames = format.sampling == Sampling::kHost;
@@ -157,7 +156,7 @@ int run(const Options& options, const PluginLibrary& library) {
     }
     // Remote messages never set the display slider, so the command line
     // decides whether the output shows coefficients.
-    const FrameWork work{format, options.tile, run.settings.sliders[kDisplaySlider] != 0, run.gain};
+    const FrameWork work{format, options.tile, run.settings.sliders[kSliderDisplay] != 0, run.gain};
     std::unique_ptr<FrameProcessor> processor =
         make_frame_processor(library, run.settings, jobs, work, input->name());
 

@@ -1,7 +1,6 @@
 // Frames larger than the plug-in holds, cut into overlapping tiles.
 //
-// The plug-in's line buffers hold 832 samples, so it leaves wider or taller
-// frames unchanged. Each tile goes through the plug-in as a frame of its
+// The plug-in leaves frames wider or taller than kMaxLineLength unchanged. Each tile goes through the plug-in as a frame of its
 // own; where tiles overlap, their results are blended with weights that
 // fall linearly from one tile to the next, which hides the seam that the
 // zero padding at each tile's border would otherwise leave.
@@ -12,10 +11,10 @@
 #include <vector>
 
 #include "host/records.h"
+#include "process/size_class.h"
 
 namespace zeverive::cli {
 
-constexpr int kPluginMaxSide = 832;
 constexpr int kTileOverlap = 64;
 
 struct Span {

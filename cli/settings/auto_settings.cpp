@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "formats/levels.h"
+#include "host/slider_index.h"
 
 namespace zeverive::cli {
 namespace {
@@ -20,7 +21,7 @@ struct Knot {
 
 #include "settings/auto_settings_table.inc"
 
-constexpr int32_t kNoiseThresholds[4] = {40, 60, 80, 100};
+constexpr int32_t kNoiseThresholds[kShrinkSliderCount] = {40, 60, 80, 100};
 constexpr int32_t kFullStrength = 200;
 constexpr int32_t kVertical = 100;
 
@@ -64,12 +65,13 @@ AutoSettings settings_for_noise(const NoiseEstimate& noise) {
     AutoSettings settings{};
     const double gain = scale > 1 ? kGainUnity / scale : kGainUnity;
     settings.gain = std::clamp(static_cast<int32_t>(std::lround(gain)), kMinGain, kGainUnity);
-    settings.sliders[0] = choice.mode;
-    for (int level = 1; level <= 4; ++level) settings.sliders[level] = choice.edge;
-    for (int band = 0; band < 4; ++band) settings.sliders[5 + band] = kNoiseThresholds[band];
-    settings.sliders[9] = static_cast<int32_t>(std::lround(kFullStrength * std::min(scale, 1.0)));
-    settings.sliders[10] = kVertical;
-    settings.sliders[11] = 0;
+    settings.sliders[kSliderMode] = choice.mode;
+    for (int level = 0; level < kEdgeSliderCount; ++level) settings.sliders[kSliderEdgeFirst + level] = choice.edge;
+    for (int band = 0; band < kShrinkSliderCount; ++band)
+        settings.sliders[kSliderShrinkFirst + band] = kNoiseThresholds[band];
+    settings.sliders[kSliderStrength] = static_cast<int32_t>(std::lround(kFullStrength * std::min(scale, 1.0)));
+    settings.sliders[kSliderVertical] = kVertical;
+    settings.sliders[kSliderDisplay] = 0;
     settings.rows_x10 = false;
     return settings;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/levels.h"
+#include "host/slider_index.h"
 #include "options.h"
 #include "report/labels.h"
 #include "settings/run_settings.h"
@@ -88,7 +89,7 @@ TEST(Options, SlidersGivenOrAutomaticSettingsAndTheirGain) {
     EXPECT_EQ(given_sigma.estimates, 0);
     EXPECT_EQ(given_sigma.chosen.settings.sliders, automatic.chosen.settings.sliders);
     EXPECT_EQ(given_sigma.chosen.gain, automatic.chosen.gain);
-    EXPECT_EQ(run_with({"--sigma", "0"}).chosen.settings.sliders[9], 0);  // no noise: strength 0
+    EXPECT_EQ(run_with({"--sigma", "0"}).chosen.settings.sliders[kSliderStrength], 0);  // no noise: strength 0
 
     const Run own_gain = run_with({"--gain", "0.8"});
     EXPECT_EQ(own_gain.chosen.gain, 800);
@@ -100,7 +101,7 @@ TEST(Options, SlidersGivenOrAutomaticSettingsAndTheirGain) {
         EXPECT_EQ(run.estimates, 0);
         EXPECT_EQ(run.chosen.gain, kGainUnity);
         HostSettings expected = run.defaults;
-        if (std::string(manual[0]) == "--nr3") expected.sliders[6] = 77;
+        if (std::string(manual[0]) == "--nr3") expected.sliders[kSliderShrinkFirst + 1] = 77;
         EXPECT_EQ(run.chosen.settings.sliders, expected.sliders) << manual[0];
         EXPECT_EQ(run.chosen.settings.checkboxes, expected.checkboxes) << manual[0];
     }
@@ -116,7 +117,7 @@ TEST(Options, SlidersGivenOrAutomaticSettingsAndTheirGain) {
     }
     const Run manual_gain = run_with({"--strength", "150", "--gain", "0.25"});
     EXPECT_EQ(manual_gain.chosen.gain, 250);
-    EXPECT_EQ(manual_gain.chosen.settings.sliders[9], 150);
+    EXPECT_EQ(manual_gain.chosen.settings.sliders[kSliderStrength], 150);
 
     // What is printed gives the same settings back when given.
     std::vector<std::string> words;
