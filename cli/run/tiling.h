@@ -1,9 +1,10 @@
 // Frames larger than the plug-in holds, cut into overlapping tiles.
 //
-// The plug-in leaves frames wider or taller than kMaxLineLength unchanged. Each tile goes through the plug-in as a frame of its
-// own; where tiles overlap, their results are blended with weights that
-// fall linearly from one tile to the next, which hides the seam that the
-// zero padding at each tile's border would otherwise leave.
+// The plug-in leaves frames wider or taller than kMaxLineLength unchanged.
+// Each tile goes through the plug-in as a frame of its own; where tiles
+// overlap, their results are blended with weights that fall linearly from
+// one tile to the next, which hides the seam that the zero padding at each
+// tile's border would otherwise leave.
 #pragma once
 
 #include <functional>

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -18,6 +19,7 @@
 #include <thread>
 
 #include "failure.h"
+#include "run/frame_processor.h"
 #include "run/memory_budget.h"
 #include "run/output_file.h"
 #include "test_support.h"
@@ -283,6 +285,35 @@ TEST(Memory, JobsAreFittedToTheMemoryOnlyWhenNotChosen) {
         EXPECT_NE(std::string(failure.what()).find("; -j 2 fits"), std::string::npos) << failure.what();
     }
     EXPECT_THROW(jobs_within_memory(format, 1, false, room, room, "in.y4m"), Failure);
+}
+
+// Workers that cannot be started leave nothing open: here the system
+// grants the first pipe of a worker and refuses the second.
+TEST(Workers, ARefusedPipeLeavesNoDescriptorOpen) {
+    std::vector<int> unused;
+    for (int fd = 0; unused.size() < 3; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) unused.push_back(fd);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit one_pipe = saved;
+    one_pipe.rlim_cur = static_cast<rlim_t>(unused[2]);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &one_pipe), 0);
+
+    const PluginLibrary library = PluginLibrary::built_in();
+    PictureFormat format;
+    format.width = 16;
+    format.height = 16;
+    std::string message;
+    try {
+        make_frame_processor(library, default_settings(library.table()), 2, {format, false, false, kGainUnity},
+                             "in.y4m");
+    } catch (const Failure& failure) {
+        message = failure.what();
+    }
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(message, "cannot start a worker process: Too many open files");
+    EXPECT_EQ(fcntl(unused[0], F_GETFD), -1);
+    EXPECT_EQ(fcntl(unused[1], F_GETFD), -1);
 }
 
 TEST(Messages, FrameNumbersAndSliderValuesSayWhatIsWrong) {

@@ -12,39 +12,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "formats/levels.h"
-#include "formats/picture.h"
 #include "host/records.h"
+#include "plugin/frame_runner.h"
 #include "plugin/plugin_host.h"
-#include "run/tiling.h"
 
 namespace zeverive::cli {
-
-// What is done to every frame.
-struct FrameWork {
-    PictureFormat format;
-    bool tile;            // frames larger than the plug-in holds go in tiles
-    bool neutral_chroma;  // the coefficient display replaces the picture
-    int32_t gain;         // the level gain, thousandths
-};
-
-// What every frame goes through, in whichever process: its samples decoded
-// and mapped to the host's scale, the plug-in, and the way back to samples.
-class FrameRunner {
-public:
-    FrameRunner(PluginSession& session, const FrameWork& work);
-    // `input` and `output` hold frame_bytes(format) bytes; `host` holds
-    // width * height pixels and is left as the plug-in left it.
-    void run(const uint8_t* input, YcPixel* host, uint8_t* output);
-
-private:
-    PluginSession& session_;
-    FrameWork work_;
-    LevelMapping levels_;
-    TileBuffers buffers_;
-};
 
 // A frame the plug-in is done with: its samples as read, the host frame
 // the plug-in left (only when asked for on submitting, else null), and the
