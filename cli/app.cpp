@@ -26,10 +26,6 @@
 namespace zeverive::cli {
 namespace {
 
-std::string size_text(const PictureFormat& format) {
-    return std::to_string(format.width) + "x" + std::to_string(format.height);
-}
-
 std::string decimal(double value, int places) {
     char text[32];
     std::snprintf(text, sizeof text, "%.*f", places, value);
@@ -112,8 +108,8 @@ int run(const Options& options, const PluginLibrary& library) {
         return 0;
     }
     if (!options.tile && (format.width > kMaxLineLength || format.height > kMaxLineLength)) {
-        throw Failure(input->name() + ": frame size " + size_text(format) + " is larger than the plug-in's limit of " +
-                      std::to_string(kMaxLineLength) + "x" + std::to_string(kMaxLineLength) +
+        throw Failure(input->name() + ": frame size " + size_text(format.width, format.height) + " is larger than the plug-in's limit of " +
+                      size_text(kMaxLineLength, kMaxLineLength) +
                       "; use --tile to process it in overlapping tiles");
     }
     const bool host_frames = format.sampling == Sampling::kHost;
@@ -144,7 +140,7 @@ int run(const Options& options, const PluginLibrary& library) {
     // A link may lead the preview's name to an output not written yet.
     if (preview && preview->same_target(output))
         throw Failure(options.preview + ": the preview and the output need different names");
-    std::unique_ptr<VideoWriter> writer = make_writer(*reader, output);
+    std::unique_ptr<VideoWriter> writer = reader->make_writer(output);
 
     const RunSettings run = choose_settings(options, library.table(),
                                             [&] { return sample_noise(options.input, options.size, reader); });

@@ -42,6 +42,11 @@ struct PictureFormat {
     int max_code() const { return (1 << bit_depth) - 1; }
 };
 
+// "720x480", as messages give a frame size.
+inline std::string size_text(int64_t width, int64_t height) {
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
 struct Picture {
     std::vector<int32_t> planes[3];
     // What followed "FRAME" on the frame's marker line, leading space

@@ -5,6 +5,7 @@
 
 #include "failure.h"
 #include "formats/frame_bytes.h"
+#include "whole_number.h"
 
 namespace zeverive::cli {
 namespace {
@@ -34,13 +35,10 @@ bool starts_token(std::string_view text, std::string_view word) {
 
 // Plain decimal digits only: no sign, no spaces, no overflow.
 std::optional<int64_t> parse_count(std::string_view text) {
-    if (text.empty() || text.size() > 12) return std::nullopt;
-    int64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    return value;
+    if (text.size() > 12) return std::nullopt;
+    const std::optional<uint64_t> count = whole_number<uint64_t>(text);
+    if (!count) return std::nullopt;
+    return static_cast<int64_t>(*count);
 }
 
 bool is_ratio(std::string_view text) {
@@ -153,9 +151,9 @@ Y4mReader::Y4mReader(ByteInput& input) : input_(input) {
     const std::optional<PictureFormat> format = colourspace_format(colourspace);
     if (!format) throw header_failure("unknown colourspace " + quoted("C" + colourspace));
     if (*width == 0 || *height == 0)
-        throw header_failure("zero-sized frames (" + std::to_string(*width) + "x" + std::to_string(*height) + ")");
+        throw header_failure("zero-sized frames (" + size_text(*width, *height) + ")");
     if (*width > kMaxFrameSide || *height > kMaxFrameSide)
-        throw header_failure("frame size " + std::to_string(*width) + "x" + std::to_string(*height) +
+        throw header_failure("frame size " + size_text(*width, *height) +
                              " is larger than " + std::to_string(kMaxFrameSide) + " on a side");
     format_ = *format;
     format_.width = static_cast<int>(*width);
@@ -260,7 +258,7 @@ bool Y4mReader::read(Picture& picture) {
     return true;
 }
 
-std::optional<int64_t> Y4mReader::estimated_frame_count() const {
+std::optional<int64_t> Y4mReader::frame_count() const {
     const std::optional<uint64_t> total = input_.total_size();
     if (!total || *total < header_bytes_) return std::nullopt;
     return static_cast<int64_t>((*total - header_bytes_) / (frame_bytes_ + kFrameMarker.size() + 1));
@@ -270,7 +268,13 @@ std::optional<int64_t> Y4mReader::exact_frame_count() const {
     const std::optional<uint64_t> total = input_.total_size();
     if (!total || *total < header_bytes_ || (*total - header_bytes_) % (frame_bytes_ + kFrameMarker.size() + 1) != 0)
         return std::nullopt;
-    return estimated_frame_count();
+    return frame_count();
+}
+
+std::unique_ptr<VideoWriter> Y4mReader::make_writer(ByteSink& sink) const {
+    auto writer = std::make_unique<Y4mWriter>(sink, format_, header_parameters_);
+    writer->write_header();
+    return writer;
 }
 
 Y4mWriter::Y4mWriter(ByteSink& sink, PictureFormat format, std::string header_parameters)

@@ -11,6 +11,7 @@
 #include "formats/byte_input.h"
 #include "formats/byte_sink.h"
 #include "formats/picture.h"
+#include "formats/video_stream.h"
 
 namespace zeverive::cli {
 
@@ -22,12 +23,12 @@ std::optional<PictureFormat> colourspace_format(const std::string& tag);
 // Longest header or FRAME line accepted.
 constexpr size_t kMaxY4mLine = 1 << 16;
 
-class Y4mReader {
+class Y4mReader : public VideoReader {
 public:
     // Reads and checks the stream header; throws Failure naming the input.
     explicit Y4mReader(ByteInput& input);
 
-    const PictureFormat& format() const { return format_; }
+    const PictureFormat& format() const override { return format_; }
     // Everything after "YUV4MPEG2" on the header line, exactly as read.
     const std::string& header_parameters() const { return header_parameters_; }
 
@@ -36,20 +37,22 @@ public:
     // Throws Failure naming the input and the frame for a damaged or
     // truncated frame. The samples of the previous frame must still be
     // where they were read to (they tell a short frame from damage).
-    bool read(uint8_t* bytes, std::string& frame_parameters);
+    bool read(uint8_t* bytes, std::string& frame_parameters) override;
     // The same, decoded.
-    bool read(Picture& picture);
+    bool read(Picture& picture) override;
     // Passes over the next frame; false at the end. Throws as read() does.
-    bool skip();
-    size_t frame_bytes() const { return frame_bytes_; }
+    bool skip() override;
+    size_t frame_bytes() const override { return frame_bytes_; }
 
     // Frames in the whole stream when its length is known, assuming bare
     // FRAME lines.
-    std::optional<int64_t> estimated_frame_count() const;
+    std::optional<int64_t> frame_count() const override;
     // The same when bare FRAME lines and whole frames fill the stream to
     // its last byte; parameters on FRAME lines would have to add up to a
     // whole number of frames to mislead it.
-    std::optional<int64_t> exact_frame_count() const;
+    std::optional<int64_t> exact_frame_count() const override;
+    // A Y4mWriter that has written this stream's header.
+    std::unique_ptr<VideoWriter> make_writer(ByteSink& sink) const override;
 
     int64_t frames_read() const { return frames_read_; }
 
@@ -79,13 +82,13 @@ private:
     std::string line_;
 };
 
-class Y4mWriter {
+class Y4mWriter : public VideoWriter {
 public:
     Y4mWriter(ByteSink& sink, PictureFormat format, std::string header_parameters);
     void write_header();
     // A frame: "FRAME" and its parameters, then frame_bytes(format) bytes
     // of samples as decode_frame reads them.
-    void write(const std::string& frame_parameters, const uint8_t* bytes);
+    void write(const std::string& frame_parameters, const uint8_t* bytes) override;
 
 private:
     ByteSink& sink_;

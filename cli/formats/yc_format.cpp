@@ -49,8 +49,8 @@ bool YcReader::whole(uint64_t got) const {
     if (got < frame_bytes_) {
         throw frame_failure(input_.name(), frames_read_,
                             "truncated: " + std::to_string(got) + " of " + std::to_string(frame_bytes_) +
-                                " bytes; the input does not hold whole " + std::to_string(format_.width) + "x" +
-                                std::to_string(format_.height) + " frames (check --size)");
+                                " bytes; the input does not hold whole " +
+                                size_text(format_.width, format_.height) + " frames (check --size)");
     }
     return true;
 }
@@ -74,7 +74,11 @@ std::optional<int64_t> YcReader::exact_frame_count() const {
     return frame_count();
 }
 
-void YcWriter::write(const uint8_t* bytes) {
+std::unique_ptr<VideoWriter> YcReader::make_writer(ByteSink& sink) const {
+    return std::make_unique<YcWriter>(sink, format_);
+}
+
+void YcWriter::write(const std::string&, const uint8_t* bytes) {
     sink_.write(bytes, frame_bytes(format_));
 }
 

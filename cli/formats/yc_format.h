@@ -10,30 +10,32 @@
 #include "formats/byte_input.h"
 #include "formats/byte_sink.h"
 #include "formats/picture.h"
+#include "formats/video_stream.h"
 
 namespace zeverive::cli {
 
 // The format of a .yc stream of frames `width` x `height`.
 PictureFormat yc_format(int width, int height);
 
-class YcReader {
+class YcReader : public VideoReader {
 public:
     YcReader(ByteInput& input, int width, int height);
 
-    const PictureFormat& format() const { return format_; }
+    const PictureFormat& format() const override { return format_; }
     // The next frame, frame_bytes() bytes (and no frame parameters); false
     // at the end. Throws Failure naming the input and the frame when the
     // input ends inside a frame.
-    bool read(uint8_t* bytes, std::string& frame_parameters);
+    bool read(uint8_t* bytes, std::string& frame_parameters) override;
     // The same, decoded.
-    bool read(Picture& picture);
+    bool read(Picture& picture) override;
     // Passes over the next frame; false at the end. Throws as read() does.
-    bool skip();
-    size_t frame_bytes() const { return frame_bytes_; }
+    bool skip() override;
+    size_t frame_bytes() const override { return frame_bytes_; }
     // Frames in the whole file when its length is known.
-    std::optional<int64_t> frame_count() const;
+    std::optional<int64_t> frame_count() const override;
     // The same when the file holds nothing but whole frames.
-    std::optional<int64_t> exact_frame_count() const;
+    std::optional<int64_t> exact_frame_count() const override;
+    std::unique_ptr<VideoWriter> make_writer(ByteSink& sink) const override;
 
 private:
     // Whether a frame came whole: false for none at all; throws for part.
@@ -46,11 +48,12 @@ private:
     std::vector<uint8_t> raw_;
 };
 
-class YcWriter {
+class YcWriter : public VideoWriter {
 public:
     YcWriter(ByteSink& sink, PictureFormat format) : sink_(sink), format_(format) {}
-    // A frame of frame_bytes(format) bytes.
-    void write(const uint8_t* bytes);
+    // A frame of frame_bytes(format) bytes; raw host frames have no frame
+    // parameters.
+    void write(const std::string& frame_parameters, const uint8_t* bytes) override;
 
 private:
     ByteSink& sink_;

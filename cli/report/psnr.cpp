@@ -29,7 +29,7 @@ double PsnrMeter::decibels(double peak) const {
 namespace {
 
 std::string describe(const PictureFormat& format) {
-    const std::string size = std::to_string(format.width) + "x" + std::to_string(format.height);
+    const std::string size = size_text(format.width, format.height);
     if (format.sampling == Sampling::kHost) return size + " raw host frames";
     return size + " " + std::to_string(format.bit_depth) + "-bit";
 }

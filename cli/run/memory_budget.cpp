@@ -34,7 +34,7 @@ int jobs_within_memory(const PictureFormat& format, int jobs, bool jobs_chosen, 
         while (jobs > 1 && !fits(jobs)) --jobs;
     }
     if (fits(jobs)) return jobs;
-    const std::string size = std::to_string(format.width) + "x" + std::to_string(format.height);
+    const std::string size = size_text(format.width, format.height);
     std::string message = input_name + ": frames of " + size + " need " +
                           mebibytes(frame_memory(format, jobs) + other_bytes) + " of memory" +
                           (jobs > 1 ? " with -j " + std::to_string(jobs) : "") + ", more than " +

@@ -25,6 +25,7 @@ public:
     size_t frame_bytes() const override { return rest_->frame_bytes(); }
     std::optional<int64_t> frame_count() const override { return rest_->frame_count(); }
     std::optional<int64_t> exact_frame_count() const override { return rest_->exact_frame_count(); }
+    std::unique_ptr<VideoWriter> make_writer(ByteSink& sink) const override { return rest_->make_writer(sink); }
 
     bool read(uint8_t* bytes, std::string& frame_parameters) override {
         if (next_ == first_.size()) return rest_->read(bytes, frame_parameters);

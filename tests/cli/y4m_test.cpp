@@ -27,7 +27,7 @@ std::string copy_through(const std::string& bytes, std::optional<FrameSize> size
     auto input = memory(bytes, size ? "clip.yc" : "clip.y4m");
     auto reader = open_reader(*input, size);
     StringSink sink;
-    auto writer = make_writer(*reader, sink);
+    auto writer = reader->make_writer(sink);
     Picture picture;
     std::vector<uint8_t> samples(reader->frame_bytes());
     while (reader->read(picture)) {
