@@ -316,7 +316,7 @@ TEST(Workers, ARefusedPipeLeavesNoDescriptorOpen) {
     EXPECT_EQ(fcntl(unused[1], F_GETFD), -1);
 }
 
-TEST(Messages, FrameNumbersAndSliderValuesSayWhatIsWrong) {
+TEST(Messages, BadFrameNumbersSayWhatIsWrong) {
     TempDir dir;
     write_file(dir.path("in.y4m"), make_y4m(clip_shape("420jpeg", 16, 16)));
     const std::pair<std::string, std::string> cases[] = {
@@ -331,7 +331,11 @@ TEST(Messages, FrameNumbersAndSliderValuesSayWhatIsWrong) {
         EXPECT_EQ(result.err.rfind(message, 0), 0u) << result.err;
         EXPECT_LT(result.err.size(), 200u) << result.err;
     }
-    // An unwritable preview is known before the first frame.
+}
+
+TEST(Messages, AnUnwritablePreviewIsKnownBeforeTheFirstFrame) {
+    TempDir dir;
+    write_file(dir.path("in.y4m"), make_y4m(clip_shape("420jpeg", 16, 16)));
     const RunResult no_directory =
         zeverive({"--preview", dir.path("no/p.png"), dir.path("in.y4m"), dir.path("out.y4m")});
     EXPECT_EQ(no_directory.status, 1);
