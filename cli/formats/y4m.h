@@ -38,9 +38,7 @@ public:
     // truncated frame. The samples of the previous frame must still be
     // where they were read to (they tell a short frame from damage).
     bool read(uint8_t* bytes, std::string& frame_parameters) override;
-    // The same, decoded.
     bool read(Picture& picture) override;
-    // Passes over the next frame; false at the end. Throws as read() does.
     bool skip() override;
     size_t frame_bytes() const override { return frame_bytes_; }
 

@@ -22,18 +22,13 @@ public:
     YcReader(ByteInput& input, int width, int height);
 
     const PictureFormat& format() const override { return format_; }
-    // The next frame, frame_bytes() bytes (and no frame parameters); false
-    // at the end. Throws Failure naming the input and the frame when the
-    // input ends inside a frame.
+    // Frames have no parameters; an input that ends inside a frame throws
+    // Failure naming the input and the frame.
     bool read(uint8_t* bytes, std::string& frame_parameters) override;
-    // The same, decoded.
     bool read(Picture& picture) override;
-    // Passes over the next frame; false at the end. Throws as read() does.
     bool skip() override;
     size_t frame_bytes() const override { return frame_bytes_; }
-    // Frames in the whole file when its length is known.
     std::optional<int64_t> frame_count() const override;
-    // The same when the file holds nothing but whole frames.
     std::optional<int64_t> exact_frame_count() const override;
     std::unique_ptr<VideoWriter> make_writer(ByteSink& sink) const override;
 
