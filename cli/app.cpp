@@ -108,8 +108,8 @@ int run(const Options& options, const PluginLibrary& library) {
         return 0;
     }
     if (!options.tile && (format.width > kMaxLineLength || format.height > kMaxLineLength)) {
-        throw Failure(input->name() + ": frame size " + size_text(format.width, format.height) + " is larger than the plug-in's limit of " +
-                      size_text(kMaxLineLength, kMaxLineLength) +
+        throw Failure(input->name() + ": frame size " + size_text(format.width, format.height) +
+                      " is larger than the plug-in's limit of " + size_text(kMaxLineLength, kMaxLineLength) +
                       "; use --tile to process it in overlapping tiles");
     }
     const bool host_frames = format.sampling == Sampling::kHost;
