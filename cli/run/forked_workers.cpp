@@ -186,15 +186,13 @@ private:
 
     void start_worker(const PluginLibrary& library, const HostSettings& settings, const FrameWork& work) {
         MappedMemory shared(layout_.total, MappedMemory::Sharing::kShared);
-        std::optional<Pipe> jobs, results;
-        try {
-            jobs.emplace(open_pipe());
-            results.emplace(open_pipe());
-        } catch (const IoError& error) {
-            throw Failure(std::string("cannot start a worker process: ") + error.what());
+        std::optional<Pipe> jobs = open_pipe();
+        std::optional<Pipe> results = jobs ? open_pipe() : std::nullopt;
+        const pid_t pid = results ? fork() : -1;
+        if (pid < 0) {
+            const int error = errno;
+            throw Failure(std::string("cannot start a worker process: ") + std::strerror(error));
         }
-        const pid_t pid = fork();
-        if (pid < 0) throw Failure(std::string("cannot start a worker process: ") + std::strerror(errno));
         if (pid == 0) {
             // The other workers' pipes stay with the parent, or a worker
             // would never see its siblings' end of input.

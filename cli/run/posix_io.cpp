@@ -24,9 +24,9 @@ void UniqueFd::reset() {
     fd_ = -1;
 }
 
-Pipe open_pipe() {
+std::optional<Pipe> open_pipe() {
     int ends[2];
-    if (::pipe(ends) != 0) throw IoError(std::strerror(errno));
+    if (::pipe(ends) != 0) return std::nullopt;
     return Pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 
 namespace zeverive::cli {
 
@@ -28,8 +29,8 @@ struct Pipe {
     UniqueFd write_end;
 };
 
-// Throws IoError with the system's reason.
-Pipe open_pipe();
+// Nothing, with errno set, when the system refuses.
+std::optional<Pipe> open_pipe();
 
 // False when the other end has gone (end of input, or EPIPE on output);
 // other errors throw IoError.

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <exception>
 #include <filesystem>
 #include <thread>
 
@@ -303,15 +304,22 @@ TEST(Workers, ARefusedPipeLeavesNoDescriptorOpen) {
     PictureFormat format;
     format.width = 16;
     format.height = 16;
-    std::string message;
+    std::exception_ptr refused;
     try {
         make_frame_processor(library, default_settings(library.table()), 2, {format, false, false, kGainUnity},
                              "in.y4m");
-    } catch (const Failure& failure) {
-        message = failure.what();
+    } catch (...) {
+        refused = std::current_exception();
     }
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
-    EXPECT_EQ(message, "cannot start a worker process: Too many open files");
+    // Looked at only now: the sanitizer build checks a call on an object
+    // through a pipe of its own.
+    ASSERT_TRUE(refused);
+    try {
+        std::rethrow_exception(refused);
+    } catch (const Failure& failure) {
+        EXPECT_STREQ(failure.what(), "cannot start a worker process: Too many open files");
+    }
     EXPECT_EQ(fcntl(unused[0], F_GETFD), -1);
     EXPECT_EQ(fcntl(unused[1], F_GETFD), -1);
 }
