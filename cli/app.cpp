@@ -8,28 +8,23 @@
 #include <iostream>
 
 #include "failure.h"
-#include "frame_bytes.h"
-#include "levels.h"
-#include "listing.h"
-#include "memory_budget.h"
-#include "noise_sample.h"
-#include "output_file.h"
-#include "preview.h"
-#include "progress.h"
-#include "psnr.h"
-#include "run_settings.h"
-#include "tiling.h"
-#include "video_io.h"
-#include "workers.h"
+#include "formats/frame_bytes.h"
+#include "formats/levels.h"
+#include "formats/video_io.h"
+#include "host/slider_index.h"
+#include "process/size_class.h"
+#include "report/listing.h"
+#include "report/preview.h"
+#include "report/psnr.h"
+#include "run/frame_processor.h"
+#include "run/memory_budget.h"
+#include "run/output_file.h"
+#include "run/progress.h"
+#include "settings/noise_sample.h"
+#include "settings/run_settings.h"
 
 namespace zeverive::cli {
 namespace {
-
-constexpr int kDisplaySlider = 11;
-
-std::string size_text(const PictureFormat& format) {
-    return std::to_string(format.width) + "x" + std::to_string(format.height);
-}
 
 std::string decimal(double value, int places) {
     char text[32];
@@ -112,9 +107,9 @@ int run(const Options& options, const PluginLibrary& library) {
         report_noise(sample_noise(options.input, options.size, reader), std::cout);
         return 0;
     }
-    if (!options.tile && (format.width > kPluginMaxSide || format.height > kPluginMaxSide)) {
-        throw Failure(input->name() + ": frame size " + size_text(format) + " is larger than the plug-in's limit of " +
-                      std::to_string(kPluginMaxSide) + "x" + std::to_string(kPluginMaxSide) +
+    if (!options.tile && (format.width > kMaxLineLength || format.height > kMaxLineLength)) {
+        throw Failure(input->name() + ": frame size " + size_text(format.width, format.height) +
+                      " is larger than the plug-in's limit of " + size_text(kMaxLineLength, kMaxLineLength) +
                       "; use --tile to process it in overlapping tiles");
     }
     const bool host_frames = format.sampling == Sampling::kHost;
@@ -145,7 +140,7 @@ int run(const Options& options, const PluginLibrary& library) {
     // A link may lead the preview's name to an output not written yet.
     if (preview && preview->same_target(output))
         throw Failure(options.preview + ": the preview and the output need different names");
-    std::unique_ptr<VideoWriter> writer = make_writer(*reader, output);
+    std::unique_ptr<VideoWriter> writer = reader->make_writer(output);
 
     const RunSettings run = choose_settings(options, library.table(),
                                             [&] { return sample_noise(options.input, options.size, reader); });
@@ -157,7 +152,7 @@ int run(const Options& options, const PluginLibrary& library) {
     }
     // Remote messages never set the display slider, so the command line
     // decides whether the output shows coefficients.
-    const FrameWork work{format, options.tile, run.settings.sliders[kDisplaySlider] != 0, run.gain};
+    const FrameWork work{format, options.tile, run.settings.sliders[kSliderDisplay] != 0, run.gain};
     std::unique_ptr<FrameProcessor> processor =
         make_frame_processor(library, run.settings, jobs, work, input->name());
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "options.h"
-#include "plugin_host.h"
+#include "plugin/plugin_host.h"
 
 namespace zeverive::cli {
 

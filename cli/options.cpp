@@ -8,29 +8,20 @@
 #include <iostream>
 
 #include "failure.h"
-#include "labels.h"
-#include "levels.h"
-#include "slider_names.h"
+#include "formats/levels.h"
+#include "report/labels.h"
+#include "settings/slider_names.h"
+#include "whole_number.h"
 
 namespace zeverive::cli {
 
 namespace {
 
-std::optional<uint64_t> parse_unsigned(const std::string& text) {
-    if (text.empty()) return std::nullopt;
+std::optional<uint64_t> parse_unsigned(std::string_view text) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const std::string digits = hex ? text.substr(2) : text;
-    if (digits.empty() || digits.size() > 16) return std::nullopt;
-    uint64_t value = 0;
-    for (char c : digits) {
-        int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return std::nullopt;
-        value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
-    }
-    return value;
+    const std::string_view digits = hex ? text.substr(2) : text;
+    if (digits.size() > 16) return std::nullopt;
+    return whole_number<uint64_t>(digits, hex ? 16 : 10);
 }
 
 std::optional<int64_t> parse_integer(const std::string& text) {
@@ -51,16 +42,10 @@ int processors() {
 }
 
 // Slider values are plain decimal, as the host's slider shows them.
-std::optional<int64_t> parse_decimal(const std::string& text) {
+std::optional<int64_t> parse_decimal(std::string_view text) {
     const bool negative = !text.empty() && text[0] == '-';
-    const std::string digits = negative ? text.substr(1) : text;
-    if (digits.empty() || digits.size() > 10) return std::nullopt;
-    int64_t value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    return negative ? -value : value;
+    if (text.size() - (negative ? 1 : 0) > 10) return std::nullopt;
+    return whole_number<int64_t>(text);
 }
 
 // An integer within a slider's range; the message names the slider by its
@@ -121,12 +106,12 @@ std::optional<int32_t> parse_gain(const std::string& text) {
     const std::string whole = text.substr(0, point);
     const std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
     if (whole.size() > 1 || fraction.size() > 3 || (whole.empty() && fraction.empty())) return std::nullopt;
-    int32_t thousandths = 0;
-    for (size_t i = 0; i < 4; ++i) {
-        const char c = i == 0 ? (whole.empty() ? '0' : whole[0]) : (i - 1 < fraction.size() ? fraction[i - 1] : '0');
-        if (c < '0' || c > '9') return std::nullopt;
-        thousandths = thousandths * 10 + (c - '0');
-    }
+    const std::optional<uint32_t> units = whole.empty() ? 0 : whole_number<uint32_t>(whole);
+    const std::optional<uint32_t> decimals = fraction.empty() ? 0 : whole_number<uint32_t>(fraction);
+    if (!units || !decimals) return std::nullopt;
+    static constexpr int32_t kPlaceValue[] = {1000, 100, 10, 1};
+    const int32_t thousandths = static_cast<int32_t>(*units) * 1000 +
+                                static_cast<int32_t>(*decimals) * kPlaceValue[fraction.size()];
     if (thousandths < kMinGain || thousandths > kGainUnity) return std::nullopt;
     return thousandths;
 }
@@ -142,9 +127,10 @@ std::optional<FrameSize> parse_size(const std::string& text) {
 }
 
 std::optional<int64_t> parse_frame_number(const std::string& text) {
-    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    return std::stoll(text);
+    if (text.size() > 18) return std::nullopt;
+    const std::optional<uint64_t> number = whole_number<uint64_t>(text);
+    if (!number) return std::nullopt;
+    return static_cast<int64_t>(*number);
 }
 
 ParseResult parse_options(int argc, const char* const* argv, Options& options) {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "plugin_host.h"
-#include "slider_names.h"
-#include "video_io.h"
+#include "formats/video_io.h"
+#include "plugin/plugin_host.h"
+#include "settings/slider_names.h"
 
 namespace zeverive::cli {
 

@@ -1,12 +1,12 @@
 #include "instance.h"
 
-#include "noise_sample.h"
+#include "host/slider_index.h"
+#include "settings/noise_sample.h"
 #include "shared_plugin.h"
 
 namespace zeverive::frei0r {
 namespace {
 
-constexpr int kDisplaySlider = 11;
 // Video-range codes at which the frame's R'G'B' clipped, which hides noise.
 constexpr float kLowestCode = 16.0f;
 constexpr float kHighestCode = 235.0f;
@@ -75,10 +75,10 @@ void Instance::update(const uint32_t* in, uint32_t* out) {
     colour_.to_host(scale, host_.data());
     run_exclusively(filter_, [&] {
         cli::process_in_tiles(
-            host_.data(), width_, height_, cli::kPluginMaxSide, cli::kTileOverlap,
+            host_.data(), width_, height_, kMaxLineLength, cli::kTileOverlap,
             [&](FrameInfo& frame) { filter_.process_frame(&filter_, &frame); }, tiles_);
     });
-    colour_.to_rgba(in, host_.data(), scale, sliders_[kDisplaySlider] != 0, out);
+    colour_.to_rgba(in, host_.data(), scale, sliders_[kSliderDisplay] != 0, out);
 }
 
 }  // namespace zeverive::frei0r

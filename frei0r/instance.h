@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "auto_settings.h"
 #include "host/records.h"
-#include "noise_estimator.h"
 #include "parameters.h"
 #include "rgb_luma.h"
-#include "tiling.h"
+#include "run/tiling.h"
+#include "settings/auto_settings.h"
+#include "settings/noise_estimator.h"
 
 namespace zeverive::frei0r {
 

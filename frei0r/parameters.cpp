@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "slider_names.h"
+#include "settings/slider_names.h"
 
 namespace zeverive::frei0r {
 namespace {

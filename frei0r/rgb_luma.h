@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "formats/levels.h"
 #include "host/records.h"
-#include "levels.h"
 
 namespace zeverive::frei0r {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "byte_input.h"
 #include "failure.h"
+#include "formats/byte_input.h"
+#include "formats/yc_format.h"
 #include "host/callbacks.h"
-#include "yc_format.h"
 
 using namespace zeverive::cli;
 

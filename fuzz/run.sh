@@ -24,8 +24,8 @@ fuzz_build() {
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I"$repo/cli" -I"$repo/src" "$repo/fuzz/$target.cpp" "$@" -o "$work/$target"
 }
-fuzz_build y4m_reader_fuzz "$repo/cli/y4m.cpp" "$repo/cli/frame_bytes.cpp" "$repo/cli/byte_input.cpp"
-fuzz_build host_frames_fuzz "$repo/cli/yc_format.cpp" "$repo/cli/frame_bytes.cpp" "$repo/cli/byte_input.cpp" \
+fuzz_build y4m_reader_fuzz "$repo/cli/formats/y4m.cpp" "$repo/cli/formats/frame_bytes.cpp" "$repo/cli/formats/byte_input.cpp"
+fuzz_build host_frames_fuzz "$repo/cli/formats/yc_format.cpp" "$repo/cli/formats/frame_bytes.cpp" "$repo/cli/formats/byte_input.cpp" \
   "$repo"/src/host/*.cpp "$repo"/src/process/*.cpp "$repo"/src/kernels/*.cpp "$repo"/src/cpu/*.cpp \
   "$repo/src/platform/x87_precision.cpp" "$repo/src/platform/instruction_guard_posix.cpp"
 

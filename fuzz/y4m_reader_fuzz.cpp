@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "byte_input.h"
-#include "byte_sink.h"
 #include "failure.h"
-#include "frame_bytes.h"
-#include "y4m.h"
+#include "formats/byte_input.h"
+#include "formats/byte_sink.h"
+#include "formats/frame_bytes.h"
+#include "formats/y4m.h"
 
 using namespace zeverive::cli;
 

@@ -8,8 +8,8 @@
 #include <cmath>
 #include <set>
 
-#include "frame_bytes.h"
-#include "levels.h"
+#include "formats/frame_bytes.h"
+#include "formats/levels.h"
 
 namespace zeverive::cli {
 namespace {

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "noise_estimator.h"
+#include "settings/noise_estimator.h"
 #include "test_support.h"
 
 namespace zeverive::cli {

@@ -4,10 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "labels.h"
-#include "levels.h"
+#include "formats/levels.h"
+#include "host/slider_index.h"
 #include "options.h"
-#include "run_settings.h"
+#include "report/labels.h"
+#include "settings/run_settings.h"
 
 namespace zeverive::cli {
 namespace {
@@ -54,58 +55,73 @@ TEST(Options, GainsRunFromATwentiethToOneInThousandths) {
         EXPECT_EQ(parse_gain(bad), std::nullopt) << bad;
 }
 
-// No slider option: the automatic settings for the estimate (or --sigma,
-// without estimating). A slider option or --no-auto: the sliders as given,
-// the others the record's defaults, gain 1 unless --gain.
-TEST(Options, SlidersGivenOrAutomaticSettingsAndTheirGain) {
-    struct Run {
-        RunSettings chosen;
-        int estimates = 0;
-        HostSettings defaults;
-    };
-    auto run_with = [](std::vector<const char*> args) {
-        args.insert(args.begin(), "zeverive");
-        args.insert(args.end(), {"in.y4m", "out.y4m"});
-        Options options;
-        const ParseResult parsed = parse_options(static_cast<int>(args.size()), args.data(), options);
-        EXPECT_FALSE(parsed.exit_status);
-        Run run;
-        run.defaults = default_settings(parsed.library->table());
-        run.chosen = choose_settings(options, parsed.library->table(), [&] {
-            ++run.estimates;
-            NoiseSample sample;
-            sample.estimate.sigma = 10;
-            return sample;
-        });
-        return run;
-    };
-    const Run automatic = run_with({});
+// What a command line chooses: the settings, how often the noise was
+// estimated (as 10 codes), and the record's defaults to compare with.
+struct Chosen {
+    RunSettings chosen;
+    int estimates = 0;
+    HostSettings defaults;
+};
+
+Chosen choose_with(std::vector<const char*> args) {
+    args.insert(args.begin(), "zeverive");
+    args.insert(args.end(), {"in.y4m", "out.y4m"});
+    Options options;
+    const ParseResult parsed = parse_options(static_cast<int>(args.size()), args.data(), options);
+    EXPECT_FALSE(parsed.exit_status);
+    Chosen run;
+    run.defaults = default_settings(parsed.library->table());
+    run.chosen = choose_settings(options, parsed.library->table(), [&] {
+        ++run.estimates;
+        NoiseSample sample;
+        sample.estimate.sigma = 10;
+        return sample;
+    });
+    return run;
+}
+
+// No slider option: the automatic settings for the estimate, or for
+// --sigma without estimating.
+TEST(Options, WithoutSlidersTheSettingsComeFromTheNoise) {
+    const Chosen automatic = choose_with({});
     EXPECT_EQ(automatic.estimates, 1);
     EXPECT_LT(automatic.chosen.gain, 500);  // noise of 10 codes is beyond the sliders' reach at gain 1
     EXPECT_NE(automatic.chosen.settings.sliders, automatic.defaults.sliders);
 
-    const Run given_sigma = run_with({"--sigma", "10"});
+    const Chosen given_sigma = choose_with({"--sigma", "10"});
     EXPECT_EQ(given_sigma.estimates, 0);
     EXPECT_EQ(given_sigma.chosen.settings.sliders, automatic.chosen.settings.sliders);
     EXPECT_EQ(given_sigma.chosen.gain, automatic.chosen.gain);
-    EXPECT_EQ(run_with({"--sigma", "0"}).chosen.settings.sliders[9], 0);  // no noise: strength 0
+    EXPECT_EQ(choose_with({"--sigma", "0"}).chosen.settings.sliders[kSliderStrength], 0);  // no noise: strength 0
+}
 
-    const Run own_gain = run_with({"--gain", "0.8"});
+TEST(Options, AGainGivenWithoutSlidersKeepsTheAutomaticSliders) {
+    const Chosen own_gain = choose_with({"--gain", "0.8"});
     EXPECT_EQ(own_gain.chosen.gain, 800);
-    EXPECT_EQ(own_gain.chosen.settings.sliders, automatic.chosen.settings.sliders);
+    EXPECT_EQ(own_gain.chosen.settings.sliders, choose_with({}).chosen.settings.sliders);
+}
 
+// A slider option or --no-auto: the sliders as given, the others the
+// record's defaults, gain 1 unless --gain.
+TEST(Options, ASliderOptionMeansTheDefaultsForTheRestAtGainOne) {
     for (const std::vector<const char*>& manual :
          {std::vector<const char*>{"--nr3", "77"}, {"--no-nr5-rows-x10"}, {"--no-auto"}}) {
-        const Run run = run_with(manual);
+        const Chosen run = choose_with(manual);
         EXPECT_EQ(run.estimates, 0);
         EXPECT_EQ(run.chosen.gain, kGainUnity);
         HostSettings expected = run.defaults;
-        if (std::string(manual[0]) == "--nr3") expected.sliders[6] = 77;
+        if (std::string(manual[0]) == "--nr3") expected.sliders[kSliderShrinkFirst + 1] = 77;
         EXPECT_EQ(run.chosen.settings.sliders, expected.sliders) << manual[0];
         EXPECT_EQ(run.chosen.settings.checkboxes, expected.checkboxes) << manual[0];
     }
-    // A noise figure asks for the automatic settings: sliders given with it
-    // would silently replace them, so the command line is refused.
+    const Chosen manual_gain = choose_with({"--strength", "150", "--gain", "0.25"});
+    EXPECT_EQ(manual_gain.chosen.gain, 250);
+    EXPECT_EQ(manual_gain.chosen.settings.sliders[kSliderStrength], 150);
+}
+
+// A noise figure asks for the automatic settings: sliders given with it
+// would silently replace them, so the command line is refused.
+TEST(Options, ANoiseFigureWithSliderOptionsIsRefused) {
     for (const std::vector<const char*>& manual :
          {std::vector<const char*>{"--nr3", "77"}, {"--no-nr5-rows-x10"}, {"--no-auto"}}) {
         std::vector<const char*> args = {"zeverive", "--sigma", "5"};
@@ -114,11 +130,10 @@ TEST(Options, SlidersGivenOrAutomaticSettingsAndTheirGain) {
         Options options;
         EXPECT_EQ(parse_options(static_cast<int>(args.size()), args.data(), options).exit_status, 2) << manual[0];
     }
-    const Run manual_gain = run_with({"--strength", "150", "--gain", "0.25"});
-    EXPECT_EQ(manual_gain.chosen.gain, 250);
-    EXPECT_EQ(manual_gain.chosen.settings.sliders[9], 150);
+}
 
-    // What is printed gives the same settings back when given.
+TEST(Options, ThePrintedSettingsGiveTheSameSettingsBack) {
+    const Chosen automatic = choose_with({});
     std::vector<std::string> words;
     const std::string text = settings_as_options(automatic.chosen);
     for (size_t start = 0, end; start < text.size(); start = end + 1) {
@@ -127,7 +142,7 @@ TEST(Options, SlidersGivenOrAutomaticSettingsAndTheirGain) {
     }
     std::vector<const char*> again;
     for (const std::string& word : words) again.push_back(word.c_str());
-    const Run copied = run_with(again);
+    const Chosen copied = choose_with(again);
     EXPECT_EQ(copied.chosen.settings.sliders, automatic.chosen.settings.sliders);
     EXPECT_EQ(copied.chosen.settings.checkboxes, automatic.chosen.settings.checkboxes);
     EXPECT_EQ(copied.chosen.gain, automatic.chosen.gain);

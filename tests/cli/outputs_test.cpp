@@ -7,9 +7,9 @@
 #include <cmath>
 
 #include "failure.h"
-#include "output_file.h"
-#include "preview.h"
-#include "psnr.h"
+#include "report/preview.h"
+#include "report/psnr.h"
+#include "run/output_file.h"
 #include "test_support.h"
 
 namespace zeverive::cli {

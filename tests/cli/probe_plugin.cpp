@@ -25,6 +25,7 @@
 #include <cstdlib>
 
 #include "host/records.h"
+#include "host/slider_index.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ int32_t probe_process_frame(HostFilter* filter, FrameInfo* frame) {
         if (std::atoi(abort_at) == frames_seen) std::abort();
     }
     const int32_t* sliders = filter->slider_values;
-    if (sliders[0] == 1) {
+    if (sliders[kSliderMode] == 1) {
         int values[64];
         int n = 0;
         for (int i = 0; i < kSliderCount; ++i) values[n++] = sliders[i];

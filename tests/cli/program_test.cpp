@@ -293,46 +293,58 @@ TEST(Program, BadInputFailsWithOneMessageAndLeavesNothingBehind) {
             EXPECT_EQ(names, before_names) << c.message;
         }
     }
-    // An existing output survives a failed run unchanged.
-    write_file(out, "precious");
-    EXPECT_EQ(zeverive({dir.path("truncated.y4m"), out}).status, 1);
-    EXPECT_EQ(read_file(out), "precious");
-    EXPECT_EQ(read_file(dir.path("truncated.y4m")), good.substr(0, good.size() - 10));
 }
 
-TEST(Program, APluginThatFailsOrCrashesLeavesNoOutput) {
+TEST(Program, AnExistingOutputSurvivesAFailedRunUnchanged) {
     TempDir dir;
+    const std::string good = make_y4m(clip_shape("420jpeg", 16, 8));
+    const std::string truncated = good.substr(0, good.size() - 10);
+    write_file(dir.path("truncated.y4m"), truncated);
+    write_file(dir.path("out.y4m"), "precious");
+    EXPECT_EQ(zeverive({dir.path("truncated.y4m"), dir.path("out.y4m")}).status, 1);
+    EXPECT_EQ(read_file(dir.path("out.y4m")), "precious");
+    EXPECT_EQ(read_file(dir.path("truncated.y4m")), truncated);
+}
+
+// Six frames through the probe with -j `jobs`, the probe told by
+// `variable` how to fail.
+RunResult failing_probe_run(const TempDir& dir, const char* jobs, const std::string& variable) {
     ClipShape shape = clip_shape("420jpeg", 16, 8);
     shape.frames = 6;
     write_file(dir.path("in.y4m"), make_y4m(shape));
-    const std::vector<std::string> args = with_probe({dir.path("in.y4m"), dir.path("out.y4m")});
+    RunSettings settings;
+    settings.env[variable] = "1";
+    return zeverive(with_probe({"-j", jobs, dir.path("in.y4m"), dir.path("out.y4m")}), settings);
+}
+
+TEST(Program, APluginThatCannotSetUpLeavesNoOutput) {
     for (const char* jobs : {"1", "2"}) {
         SCOPED_TRACE(jobs);
-        std::vector<std::string> with_jobs = args;
-        with_jobs.insert(with_jobs.begin(), {"-j", jobs});
-
-        RunSettings failing;
-        failing.env["ZEVERIVE_PROBE_FAIL_INITIALISE"] = "1";
-        const RunResult refused = zeverive(with_jobs, failing);
+        TempDir dir;
+        const RunResult refused = failing_probe_run(dir, jobs, "ZEVERIVE_PROBE_FAIL_INITIALISE");
         EXPECT_EQ(refused.status, 1);
         EXPECT_EQ(refused.err, "zeverive: " + testing::probe_plugin() +
                                    ": initialise failed (the plug-in could not allocate its buffers)\n");
-
-        RunSettings crashing;
-        crashing.env["ZEVERIVE_PROBE_ABORT_AT"] = "1";
-        const RunResult crashed = zeverive(with_jobs, crashing);
-        if (std::string(jobs) == "1") {
-            // In this process: the program dies of the plug-in's signal.
-            EXPECT_EQ(crashed.status, 128 + SIGABRT);
-            EXPECT_EQ(crashed.err, "zeverive: crashed; no output was written\n");
-        } else {
-            // In a worker: the program reports which frame it lost.
-            EXPECT_EQ(crashed.status, 1);
-            EXPECT_EQ(crashed.err, "zeverive: " + dir.path("in.y4m") +
-                                       ": frame 2: the worker process was killed by signal 6 (Aborted)\n");
-        }
         EXPECT_EQ(dir.files(), std::vector<std::string>{"in.y4m"});
     }
+}
+
+TEST(Program, APluginThatCrashesInThisProcessLeavesNoOutput) {
+    TempDir dir;
+    const RunResult crashed = failing_probe_run(dir, "1", "ZEVERIVE_PROBE_ABORT_AT");
+    // The program dies of the plug-in's signal.
+    EXPECT_EQ(crashed.status, 128 + SIGABRT);
+    EXPECT_EQ(crashed.err, "zeverive: crashed; no output was written\n");
+    EXPECT_EQ(dir.files(), std::vector<std::string>{"in.y4m"});
+}
+
+TEST(Program, APluginThatCrashesInAWorkerIsNamedWithTheFrameLost) {
+    TempDir dir;
+    const RunResult crashed = failing_probe_run(dir, "2", "ZEVERIVE_PROBE_ABORT_AT");
+    EXPECT_EQ(crashed.status, 1);
+    EXPECT_EQ(crashed.err, "zeverive: " + dir.path("in.y4m") +
+                               ": frame 2: the worker process was killed by signal 6 (Aborted)\n");
+    EXPECT_EQ(dir.files(), std::vector<std::string>{"in.y4m"});
 }
 
 TEST(Program, PluginFilesAreLoadedOrRefused) {
@@ -364,7 +376,9 @@ TEST(Program, PipesCarryTheSameBytesAsFiles) {
     // The pipe's frames read for the estimate still reach the output, and
     // the estimate is the file's (here both read every frame).
     EXPECT_EQ(piped.err, files.err);
-    // Raw host frames through a pipe are told apart by --size.
+}
+
+TEST(Program, RawHostFramesThroughAPipeAreToldApartBySize) {
     const RunResult raw = zeverive(with_probe({"--size", "4x2", "-", "-"}), fed(std::string(4 * 2 * 6, 'z')));
     ASSERT_EQ(raw.status, 0) << raw.err;
     EXPECT_EQ(raw.out, std::string(4 * 2 * 6, 'z'));
@@ -386,13 +400,19 @@ TEST(Program, AShortFrameRightAfterThePipesSampleIsNamed) {
         << piped.err;
 }
 
-TEST(Program, PreviewAndReferenceReportOnTheRun) {
-    TempDir dir;
+// Three frames of 20x10, clean.y4m and noisy.y4m, differing by their seed.
+ClipShape write_clean_and_noisy(const TempDir& dir) {
     ClipShape shape = clip_shape("420jpeg", 20, 10);
     shape.frames = 3;
     write_file(dir.path("clean.y4m"), make_y4m(shape));
     shape.seed = 2;
     write_file(dir.path("noisy.y4m"), make_y4m(shape));
+    return shape;
+}
+
+TEST(Program, PreviewAndReferenceReportOnTheRun) {
+    TempDir dir;
+    write_clean_and_noisy(dir);
     const RunResult result = zeverive(with_probe({"--reference", dir.path("clean.y4m"), "--preview", dir.path("p.png"),
                                                   "--preview-frame", "2", dir.path("noisy.y4m"), dir.path("out.y4m")}));
     ASSERT_EQ(result.status, 0) << result.err;
@@ -412,11 +432,13 @@ TEST(Program, PreviewAndReferenceReportOnTheRun) {
     EXPECT_EQ(png.substr(1, 3), "PNG");
     // Width and height in the IHDR chunk: both frames side by side.
     EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\x28\0\0\0\x0a", 8));
+}
 
-    // What the files' sizes tell is checked before the first frame: a
-    // preview frame past the end, a reference of another length or kind.
-    std::filesystem::remove(dir.path("out.y4m"));
-    std::filesystem::remove(dir.path("p.png"));
+// What the files' sizes tell is checked before the first frame: a preview
+// frame past the end, a reference of another length or kind.
+TEST(Program, LengthsTheFilesTellAreCheckedBeforeTheFirstFrame) {
+    TempDir dir;
+    ClipShape shape = write_clean_and_noisy(dir);
     const RunResult late = zeverive(with_probe({"--preview", dir.path("p.png"), "--preview-frame", "3",
                                                 dir.path("noisy.y4m"), dir.path("out.y4m")}));
     EXPECT_EQ(late.status, 1);
@@ -437,9 +459,15 @@ TEST(Program, PreviewAndReferenceReportOnTheRun) {
                              ": the reference holds 20x10 10-bit frames, the input 20x10 8-bit frames\n");
     EXPECT_FALSE(testing::exists(dir.path("out.y4m")));
     EXPECT_FALSE(testing::exists(dir.path("p.png")));
+}
 
-    // Through a pipe the length shows only at the end: the finished output
-    // stays, the problem is reported and the exit status is 1.
+// Through a pipe the length shows only at the end: the finished output
+// stays, the problem is reported and the exit status is 1.
+TEST(Program, LengthsAPipeTellsAtItsEndFailTheRunButKeepTheOutput) {
+    TempDir dir;
+    ClipShape shape = write_clean_and_noisy(dir);
+    shape.frames = 2;
+    write_file(dir.path("short.y4m"), make_y4m(shape));
     const std::string noisy_bytes = read_file(dir.path("noisy.y4m"));
     for (const auto& [args, message] :
          {std::pair{std::vector<std::string>{"--preview", dir.path("p.png"), "--preview-frame", "5"},
@@ -455,8 +483,14 @@ TEST(Program, PreviewAndReferenceReportOnTheRun) {
         EXPECT_FALSE(testing::exists(dir.path("p.png")));
         std::filesystem::remove(dir.path("out.y4m"));
     }
-    // A longer reference is named too.
-    const std::string two_frames = noisy_bytes.substr(0, noisy_bytes.size() - (noisy_bytes.size() - noisy_bytes.find('\n') - 1) / 3);
+}
+
+TEST(Program, AReferenceLongerThanAPipedInputIsNamed) {
+    TempDir dir;
+    write_clean_and_noisy(dir);
+    const std::string noisy_bytes = read_file(dir.path("noisy.y4m"));
+    const size_t frame_bytes = (noisy_bytes.size() - noisy_bytes.find('\n') - 1) / 3;
+    const std::string two_frames = noisy_bytes.substr(0, noisy_bytes.size() - frame_bytes);
     const RunResult longer = zeverive(with_probe({"--reference", dir.path("clean.y4m"), "-", dir.path("out.y4m")}),
                                       fed(two_frames));
     EXPECT_EQ(longer.status, 1);

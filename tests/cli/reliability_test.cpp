@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -14,12 +15,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <exception>
 #include <filesystem>
 #include <thread>
 
 #include "failure.h"
-#include "memory_budget.h"
-#include "output_file.h"
+#include "run/frame_processor.h"
+#include "run/memory_budget.h"
+#include "run/output_file.h"
 #include "test_support.h"
 
 namespace zeverive::cli {
@@ -285,7 +288,43 @@ TEST(Memory, JobsAreFittedToTheMemoryOnlyWhenNotChosen) {
     EXPECT_THROW(jobs_within_memory(format, 1, false, room, room, "in.y4m"), Failure);
 }
 
-TEST(Messages, FrameNumbersAndSliderValuesSayWhatIsWrong) {
+// Workers that cannot be started leave nothing open: here the system
+// grants the first pipe of a worker and refuses the second.
+TEST(Workers, ARefusedPipeLeavesNoDescriptorOpen) {
+    std::vector<int> unused;
+    for (int fd = 0; unused.size() < 3; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) unused.push_back(fd);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit one_pipe = saved;
+    one_pipe.rlim_cur = static_cast<rlim_t>(unused[2]);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &one_pipe), 0);
+
+    const PluginLibrary library = PluginLibrary::built_in();
+    PictureFormat format;
+    format.width = 16;
+    format.height = 16;
+    std::exception_ptr refused;
+    try {
+        make_frame_processor(library, default_settings(library.table()), 2, {format, false, false, kGainUnity},
+                             "in.y4m");
+    } catch (...) {
+        refused = std::current_exception();
+    }
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    // Looked at only now: the sanitizer build checks a call on an object
+    // through a pipe of its own.
+    ASSERT_TRUE(refused);
+    try {
+        std::rethrow_exception(refused);
+    } catch (const Failure& failure) {
+        EXPECT_STREQ(failure.what(), "cannot start a worker process: Too many open files");
+    }
+    EXPECT_EQ(fcntl(unused[0], F_GETFD), -1);
+    EXPECT_EQ(fcntl(unused[1], F_GETFD), -1);
+}
+
+TEST(Messages, BadFrameNumbersSayWhatIsWrong) {
     TempDir dir;
     write_file(dir.path("in.y4m"), make_y4m(clip_shape("420jpeg", 16, 16)));
     const std::pair<std::string, std::string> cases[] = {
@@ -300,7 +339,11 @@ TEST(Messages, FrameNumbersAndSliderValuesSayWhatIsWrong) {
         EXPECT_EQ(result.err.rfind(message, 0), 0u) << result.err;
         EXPECT_LT(result.err.size(), 200u) << result.err;
     }
-    // An unwritable preview is known before the first frame.
+}
+
+TEST(Messages, AnUnwritablePreviewIsKnownBeforeTheFirstFrame) {
+    TempDir dir;
+    write_file(dir.path("in.y4m"), make_y4m(clip_shape("420jpeg", 16, 16)));
     const RunResult no_directory =
         zeverive({"--preview", dir.path("no/p.png"), dir.path("in.y4m"), dir.path("out.y4m")});
     EXPECT_EQ(no_directory.status, 1);

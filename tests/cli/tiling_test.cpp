@@ -7,9 +7,9 @@
 #include <functional>
 #include <string>
 
-#include "noise_sample.h"
+#include "run/tiling.h"
+#include "settings/noise_sample.h"
 #include "test_support.h"
-#include "tiling.h"
 
 namespace zeverive::cli {
 namespace {
@@ -17,18 +17,18 @@ namespace {
 TEST(Tiling, SpansCoverTheAxisWithinTheLimitAndOverlapEnough) {
     for (int length = 1; length <= 5000; length += (length < 900 ? 1 : 7)) {
         SCOPED_TRACE(length);
-        const std::vector<Span> spans = split_axis(length, kPluginMaxSide, kTileOverlap);
+        const std::vector<Span> spans = split_axis(length, kMaxLineLength, kTileOverlap);
         ASSERT_FALSE(spans.empty());
         EXPECT_EQ(spans.front().start, 0);
         EXPECT_EQ(spans.back().end(), length);
         // As few tiles as the limit and the overlap allow.
         const size_t fewest =
-            length <= kPluginMaxSide
+            length <= kMaxLineLength
                 ? 1
-                : static_cast<size_t>(std::ceil(double(length - kTileOverlap) / (kPluginMaxSide - kTileOverlap)));
+                : static_cast<size_t>(std::ceil(double(length - kTileOverlap) / (kMaxLineLength - kTileOverlap)));
         EXPECT_EQ(spans.size(), fewest);
         for (size_t i = 0; i < spans.size(); ++i) {
-            EXPECT_LE(spans[i].length, kPluginMaxSide);
+            EXPECT_LE(spans[i].length, kMaxLineLength);
             EXPECT_GE(spans[i].start, 0);
             if (i > 0) {
                 EXPECT_GE(spans[i - 1].end() - spans[i].start, kTileOverlap);
@@ -43,7 +43,7 @@ TEST(Tiling, SpansCoverTheAxisWithinTheLimitAndOverlapEnough) {
 
 TEST(Tiling, WeightsAddUpToOneAndFadeAcrossEachOverlap) {
     for (int length : {833, 1080, 1920, 3840}) {
-        const std::vector<Span> spans = split_axis(length, kPluginMaxSide, kTileOverlap);
+        const std::vector<Span> spans = split_axis(length, kMaxLineLength, kTileOverlap);
         for (int position = 0; position < length; ++position) {
             double sum = 0;
             for (size_t i = 0; i < spans.size(); ++i) {
@@ -79,12 +79,12 @@ std::vector<YcPixel> gradient_frame(int width, int height) {
 TEST(Tiling, EachTileIsAFreshCopyOfTheOriginalWithinTheLimit) {
     const int width = 1920, height = 1080;
     const std::vector<YcPixel> original = gradient_frame(width, height);
-    const std::vector<Span> columns = split_axis(width, kPluginMaxSide, kTileOverlap);
-    const std::vector<Span> rows = split_axis(height, kPluginMaxSide, kTileOverlap);
+    const std::vector<Span> columns = split_axis(width, kMaxLineLength, kTileOverlap);
+    const std::vector<Span> rows = split_axis(height, kMaxLineLength, kTileOverlap);
     std::vector<YcPixel> frame = original;
     TileBuffers buffers;
     size_t tile = 0;
-    process_in_tiles(frame.data(), width, height, kPluginMaxSide, kTileOverlap, [&](FrameInfo& info) {
+    process_in_tiles(frame.data(), width, height, kMaxLineLength, kTileOverlap, [&](FrameInfo& info) {
         const Span& across = columns[tile % columns.size()];
         const Span& down = rows[tile / columns.size()];
         ++tile;
@@ -119,7 +119,7 @@ TEST(Tiling, UntouchedTilesBlendBackToTheExactFrame) {
     for (auto [width, height] : {std::pair{833, 600}, std::pair{1920, 1080}, std::pair{900, 2000}}) {
         const std::vector<YcPixel> original = gradient_frame(width, height);
         std::vector<YcPixel> frame = original;
-        process_in_tiles(frame.data(), width, height, kPluginMaxSide, kTileOverlap, [](FrameInfo&) {}, buffers);
+        process_in_tiles(frame.data(), width, height, kMaxLineLength, kTileOverlap, [](FrameInfo&) {}, buffers);
         for (size_t i = 0; i < frame.size(); ++i) {
             ASSERT_EQ(frame[i].y, original[i].y) << width << "x" << height << " at " << i;
             ASSERT_EQ(frame[i].cb, original[i].cb);
@@ -134,11 +134,11 @@ TEST(Tiling, OverlapsFadeLinearlyBetweenTileResults) {
     std::vector<YcPixel> frame(static_cast<size_t>(width) * height, YcPixel{0, 0, 0});
     TileBuffers buffers;
     int tile = 0;
-    process_in_tiles(frame.data(), width, height, kPluginMaxSide, kTileOverlap, [&](FrameInfo& info) {
+    process_in_tiles(frame.data(), width, height, kMaxLineLength, kTileOverlap, [&](FrameInfo& info) {
         for (int i = 0; i < info.width * info.height; ++i) info.frame_pixels[i].y = static_cast<int16_t>(1000 * tile);
         ++tile;
     }, buffers);
-    const std::vector<Span> spans = split_axis(width, kPluginMaxSide, kTileOverlap);
+    const std::vector<Span> spans = split_axis(width, kMaxLineLength, kTileOverlap);
     EXPECT_EQ(frame[10].y, 0);
     EXPECT_EQ(frame[(spans[0].end() + spans[2].start) / 2].y, 1000);
     EXPECT_EQ(frame[width - 1].y, 2000);
@@ -154,8 +154,8 @@ TEST(Tiling, OverlapsFadeLinearlyBetweenTileResults) {
 // pixel: what process_in_tiles must give bit for bit while holding neither.
 void reference_blend(std::vector<YcPixel>& frame, int width, int height,
                      const std::function<void(FrameInfo&, const Span&, const Span&)>& process) {
-    const std::vector<Span> columns = split_axis(width, kPluginMaxSide, kTileOverlap);
-    const std::vector<Span> rows = split_axis(height, kPluginMaxSide, kTileOverlap);
+    const std::vector<Span> columns = split_axis(width, kMaxLineLength, kTileOverlap);
+    const std::vector<Span> rows = split_axis(height, kMaxLineLength, kTileOverlap);
     const std::vector<YcPixel> original = frame;
     std::vector<double> sums(frame.size() * 3, 0.0);
     for (size_t r = 0; r < rows.size(); ++r) {
@@ -207,10 +207,10 @@ TEST(Tiling, BlendsExactlyAsSumsOverTheWholeFrameWould) {
         std::vector<YcPixel> expected = gradient_frame(width, height);
         std::vector<YcPixel> frame = expected;
         reference_blend(expected, width, height, process);
-        const std::vector<Span> columns = split_axis(width, kPluginMaxSide, kTileOverlap);
-        const std::vector<Span> rows = split_axis(height, kPluginMaxSide, kTileOverlap);
+        const std::vector<Span> columns = split_axis(width, kMaxLineLength, kTileOverlap);
+        const std::vector<Span> rows = split_axis(height, kMaxLineLength, kTileOverlap);
         size_t tile = 0;
-        process_in_tiles(frame.data(), width, height, kPluginMaxSide, kTileOverlap, [&](FrameInfo& info) {
+        process_in_tiles(frame.data(), width, height, kMaxLineLength, kTileOverlap, [&](FrameInfo& info) {
             process(info, columns[tile % columns.size()], rows[tile / columns.size()]);
             ++tile;
         }, buffers);
@@ -226,7 +226,7 @@ TEST(Tiling, AFrameThatFitsIsProcessedInPlaceAsOneFrame) {
     std::vector<YcPixel> frame = gradient_frame(832, 832);
     TileBuffers buffers;
     int calls = 0;
-    process_in_tiles(frame.data(), 832, 832, kPluginMaxSide, kTileOverlap, [&](FrameInfo& info) {
+    process_in_tiles(frame.data(), 832, 832, kMaxLineLength, kTileOverlap, [&](FrameInfo& info) {
         ++calls;
         EXPECT_EQ(info.frame_pixels, frame.data());
         EXPECT_EQ(info.width, 832);

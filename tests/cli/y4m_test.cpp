@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "failure.h"
-#include "frame_bytes.h"
+#include "formats/frame_bytes.h"
+#include "formats/video_io.h"
+#include "formats/y4m.h"
+#include "formats/yc_format.h"
 #include "test_support.h"
-#include "video_io.h"
-#include "y4m.h"
-#include "yc_format.h"
 
 namespace zeverive::cli {
 namespace {
@@ -27,7 +27,7 @@ std::string copy_through(const std::string& bytes, std::optional<FrameSize> size
     auto input = memory(bytes, size ? "clip.yc" : "clip.y4m");
     auto reader = open_reader(*input, size);
     StringSink sink;
-    auto writer = make_writer(*reader, sink);
+    auto writer = reader->make_writer(sink);
     Picture picture;
     std::vector<uint8_t> samples(reader->frame_bytes());
     while (reader->read(picture)) {
@@ -183,14 +183,19 @@ TEST(Y4m, SizeGivenOnTheCommandLineMustAgreeWithTheHeader) {
               "clip.y4m: stream header: the frames are 4x2, not 2x4 as --size says");
 }
 
-TEST(RawHostFrames, RoundTripAndTruncation) {
+// Two frames of 3x2 pixels, each sample different.
+std::string two_host_frames() {
     std::string bytes;
     for (int i = 0; i < 2 * 3 * 2 * 3; ++i) {
         const int16_t sample = static_cast<int16_t>(i * 2731 - 30000);
         bytes += static_cast<char>(sample & 0xFF);
         bytes += static_cast<char>((sample >> 8) & 0xFF);
     }
-    // Two frames of 3x2 pixels.
+    return bytes;
+}
+
+TEST(RawHostFrames, ComeBackAsTheyWereAndDecodeAsSignedLittleEndian) {
+    const std::string bytes = two_host_frames();
     EXPECT_EQ(copy_through(bytes, FrameSize{3, 2}), bytes);
     auto input = memory(bytes, "clip.yc");
     YcReader reader(*input, 3, 2);
@@ -199,7 +204,10 @@ TEST(RawHostFrames, RoundTripAndTruncation) {
     EXPECT_EQ(picture.planes[0][0], -30000);
     EXPECT_EQ(picture.planes[1][0], -30000 + 2731);
     EXPECT_EQ(picture.planes[2][1], -30000 + 5 * 2731);
+}
 
+TEST(RawHostFrames, AShortFrameOrAMissingSizeIsNamed) {
+    const std::string bytes = two_host_frames();
     EXPECT_EQ(reading_failure(bytes.substr(0, 50), FrameSize{3, 2}, "clip.yc"),
               "clip.yc: frame 1: truncated: 14 of 36 bytes; the input does not hold whole 3x2 frames (check --size)");
     EXPECT_EQ(reading_failure(bytes, std::nullopt, "clip.yc"),
@@ -208,11 +216,14 @@ TEST(RawHostFrames, RoundTripAndTruncation) {
               "-: not a YUV4MPEG2 stream; for raw host frames (.yc) give their size with --size WxH");
 }
 
-// Skipping a frame lands where reading it would, in a file (which seeks),
-// in memory and in raw host frames, and a frame cut short is reported as
-// reading would report it.
-TEST(Readers, SkippedFramesLeaveTheReaderWhereReadingWould) {
-    testing::TempDir dir;
+// The same clip as YUV4MPEG2 and as raw host frames, in files of `dir`.
+struct Source {
+    std::string bytes;
+    std::string path;
+    std::optional<FrameSize> size;
+};
+
+std::vector<Source> both_formats(const testing::TempDir& dir) {
     ClipShape shape = clip_shape("420p10", 24, 16);
     shape.frames = 4;
     shape.frame_params = {"", " Xa", "", " Xb"};
@@ -221,13 +232,14 @@ TEST(Readers, SkippedFramesLeaveTheReaderWhereReadingWould) {
     for (size_t i = 0; i < yc.size(); ++i) yc[i] = static_cast<char>(i * 7 + i / 500);
     testing::write_file(dir.path("clip.y4m"), y4m);
     testing::write_file(dir.path("clip.yc"), yc);
-    struct Source {
-        std::string bytes;
-        std::string path;
-        std::optional<FrameSize> size;
-    };
-    for (const Source& source : {Source{y4m, dir.path("clip.y4m"), std::nullopt},
-                                 Source{yc, dir.path("clip.yc"), FrameSize{24, 16}}}) {
+    return {Source{y4m, dir.path("clip.y4m"), std::nullopt}, Source{yc, dir.path("clip.yc"), FrameSize{24, 16}}};
+}
+
+// Skipping a frame lands where reading it would, in a file (which seeks),
+// in memory and in raw host frames.
+TEST(Readers, SkippedFramesLeaveTheReaderWhereReadingWould) {
+    testing::TempDir dir;
+    for (const Source& source : both_formats(dir)) {
         SCOPED_TRACE(source.path);
         auto whole_input = memory(source.bytes, source.path);
         auto whole = open_reader(*whole_input, source.size);
@@ -246,6 +258,13 @@ TEST(Readers, SkippedFramesLeaveTheReaderWhereReadingWould) {
             }
             EXPECT_FALSE(reader->read(picture));
         }
+    }
+}
+
+TEST(Readers, AFrameCutShortIsReportedBySkippingAsByReading) {
+    testing::TempDir dir;
+    for (const Source& source : both_formats(dir)) {
+        SCOPED_TRACE(source.path);
         const std::string cut = source.bytes.substr(0, source.bytes.size() - 5);
         auto input = memory(cut, source.path);
         auto reader = open_reader(*input, source.size);

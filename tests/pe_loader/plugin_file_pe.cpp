@@ -4,7 +4,7 @@
 
 #include "failure.h"
 #include "pe_image.h"
-#include "plugin_host.h"
+#include "plugin/plugin_host.h"
 
 namespace zeverive::cli {
 

@@ -1,0 +1,24 @@
+#include "plugin/frame_runner.h"
+
+#include "process/size_class.h"
+
+namespace zeverive::cli {
+
+FrameRunner::FrameRunner(PluginSession& session, const FrameWork& work)
+    : session_(session), work_(work), levels_(work.format, work.gain) {}
+
+void FrameRunner::run(const uint8_t* input, YcPixel* host, uint8_t* output) {
+    const PictureFormat& format = work_.format;
+    levels_.to_host(input, host);
+    if (work_.tile) {
+        process_in_tiles(
+            host, format.width, format.height, kMaxLineLength, kTileOverlap,
+            [&](FrameInfo& info) { session_.process(info); }, buffers_);
+    } else {
+        FrameInfo info{0, host, 0, format.width, format.height, format.width};
+        session_.process(info);
+    }
+    levels_.to_samples(input, host, work_.neutral_chroma, output);
+}
+
+}  // namespace zeverive::cli

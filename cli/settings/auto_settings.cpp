@@ -1,0 +1,86 @@
+#include "settings/auto_settings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "formats/levels.h"
+#include "host/slider_index.h"
+
+namespace zeverive::cli {
+namespace {
+
+// One calibrated noise level: the estimated sigma of its training clips,
+// the fitted scale and the best discrete choices there.
+struct Knot {
+    double sigma;
+    double scale;
+    int32_t mode;
+    int32_t edge;
+};
+
+#include "settings/auto_settings_table.inc"
+
+constexpr int32_t kNoiseThresholds[kShrinkSliderCount] = {40, 60, 80, 100};
+constexpr int32_t kFullStrength = 200;
+constexpr int32_t kVertical = 100;
+
+// The scale at `sigma` from the knots, linear in log sigma between them.
+// Below the first it falls in a straight line to nothing at what a clean
+// clip reads (rounding to codes and fine texture), so that clean video is
+// left alone; above the last it goes on in proportion to sigma.
+template <size_t N>
+double scale_at(const Knot (&knots)[N], double sigma) {
+    if (sigma <= kCleanSigma) return 0.0;
+    if (sigma <= knots[0].sigma) return knots[0].scale * (sigma - kCleanSigma) / (knots[0].sigma - kCleanSigma);
+    if (sigma >= knots[N - 1].sigma) return knots[N - 1].scale * sigma / knots[N - 1].sigma;
+    size_t upper = 1;
+    while (knots[upper].sigma < sigma) ++upper;
+    const Knot& a = knots[upper - 1];
+    const Knot& b = knots[upper];
+    const double along = std::log(sigma / a.sigma) / std::log(b.sigma / a.sigma);
+    return std::exp(std::log(a.scale) + along * (std::log(b.scale) - std::log(a.scale)));
+}
+
+template <size_t N>
+const Knot& nearest(const Knot (&knots)[N], double sigma) {
+    const double at = std::log(std::max(sigma, 1e-3));
+    return *std::min_element(std::begin(knots), std::end(knots), [&](const Knot& a, const Knot& b) {
+        return std::fabs(std::log(a.sigma) - at) < std::fabs(std::log(b.sigma) - at);
+    });
+}
+
+}  // namespace
+
+AutoSettings settings_for_noise(const NoiseEstimate& noise) {
+    const double sigma = std::max(noise.sigma, 0.0);
+    const double smoothed = noise.smoothing;
+    const double white = scale_at(kWhiteKnots, sigma);
+    const double smooth = scale_at(kSmoothedKnots, sigma);
+    const double scale = white <= 0 || smooth <= 0
+                             ? (1 - smoothed) * white + smoothed * smooth
+                             : std::exp((1 - smoothed) * std::log(white) + smoothed * std::log(smooth));
+    const Knot& choice = smoothed < 0.5 ? nearest(kWhiteKnots, sigma) : nearest(kSmoothedKnots, sigma);
+
+    AutoSettings settings{};
+    const double gain = scale > 1 ? kGainUnity / scale : kGainUnity;
+    settings.gain = std::clamp(static_cast<int32_t>(std::lround(gain)), kMinGain, kGainUnity);
+    settings.sliders[kSliderMode] = choice.mode;
+    for (int level = 0; level < kEdgeSliderCount; ++level) settings.sliders[kSliderEdgeFirst + level] = choice.edge;
+    for (int band = 0; band < kShrinkSliderCount; ++band)
+        settings.sliders[kSliderShrinkFirst + band] = kNoiseThresholds[band];
+    settings.sliders[kSliderStrength] = static_cast<int32_t>(std::lround(kFullStrength * std::min(scale, 1.0)));
+    settings.sliders[kSliderVertical] = kVertical;
+    settings.sliders[kSliderDisplay] = 0;
+    settings.rows_x10 = false;
+    return settings;
+}
+
+std::array<int32_t, kSliderCount> sliders_within(const AutoSettings& chosen, const FilterTable& table) {
+    std::array<int32_t, kSliderCount> sliders;
+    for (int i = 0; i < kSliderCount; ++i)
+        sliders[i] = std::clamp(chosen.sliders[i], table.slider_minimums[i], table.slider_maximums[i]);
+    return sliders;
+}
+
+}  // namespace zeverive::cli

@@ -1,0 +1,38 @@
+// The settings chosen for a noise estimate: the level gain, every slider
+// and the check box.
+//
+// Every setting here has the same noise thresholds 40/60/80/100 (coarsest to
+// finest band) and one edge threshold for all levels; what changes with the
+// noise is how strongly they act, the scale t: at t <= 1 the strength is
+// 200 t percent at gain 1, above it the strength is 200 and the gain 1/t,
+// which makes every threshold t times what the sliders reach. The check
+// box stays off (it changed nothing in the calibration's modes). The
+// scale, the mode and the edge threshold come from a table that
+// bench/calibrate.sh fits to a grid search on training clips, one row of
+// knots for white noise and one for noise smoothed by a 3x3 blur; the
+// estimate's smoothing says how far between them a clip lies.
+//
+// No files and no options here: a noise estimate in, settings out.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "host/records.h"
+#include "settings/noise_estimator.h"
+
+namespace zeverive::cli {
+
+struct AutoSettings {
+    int32_t gain;  // thousandths, as LevelScale takes it
+    std::array<int32_t, 12> sliders;
+    bool rows_x10;
+};
+
+AutoSettings settings_for_noise(const NoiseEstimate& noise);
+
+// The chosen sliders held within the record's ranges, for plug-ins built
+// with other ones.
+std::array<int32_t, kSliderCount> sliders_within(const AutoSettings& chosen, const FilterTable& table);
+
+}  // namespace zeverive::cli

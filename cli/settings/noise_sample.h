@@ -1,0 +1,35 @@
+// The noise estimate for an input: which frames it reads and how a pipe
+// still gets them to the run.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "formats/video_io.h"
+#include "settings/noise_estimator.h"
+
+namespace zeverive::cli {
+
+// Frames the estimate reads: enough blocks for a steady figure at any
+// usual size, few enough to cost little beside a run.
+constexpr int kNoiseSampleFrames = 8;
+
+struct NoiseSample {
+    NoiseEstimate estimate;
+    int frames = 0;  // frames read for it
+};
+
+// From an input whose length is known (a file), frames spread evenly over
+// the clip, read through a reader of their own; `reader` is left as it was.
+// From a pipe, its first frames, read through `reader`, which is then
+// replaced by one that gives them again before the rest. Throws Failure
+// as the readers do.
+// Whether sample_noise reads the first frames through `reader` and holds
+// them until the run takes them again.
+bool sample_replayed(const std::string& path, const VideoReader& reader);
+
+NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
+                         std::unique_ptr<VideoReader>& reader);
+
+}  // namespace zeverive::cli

@@ -1,0 +1,31 @@
+// What a run gives the plug-in: the options' sliders, or the automatic
+// settings for the clip's noise, and the level gain.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "options.h"
+#include "plugin/plugin_host.h"
+#include "settings/noise_sample.h"
+
+namespace zeverive::cli {
+
+struct RunSettings {
+    HostSettings settings;
+    int32_t gain;                      // thousandths
+    std::optional<NoiseSample> noise;  // when it was estimated
+};
+
+// `sample_noise` is called only when the automatic settings need an
+// estimate (no --sigma). Automatic sliders are held within the record's
+// ranges, for plug-ins built with other ones.
+RunSettings choose_settings(const Options& options, const FilterTable& table,
+                            const std::function<NoiseSample()>& sample_noise);
+
+// The chosen settings as options that give them again.
+std::string settings_as_options(const RunSettings& run);
+
+}  // namespace zeverive::cli
