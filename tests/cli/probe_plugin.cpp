@@ -101,7 +101,7 @@ int32_t probe_window_message(void*, uint32_t message, uintptr_t, intptr_t value_
         messages[message_count][1] = static_cast<uint32_t>(value_word);
     }
     ++message_count;
-    filter->slider_values[9] = static_cast<int32_t>(static_cast<uint32_t>(value_word) & 0xFFFF);
+    filter->slider_values[kSliderStrength] = static_cast<int32_t>(static_cast<uint32_t>(value_word) & 0xFFFF);
     filter->host_services[kHostServiceAfterRemoteChange](filter);
     filter->settings_changed(filter);
     return 0;

@@ -72,9 +72,9 @@ std::string describe(const FrameCase& c) {
 
 TestFrame denoised_by(const FilterTable* record, const FrameCase& c) {
     TestHost host(record);
-    host.sliders[0] = c.mode;
-    host.sliders[10] = c.vertical;
-    host.sliders[11] = c.display;
+    host.sliders[kSliderMode] = c.mode;
+    host.sliders[kSliderVertical] = c.vertical;
+    host.sliders[kSliderDisplay] = c.display;
     host.checkbox[0] = c.checkbox;
     host.apply();
     TestFrame frame(c.width, c.height);
