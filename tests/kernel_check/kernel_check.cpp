@@ -27,7 +27,7 @@
 #include <cpuid.h>
 
 #include "cpu/kernel_table.h"
-#include "kernel_check/kernel_cases.h"
+#include "support/kernel_cases.h"
 #include "kernels/edge_mask.h"
 #include "kernels/odd_lowpass.h"
 #include "kernels/sse_target.h"
