@@ -24,6 +24,7 @@
 #include "support/forced_variant.h"
 #include "support/synthetic_frames.h"
 #include "support/test_host.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -32,7 +33,6 @@ using namespace zeverive_test;
 // Noise of about 10 steps of 8-bit video (one step is 4096 / 219 on the
 // host's scale), the strength the comparison with other denoisers uses.
 constexpr int kNoiseSigma = 187;
-constexpr const char* kVariantNames[] = {"x87", "3dnow", "sse", "avx2"};
 
 struct FrameSize {
     int width, height;
@@ -64,7 +64,7 @@ void run_frames(benchmark::State& state, int variant, int mode, FrameSize size) 
 
 void register_all() {
     for (int variant = 0; variant < zeverive::kVariantCount; ++variant) {
-        if (!variant_runs_here(variant)) continue;
+        if (!variant_runs(variant)) continue;
         for (int mode = 0; mode < 4; ++mode) {
             for (const FrameSize& size : kSizes) {
                 const std::string name = std::string("frame/") + kVariantNames[variant] + "/mode" +

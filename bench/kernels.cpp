@@ -16,13 +16,12 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "cpu/kernel_table.h"
-#include "kernel_check/kernel_cases.h"
-#include "kernels/edge_mask.h"
-#include "kernels/odd_lowpass.h"
+#include "support/kernel_cases.h"
 #include "report.h"
 
 namespace {
@@ -78,56 +77,64 @@ void register_all() {
     // thresholds sit inside the coefficients' range so both outcomes occur.
     const float shrink_threshold = 400.0f;
     const float edge_threshold = 900.0f;
+    // A form several variants share (the mode-3 kernels' plain form) is
+    // timed once, under the first of them.
+    std::set<void (*)()> timed;
+    const auto first_time = [&timed](auto form) { return timed.insert(reinterpret_cast<void (*)()>(form)).second; };
     for (KernelVariant v = 0; v < kVariantCount; ++v) {
         if (!variant_runs(v)) continue;
         const char* variant = kVariantNames[v];
-        for (int n : kForwardLengths)
-            add(name_of("forward_transform", variant, n), n,
-                [&w, v, n] { kernel_table.forward_transform[v](w.line(0), n, w.line(1)); });
-        for (int h : kHalfLengths)
-            add(name_of("inverse_transform", variant, h), 2 * h,
-                [&w, v, h] { kernel_table.inverse_transform[v](w.line(0), w.line(0) + h, h, w.line(1)); });
+        const TransformKernels transform = transform_kernels(v);
+        const ShrinkKernels shrink = shrink_kernels(v);
+        const EdgeMaskKernels edge = edge_mask_kernels(v);
+        const OddLowpassKernels odd = odd_lowpass_kernels(v);
+        if (first_time(transform.forward))
+            for (int n : kForwardLengths)
+                add(name_of("forward_transform", variant, n), n,
+                    [&w, f = transform.forward, n] { f(w.line(0), n, w.line(1)); });
+        if (first_time(transform.inverse))
+            for (int h : kHalfLengths)
+                add(name_of("inverse_transform", variant, h), 2 * h,
+                    [&w, f = transform.inverse, h] { f(w.line(0), w.line(0) + h, h, w.line(1)); });
+        const bool new_one_phase = first_time(shrink.one_phase);
+        const bool new_two_phase = first_time(shrink.two_phase);
+        const bool new_four_phase = first_time(shrink.four_phase);
         for (const Band& b : kBands) {
             const int n = b.end - b.start;
-            add(name_of("shrink_band", variant, b.start), n, [&w, v, b, shrink_threshold] {
-                kernel_table.shrink_band[v](w.line(2), b.start, b.end, shrink_threshold, w.mask.data());
-            });
-            add(name_of("shrink_band_2phase", variant, b.start), 2 * n, [&w, v, b, shrink_threshold] {
-                kernel_table.shrink_band_2phase[v](w.line(2), w.line(3), b.start, b.end, shrink_threshold,
-                                                   w.mask.data());
-            });
-            add(name_of("shrink_band_4phase", variant, b.start), 4 * n, [&w, v, b, shrink_threshold] {
-                kernel_table.shrink_band_4phase[v](w.line(2), w.line(3), w.line(4), w.line(5), b.start, b.end,
-                                                   shrink_threshold, w.mask.data());
-            });
+            if (new_one_phase)
+                add(name_of("shrink_band", variant, b.start), n, [&w, f = shrink.one_phase, b, shrink_threshold] {
+                    f(w.line(2), b.start, b.end, shrink_threshold, w.mask.data());
+                });
+            if (new_two_phase)
+                add(name_of("shrink_band_2phase", variant, b.start), 2 * n,
+                    [&w, f = shrink.two_phase, b, shrink_threshold] {
+                        f(w.line(2), w.line(3), b.start, b.end, shrink_threshold, w.mask.data());
+                    });
+            if (new_four_phase)
+                add(name_of("shrink_band_4phase", variant, b.start), 4 * n,
+                    [&w, f = shrink.four_phase, b, shrink_threshold] {
+                        f(w.line(2), w.line(3), w.line(4), w.line(5), b.start, b.end, shrink_threshold,
+                          w.mask.data());
+                    });
         }
-        for (int h : kHalfLengths)
-            add(name_of("edge_mask", variant, h), h, [&w, v, h, edge_threshold] {
-                kernel_table.edge_mask[v](w.edge_mask.data(), h, w.line(0), edge_threshold);
-            });
-    }
-    // The mode-3 kernels have one form, shared by every variant, and on
-    // x86-64 its AVX2 twin.
-    struct Mode3Forms {
-        const char* name;
-        void (*analysis)(const float*, int, float*);
-        void (*synthesis)(const float*, int, float*);
-        void (*pair)(float*, int, const float*, const float*, float);
-    };
-    std::vector<Mode3Forms> forms = {{"scalar", odd_lowpass_analysis, odd_lowpass_synthesis, edge_mask_pair}};
-#if defined(__x86_64__)
-    if (variant_runs(kVariantAvx2))
-        forms.push_back({"avx2", odd_lowpass_analysis_avx2, odd_lowpass_synthesis_avx2, edge_mask_pair_avx2});
-#endif
-    for (const Mode3Forms& f : forms) {
-        for (int n : kForwardLengths)
-            add(name_of("odd_lowpass_analysis", f.name, n), n, [&w, f, n] { f.analysis(w.line(0), n, w.line(1)); });
-        for (int h : kHalfLengths)
-            add(name_of("odd_lowpass_synthesis", f.name, h), h, [&w, f, h] { f.synthesis(w.line(0), h, w.line(1)); });
-        for (int h : kHalfLengths)
-            add(name_of("edge_mask_pair", f.name, h), 2 * h, [&w, f, h, edge_threshold] {
-                f.pair(w.edge_mask.data(), h, w.line(0), w.line(2), edge_threshold);
-            });
+        if (first_time(edge.single))
+            for (int h : kHalfLengths)
+                add(name_of("edge_mask", variant, h), h, [&w, f = edge.single, h, edge_threshold] {
+                    f(w.edge_mask.data(), h, w.line(0), edge_threshold);
+                });
+        if (first_time(edge.pair))
+            for (int h : kHalfLengths)
+                add(name_of("edge_mask_pair", variant, h), 2 * h, [&w, f = edge.pair, h, edge_threshold] {
+                    f(w.edge_mask.data(), h, w.line(0), w.line(2), edge_threshold);
+                });
+        if (first_time(odd.analysis))
+            for (int n : kForwardLengths)
+                add(name_of("odd_lowpass_analysis", variant, n), n,
+                    [&w, f = odd.analysis, n] { f(w.line(0), n, w.line(1)); });
+        if (first_time(odd.synthesis))
+            for (int h : kHalfLengths)
+                add(name_of("odd_lowpass_synthesis", variant, h), h,
+                    [&w, f = odd.synthesis, h] { f(w.line(0), h, w.line(1)); });
     }
 }
 

@@ -8,6 +8,7 @@
 #include "support/forced_variant.h"
 #include "support/synthetic_frames.h"
 #include "support/test_host.h"
+#include "support/variants.h"
 
 int main(int argc, char** argv) {
     using namespace zeverive_test;
@@ -22,7 +23,7 @@ int main(int argc, char** argv) {
     }
     int frames = 0;
     for (int variant = 0; variant < zeverive::kPortableVariantCount; ++variant) {
-        if (!variant_runs_here(variant)) {
+        if (!variant_runs(variant)) {
             std::fprintf(stderr, "variant %d: UNTESTED (processor lacks it)\n", variant);
             continue;
         }

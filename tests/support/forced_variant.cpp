@@ -30,17 +30,6 @@ const LifecycleServices services_for[kVariantCount] = {
 
 }  // namespace
 
-bool variant_runs_here(KernelVariant variant) {
-#if defined(__x86_64__)
-    return variant != kVariantAvx2 || read_processor_features().avx2;
-#else
-    const ProcessorFeatures features = read_processor_features();
-    if (variant == kVariantSse) return features.sse;
-    if (variant == kVariant3DNow) return features.amd_3dnow;
-    return true;
-#endif
-}
-
 ForcedVariant::ForcedVariant(KernelVariant variant) {
     if (initialise_with(services_for[variant]) != 1) throw std::runtime_error("initialise failed");
 }

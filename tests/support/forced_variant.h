@@ -6,10 +6,6 @@
 
 namespace zeverive_test {
 
-// Whether this processor can execute the variant's instructions (the
-// 3DNow! form runs everywhere on x86-64, over its two-lane layer).
-bool variant_runs_here(zeverive::KernelVariant variant);
-
 // initialise with the variant forced; finalise when it goes out of scope.
 class ForcedVariant {
   public:

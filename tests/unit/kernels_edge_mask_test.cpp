@@ -13,7 +13,7 @@
 
 #include "common/single_precision.h"
 #include "cpu/kernel_table.h"
-#include "kernel_check/kernel_cases.h"
+#include "support/kernel_cases.h"
 #include "kernels/edge_mask.h"
 
 namespace {

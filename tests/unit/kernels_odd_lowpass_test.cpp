@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "kernel_check/kernel_cases.h"
+#include "support/kernel_cases.h"
 #include "kernels/odd_lowpass.h"
 #include "kernels/transform.h"
 

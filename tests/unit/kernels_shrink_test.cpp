@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cpu/kernel_table.h"
-#include "kernel_check/kernel_cases.h"
+#include "support/kernel_cases.h"
 
 namespace {
 

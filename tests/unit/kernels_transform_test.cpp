@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cpu/kernel_table.h"
-#include "kernel_check/kernel_cases.h"
+#include "support/kernel_cases.h"
 #include "kernels/transform.h"
 
 namespace {

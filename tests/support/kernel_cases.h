@@ -12,6 +12,7 @@
 #include "cpu/detect.h"
 #include "kernels/sse_scratch.h"
 #include "kernels/transform.h"
+#include "support/variants.h"
 
 namespace zeverive {
 namespace check {
@@ -26,11 +27,9 @@ struct Band {
 constexpr Band kBands[] = {{52, 104}, {104, 208}, {208, 416}, {416, 832}};
 constexpr int kLineLength = 832;
 
-#if defined(__x86_64__)
-constexpr const char* kVariantNames[kVariantCount] = {"x87", "3dnow", "sse", "avx2"};
-#else
-constexpr const char* kVariantNames[kVariantCount] = {"x87", "3dnow", "sse"};
-#endif
+// Kernel cases name and skip variants as every other test does.
+using zeverive_test::kVariantNames;
+using zeverive_test::variant_runs;
 
 // splitmix64. Only integer arithmetic, so the native and the i386 build
 // draw the same numbers and build the same floats from them.
@@ -161,23 +160,6 @@ inline void fill_line(Random& random, float* x, int n, Spread spread) {
             for (int t = 0; t < n; ++t) x[t] = random.chance(16) ? random.fixed(12, 0) : 0.0f;
             break;
     }
-}
-
-// Whether this processor executes a variant. The x87 form runs everywhere.
-// On x86-64 the 3DNow! form runs over the portable two-lane layer and SSE
-// is part of the architecture, while AVX2 follows CPUID and the operating
-// system's support; on i386 both follow CPUID, and SSE also the trial
-// execution.
-inline bool variant_runs(KernelVariant v) {
-#if defined(__x86_64__)
-    if (v == kVariantAvx2) return read_processor_features().avx2;
-#else
-    static const ProcessorFeatures features = read_processor_features();
-    static const bool sse = features.sse && sse_runs();
-    if (v == kVariant3DNow) return features.amd_3dnow;
-    if (v == kVariantSse) return sse;
-#endif
-    return v >= 0 && v < kVariantCount;
 }
 
 // An output of a transform in double: its value (the four exact products
