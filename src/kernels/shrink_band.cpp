@@ -4,6 +4,7 @@
 #include "kernels/shrink_band.h"
 
 #include <cmath>
+#include <utility>
 
 #include "kernels/avx2_target.h"
 #include "kernels/sse_scratch.h"
@@ -70,6 +71,26 @@ ZEVERIVE_PAIR_OP Pair outside(Pair x, Pair t, Pair minus_t) {
     return pair_or(pair_cmpgt(x, t), pair_cmpgt(minus_t, x));
 }
 
+// Two or four phase lines, one decision for all of them. The one-line form
+// stays written out, as does x87's every form: from a template the compiler
+// schedules them differently, and each form keeps the instructions it was
+// measured and checked with.
+template <size_t... kLine>
+ZEVERIVE_PAIR_OP void shrink_lines_3dnow(float* const (&lines)[sizeof...(kLine)], std::index_sequence<kLine...>,
+                                         int start, int end, float threshold, const float* mask) {
+    empty_mmx_state();
+    const Pair zero = pair_zero();
+    const Pair t = pair_splat(&threshold);
+    const Pair minus_t = pair_sub(zero, t);
+    for (int i = start, n = (end - start) / 2; n > 0; --n, i += 2) {
+        const Pair x[] = {pair_load(lines[kLine] + i)...};
+        Pair keep = pair_cmpgt(pair_load(mask + i), zero);
+        ((keep = pair_or(keep, outside(x[kLine], t, minus_t))), ...);
+        (pair_store(lines[kLine] + i, pair_and(x[kLine], keep)), ...);
+    }
+    empty_mmx_state();
+}
+
 }  // namespace
 
 ZEVERIVE_TARGET_3DNOW void shrink_band_3dnow(float* line, int start, int end, float threshold,
@@ -88,44 +109,14 @@ ZEVERIVE_TARGET_3DNOW void shrink_band_3dnow(float* line, int start, int end, fl
 
 ZEVERIVE_TARGET_3DNOW void shrink_band_2phase_3dnow(float* line0, float* line1, int start, int end,
                                                     float threshold, const float* mask) {
-    empty_mmx_state();
-    const Pair zero = pair_zero();
-    const Pair t = pair_splat(&threshold);
-    const Pair minus_t = pair_sub(zero, t);
-    for (int i = start, n = (end - start) / 2; n > 0; --n, i += 2) {
-        const Pair x0 = pair_load(line0 + i);
-        const Pair x1 = pair_load(line1 + i);
-        Pair keep = pair_cmpgt(pair_load(mask + i), zero);
-        keep = pair_or(keep, outside(x0, t, minus_t));
-        keep = pair_or(keep, outside(x1, t, minus_t));
-        pair_store(line0 + i, pair_and(x0, keep));
-        pair_store(line1 + i, pair_and(x1, keep));
-    }
-    empty_mmx_state();
+    float* const lines[] = {line0, line1};
+    shrink_lines_3dnow(lines, std::make_index_sequence<2>(), start, end, threshold, mask);
 }
 
 ZEVERIVE_TARGET_3DNOW void shrink_band_4phase_3dnow(float* line0, float* line1, float* line2, float* line3,
                                                     int start, int end, float threshold, const float* mask) {
-    empty_mmx_state();
-    const Pair zero = pair_zero();
-    const Pair t = pair_splat(&threshold);
-    const Pair minus_t = pair_sub(zero, t);
-    for (int i = start, n = (end - start) / 2; n > 0; --n, i += 2) {
-        const Pair x0 = pair_load(line0 + i);
-        const Pair x1 = pair_load(line1 + i);
-        const Pair x2 = pair_load(line2 + i);
-        const Pair x3 = pair_load(line3 + i);
-        Pair keep = pair_cmpgt(pair_load(mask + i), zero);
-        keep = pair_or(keep, outside(x0, t, minus_t));
-        keep = pair_or(keep, outside(x1, t, minus_t));
-        keep = pair_or(keep, outside(x2, t, minus_t));
-        keep = pair_or(keep, outside(x3, t, minus_t));
-        pair_store(line0 + i, pair_and(x0, keep));
-        pair_store(line1 + i, pair_and(x1, keep));
-        pair_store(line2 + i, pair_and(x2, keep));
-        pair_store(line3 + i, pair_and(x3, keep));
-    }
-    empty_mmx_state();
+    float* const lines[] = {line0, line1, line2, line3};
+    shrink_lines_3dnow(lines, std::make_index_sequence<4>(), start, end, threshold, mask);
 }
 
 // ----------------------------------------------------------------- SSE ---
@@ -157,6 +148,19 @@ ZEVERIVE_SSE_HELPER __m128 outside(const Bounds& b, __m128 x) {
     return _mm_or_ps(_mm_cmpgt_ps(x, b.t), _mm_cmplt_ps(x, b.minus_t));
 }
 
+// Two or four phase lines, as the 3DNow! template.
+template <size_t... kLine>
+ZEVERIVE_SSE_HELPER void shrink_lines_sse(float* const (&lines)[sizeof...(kLine)], std::index_sequence<kLine...>,
+                                          int start, int end, float threshold, const float* mask) {
+    const Bounds b = threshold_bounds(threshold);
+    for (int i = start, n = (end - start) / 4; n > 0; --n, i += 4) {
+        const __m128 x[] = {_mm_load_ps(lines[kLine] + i)...};
+        __m128 keep = _mm_cmpgt_ps(_mm_load_ps(mask + i), b.zero);
+        ((keep = _mm_or_ps(keep, outside(b, x[kLine]))), ...);
+        (_mm_store_ps(lines[kLine] + i, _mm_and_ps(x[kLine], keep)), ...);
+    }
+}
+
 }  // namespace
 
 ZEVERIVE_TARGET_SSE void shrink_band_sse(float* line, int start, int end, float threshold, const float* mask) {
@@ -170,36 +174,14 @@ ZEVERIVE_TARGET_SSE void shrink_band_sse(float* line, int start, int end, float 
 
 ZEVERIVE_TARGET_SSE void shrink_band_2phase_sse(float* line0, float* line1, int start, int end, float threshold,
                                                 const float* mask) {
-    const Bounds b = threshold_bounds(threshold);
-    for (int i = start, n = (end - start) / 4; n > 0; --n, i += 4) {
-        const __m128 x0 = _mm_load_ps(line0 + i);
-        const __m128 x1 = _mm_load_ps(line1 + i);
-        __m128 keep = _mm_cmpgt_ps(_mm_load_ps(mask + i), b.zero);
-        keep = _mm_or_ps(keep, outside(b, x0));
-        keep = _mm_or_ps(keep, outside(b, x1));
-        _mm_store_ps(line0 + i, _mm_and_ps(x0, keep));
-        _mm_store_ps(line1 + i, _mm_and_ps(x1, keep));
-    }
+    float* const lines[] = {line0, line1};
+    shrink_lines_sse(lines, std::make_index_sequence<2>(), start, end, threshold, mask);
 }
 
 ZEVERIVE_TARGET_SSE void shrink_band_4phase_sse(float* line0, float* line1, float* line2, float* line3, int start,
                                                 int end, float threshold, const float* mask) {
-    const Bounds b = threshold_bounds(threshold);
-    for (int i = start, n = (end - start) / 4; n > 0; --n, i += 4) {
-        const __m128 x0 = _mm_load_ps(line0 + i);
-        const __m128 x1 = _mm_load_ps(line1 + i);
-        const __m128 x2 = _mm_load_ps(line2 + i);
-        const __m128 x3 = _mm_load_ps(line3 + i);
-        __m128 keep = _mm_cmpgt_ps(_mm_load_ps(mask + i), b.zero);
-        keep = _mm_or_ps(keep, outside(b, x0));
-        keep = _mm_or_ps(keep, outside(b, x1));
-        keep = _mm_or_ps(keep, outside(b, x2));
-        keep = _mm_or_ps(keep, outside(b, x3));
-        _mm_store_ps(line0 + i, _mm_and_ps(x0, keep));
-        _mm_store_ps(line1 + i, _mm_and_ps(x1, keep));
-        _mm_store_ps(line2 + i, _mm_and_ps(x2, keep));
-        _mm_store_ps(line3 + i, _mm_and_ps(x3, keep));
-    }
+    float* const lines[] = {line0, line1, line2, line3};
+    shrink_lines_sse(lines, std::make_index_sequence<4>(), start, end, threshold, mask);
 }
 
 // ---------------------------------------------------------------- AVX2 ---
