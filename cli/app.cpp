@@ -12,7 +12,7 @@
 #include "formats/levels.h"
 #include "formats/video_io.h"
 #include "host/slider_index.h"
-#include "process/size_class.h"
+#include "common/size_class.h"
 #include "report/listing.h"
 #include "report/preview.h"
 #include "report/psnr.h"

@@ -9,7 +9,7 @@
 #include "host/records.h"
 #include "parameters.h"
 #include "rgb_luma.h"
-#include "run/tiling.h"
+#include "plugin/tiling.h"
 #include "settings/auto_settings.h"
 #include "settings/noise_estimator.h"
 

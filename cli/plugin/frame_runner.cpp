@@ -1,6 +1,6 @@
 #include "plugin/frame_runner.h"
 
-#include "process/size_class.h"
+#include "common/size_class.h"
 
 namespace zeverive::cli {
 

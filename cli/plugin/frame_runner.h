@@ -9,7 +9,7 @@
 #include "formats/picture.h"
 #include "host/records.h"
 #include "plugin/plugin_host.h"
-#include "run/tiling.h"
+#include "plugin/tiling.h"
 
 namespace zeverive::cli {
 

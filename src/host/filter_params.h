@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "host/records.h"
-#include "process/size_class.h"
+#include "common/size_class.h"
 
 namespace zeverive {
 

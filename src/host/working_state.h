@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "cpu/detect.h"
-#include "process/size_class.h"
+#include "common/size_class.h"
 
 namespace zeverive {
 

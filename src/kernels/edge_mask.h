@@ -36,7 +36,7 @@
 // odd half leaves its last centre untested.
 #pragma once
 
-#include "process/size_class.h"
+#include "common/size_class.h"
 
 namespace zeverive {
 

@@ -1,7 +1,7 @@
 // How the frame driver sizes each pass.
 #pragma once
 
-#include "process/size_class.h"
+#include "common/size_class.h"
 
 namespace zeverive {
 

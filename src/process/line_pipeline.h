@@ -8,7 +8,7 @@
 #include "host/records.h"
 #include "host/working_state.h"
 #include "process/mode.h"
-#include "process/size_class.h"
+#include "common/size_class.h"
 
 namespace zeverive {
 

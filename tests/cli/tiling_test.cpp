@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "run/tiling.h"
+#include "plugin/tiling.h"
 #include "settings/noise_sample.h"
 #include "test_support.h"
 

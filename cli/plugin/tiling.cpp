@@ -1,4 +1,4 @@
-#include "run/tiling.h"
+#include "plugin/tiling.h"
 
 #include <algorithm>
 #include <cstring>

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "host/records.h"
-#include "process/size_class.h"
+#include "common/size_class.h"
 
 namespace zeverive::cli {
 
