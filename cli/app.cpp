@@ -7,12 +7,12 @@
 #include <deque>
 #include <iostream>
 
+#include "common/size_class.h"
 #include "failure.h"
 #include "formats/frame_bytes.h"
 #include "formats/levels.h"
 #include "formats/video_io.h"
 #include "host/slider_index.h"
-#include "common/size_class.h"
 #include "report/listing.h"
 #include "report/preview.h"
 #include "report/psnr.h"

@@ -11,8 +11,8 @@
 #include <memory>
 #include <vector>
 
-#include "host/records.h"
 #include "common/size_class.h"
+#include "host/records.h"
 
 namespace zeverive::cli {
 

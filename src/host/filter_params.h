@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "host/records.h"
 #include "common/size_class.h"
+#include "host/records.h"
 
 namespace zeverive {
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cpu/detect.h"
 #include "common/size_class.h"
+#include "cpu/detect.h"
 
 namespace zeverive {
 

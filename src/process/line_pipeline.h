@@ -3,12 +3,12 @@
 
 #include <cstdint>
 
+#include "common/size_class.h"
 #include "cpu/detect.h"
 #include "cpu/kernel_table.h"
 #include "host/records.h"
 #include "host/working_state.h"
 #include "process/mode.h"
-#include "common/size_class.h"
 
 namespace zeverive {
 
