@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates the automatic settings: makes the training clips from
 # coffee.png, astronaut.png and chelsea.png of Debian's python3-skimage,
-# runs the grid search and the fit, writes cli/settings/auto_settings_table.inc and
+# runs the grid search and the fit, writes luma/auto_settings_table.inc and
 # bench/results/calibration.md, rebuilds zeverive and scores the rule.
 # About 1512 runs of zeverive on 6 frames of 320x208: a few minutes.
 #

@@ -10,9 +10,9 @@
 #include "common/size_class.h"
 #include "failure.h"
 #include "formats/frame_bytes.h"
-#include "formats/levels.h"
 #include "formats/video_io.h"
 #include "host/slider_index.h"
+#include "luma/levels.h"
 #include "report/listing.h"
 #include "report/preview.h"
 #include "report/psnr.h"
@@ -41,9 +41,9 @@ void report_noise(const NoiseSample& sample, std::ostream& out) {
 
 // The plug-in's result at the files' scale, for the preview.
 void undo_gain(std::vector<YcPixel>& host, int32_t gain) {
-    if (gain == kGainUnity) return;
+    if (gain == luma::kGainUnity) return;
     for (YcPixel& pixel : host)
-        pixel.y = static_cast<int16_t>(std::clamp<int64_t>(int64_t{pixel.y} * kGainUnity / gain, -32768, 32767));
+        pixel.y = static_cast<int16_t>(std::clamp<int64_t>(int64_t{pixel.y} * luma::kGainUnity / gain, -32768, 32767));
 }
 
 bool ends_with(const std::string& text, const std::string& end) {
@@ -81,7 +81,7 @@ uint64_t side_memory(const PictureFormat& format, bool reference, bool preview, 
     const uint64_t pixels = format.plane_samples(0);
     return (reference ? 3 * samples * sizeof(int32_t) + frame_bytes(format) : 0) +
            (preview ? 2 * pixels * sizeof(YcPixel) : 0) +
-           (replayed_sample ? uint64_t{kNoiseSampleFrames} * frame_bytes(format) : 0);
+           (replayed_sample ? uint64_t{luma::kNoiseSampleFrames} * frame_bytes(format) : 0);
 }
 
 }  // namespace
@@ -183,7 +183,7 @@ int run(const Options& options, const PluginLibrary& library) {
         }
         if (want_preview && oldest.number == options.preview_frame) {
             preview_before.resize(pixels);
-            LevelMapping(format).to_host(frame.input, preview_before.data());
+            luma::LevelMapping(format).to_host(frame.input, preview_before.data());
             preview_after.assign(frame.host, frame.host + pixels);
             undo_gain(preview_after, run.gain);
         }

@@ -8,9 +8,9 @@
 #include <iostream>
 
 #include "failure.h"
-#include "formats/levels.h"
+#include "luma/levels.h"
+#include "luma/slider_names.h"
 #include "report/labels.h"
-#include "settings/slider_names.h"
 #include "whole_number.h"
 
 namespace zeverive::cli {
@@ -112,7 +112,7 @@ std::optional<int32_t> parse_gain(const std::string& text) {
     static constexpr int32_t kPlaceValue[] = {1000, 100, 10, 1};
     const int32_t thousandths = static_cast<int32_t>(*units) * 1000 +
                                 static_cast<int32_t>(*decimals) * kPlaceValue[fraction.size()];
-    if (thousandths < kMinGain || thousandths > kGainUnity) return std::nullopt;
+    if (thousandths < luma::kMinGain || thousandths > luma::kGainUnity) return std::nullopt;
     return thousandths;
 }
 
@@ -236,8 +236,8 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     std::array<std::string, kSliderCount> slider_texts;
     for (int i = 0; i < kSliderCount; ++i) {
         const std::string label = cp932_to_utf8(table.slider_labels[i]);
-        auto* slider = app.add_option(std::string("--") + kSliderOptionNames[i], slider_texts[i],
-                                      label + ": " + kSliderHelp[i]);
+        auto* slider = app.add_option(std::string("--") + luma::kSliderOptionNames[i], slider_texts[i],
+                                      label + ": " + luma::kSliderHelp[i]);
         // A noise figure means the automatic settings, which sliders given
         // would replace.
         sigma->excludes(slider);
@@ -248,8 +248,8 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     }
     bool checkbox = options.settings.checkboxes[0] != 0;
     auto* checkbox_flag =
-        app.add_flag(std::string("--") + kCheckboxOptionName + ",!--no-" + kCheckboxOptionName, checkbox,
-                     cp932_to_utf8(table.checkbox_labels[0]) + ": " + kCheckboxHelp)
+        app.add_flag(std::string("--") + luma::kCheckboxOptionName + ",!--no-" + luma::kCheckboxOptionName, checkbox,
+                     cp932_to_utf8(table.checkbox_labels[0]) + ": " + luma::kCheckboxHelp)
             ->group("Sliders");
     sigma->excludes(checkbox_flag);
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "formats/video_io.h"
+#include "luma/slider_names.h"
 #include "plugin/plugin_host.h"
-#include "settings/slider_names.h"
 
 namespace zeverive::cli {
 

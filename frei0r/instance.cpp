@@ -1,7 +1,6 @@
 #include "instance.h"
 
 #include "host/slider_index.h"
-#include "settings/noise_sample.h"
 #include "shared_plugin.h"
 
 namespace zeverive::frei0r {
@@ -53,17 +52,17 @@ void Instance::choose_settings(const std::vector<float>& codes) {
     if (!auto_settings_) {
         sliders_ = set_sliders_;
         checkboxes_ = set_checkboxes_;
-        gain_ = cli::kGainUnity;
+        gain_ = luma::kGainUnity;
         return;
     }
     // As `zeverive` reads a few frames of a clip, the filter reads the first
     // few it is given; a host may not give the rest in order, or at all.
-    if (frames_estimated_ < cli::kNoiseSampleFrames) {
+    if (frames_estimated_ < luma::kNoiseSampleFrames) {
         estimator_.add_frame(codes.data(), width_, height_, kLowestCode, kHighestCode);
         ++frames_estimated_;
-        chosen_ = cli::settings_for_noise(estimator_.estimate());
+        chosen_ = luma::settings_for_noise(estimator_.estimate());
     }
-    sliders_ = cli::sliders_within(chosen_, *GetFilterTable());
+    sliders_ = luma::sliders_within(chosen_, *GetFilterTable());
     checkboxes_[0] = chosen_.rows_x10 ? 1 : 0;
     gain_ = chosen_.gain;
 }
@@ -71,11 +70,11 @@ void Instance::choose_settings(const std::vector<float>& codes) {
 void Instance::update(const uint32_t* in, uint32_t* out) {
     colour_.read(in, host_.size(), weights_);
     choose_settings(colour_.codes());
-    const cli::LevelScale scale = cli::luma_scale(8, gain_);
+    const luma::LevelScale scale = luma::luma_scale(8, gain_);
     colour_.to_host(scale, host_.data());
     run_exclusively(filter_, [&] {
-        cli::process_in_tiles(
-            host_.data(), width_, height_, kMaxLineLength, cli::kTileOverlap,
+        luma::process_in_tiles(
+            host_.data(), width_, height_, kMaxLineLength, luma::kTileOverlap,
             [&](FrameInfo& frame) { filter_.process_frame(&filter_, &frame); }, tiles_);
     });
     colour_.to_rgba(in, host_.data(), scale, sliders_[kSliderDisplay] != 0, out);

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "host/records.h"
+#include "luma/auto_settings.h"
+#include "luma/noise_estimator.h"
+#include "luma/tiling.h"
 #include "parameters.h"
 #include "rgb_luma.h"
-#include "plugin/tiling.h"
-#include "settings/auto_settings.h"
-#include "settings/noise_estimator.h"
 
 namespace zeverive::frei0r {
 
@@ -40,16 +40,16 @@ private:
     HostFilter filter_;
     std::array<int32_t, kSliderCount> sliders_;
     std::array<int32_t, kCheckboxCount> checkboxes_;
-    int32_t gain_ = cli::kGainUnity;
+    int32_t gain_ = luma::kGainUnity;
 
-    cli::NoiseEstimator estimator_;
+    luma::NoiseEstimator estimator_;
     int frames_estimated_ = 0;
-    cli::AutoSettings chosen_{};
+    luma::AutoSettings chosen_{};
 
     LumaWeights weights_;
     RgbLuma colour_;
     std::vector<YcPixel> host_;
-    cli::TileBuffers tiles_;
+    luma::TileBuffers tiles_;
 };
 
 }  // namespace zeverive::frei0r

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "settings/slider_names.h"
+#include "luma/slider_names.h"
 
 namespace zeverive::frei0r {
 namespace {
@@ -24,13 +24,13 @@ Texts make_texts() {
     for (int i = 0; i < kSliderCount; ++i) {
         const int min = table.slider_minimums[i];
         const int max = table.slider_maximums[i];
-        texts.names[kFirstSliderParameter + i] = cli::kSliderOptionNames[i];
+        texts.names[kFirstSliderParameter + i] = luma::kSliderOptionNames[i];
         texts.explanations[kFirstSliderParameter + i] =
-            std::string(cli::kSliderHelp[i]) + " (" + std::to_string(min) + ".." + std::to_string(max) +
+            std::string(luma::kSliderHelp[i]) + " (" + std::to_string(min) + ".." + std::to_string(max) +
             " from 0..1, default " + std::to_string(table.slider_defaults[i]) + ")";
     }
-    texts.names[kCheckboxParameter] = cli::kCheckboxOptionName;
-    texts.explanations[kCheckboxParameter] = std::string(cli::kCheckboxHelp) + " (default off)";
+    texts.names[kCheckboxParameter] = luma::kCheckboxOptionName;
+    texts.explanations[kCheckboxParameter] = std::string(luma::kCheckboxHelp) + " (default off)";
     return texts;
 }
 

@@ -37,20 +37,20 @@ void RgbLuma::read(const uint32_t* rgba, size_t pixels, LumaWeights weights) {
         codes_[i] = static_cast<float>(video_luma(reinterpret_cast<const uint8_t*>(rgba + i), weights));
 }
 
-void RgbLuma::to_host(cli::LevelScale scale, YcPixel* host) {
+void RgbLuma::to_host(luma::LevelScale scale, YcPixel* host) {
     before_.resize(codes_.size());
     for (size_t i = 0; i < codes_.size(); ++i) {
-        before_[i] = cli::code_to_host(scale, static_cast<int32_t>(codes_[i]));
+        before_[i] = luma::code_to_host(scale, static_cast<int32_t>(codes_[i]));
         host[i] = {before_[i], 0, 0};
     }
 }
 
-void RgbLuma::to_rgba(const uint32_t* in, const YcPixel* host, cli::LevelScale scale, bool grey,
+void RgbLuma::to_rgba(const uint32_t* in, const YcPixel* host, luma::LevelScale scale, bool grey,
                       uint32_t* out) const {
     // One host step in 0..255 codes: the level mapping's line, stretched
     // from the video range to the full one.
-    const double per_host = static_cast<double>(scale.span) * cli::kGainUnity * kFullRange /
-                            (static_cast<double>(cli::kHostSpan) * scale.gain * kVideoRange);
+    const double per_host = static_cast<double>(scale.span) * luma::kGainUnity * kFullRange /
+                            (static_cast<double>(luma::kHostSpan) * scale.gain * kVideoRange);
     for (size_t i = 0; i < before_.size(); ++i) {
         const int32_t change = host[i].y - before_[i];
         uint8_t pixel[4];

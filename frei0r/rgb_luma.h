@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "formats/levels.h"
 #include "host/records.h"
+#include "luma/levels.h"
 
 namespace zeverive::frei0r {
 
@@ -39,11 +39,11 @@ public:
     // The codes, as the noise estimate reads them.
     const std::vector<float>& codes() const { return codes_; }
     // The host frame for the codes, Cb and Cr neutral.
-    void to_host(cli::LevelScale scale, YcPixel* host);
+    void to_host(luma::LevelScale scale, YcPixel* host);
     // Writes `out` from `in` and the plug-in's result. `grey` makes every
     // pixel grey at its new Y', for the coefficient display, which
     // replaces the picture.
-    void to_rgba(const uint32_t* in, const YcPixel* host, cli::LevelScale scale, bool grey, uint32_t* out) const;
+    void to_rgba(const uint32_t* in, const YcPixel* host, luma::LevelScale scale, bool grey, uint32_t* out) const;
 
 private:
     std::vector<float> codes_;

@@ -22,7 +22,7 @@ fuzz_build() {
   shift
   clang++ -std=c++17 -O1 -g -fno-omit-frame-pointer -ffp-contract=off \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I"$repo/cli" -I"$repo/src" "$repo/fuzz/$target.cpp" "$@" -o "$work/$target"
+    -I"$repo" -I"$repo/cli" -I"$repo/src" "$repo/fuzz/$target.cpp" "$@" -o "$work/$target"
 }
 fuzz_build y4m_reader_fuzz "$repo/cli/formats/y4m.cpp" "$repo/cli/formats/frame_bytes.cpp" "$repo/cli/formats/byte_input.cpp"
 fuzz_build host_frames_fuzz "$repo/cli/formats/yc_format.cpp" "$repo/cli/formats/frame_bytes.cpp" "$repo/cli/formats/byte_input.cpp" \

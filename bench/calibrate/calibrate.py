@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The automatic settings' calibration: a grid search over the level gain
 and the sliders on the training clips, a smooth fit of the result, and the
-table zeverive compiles in (cli/settings/auto_settings_table.inc).
+table zeverive compiles in (luma/auto_settings_table.inc).
 
 usage: calibrate.py ZEVERIVE TRAINDIR REPOROOT
 
@@ -154,7 +154,7 @@ def write_table(root, tables, clean_reading):
         for est, scale, mode, edge in sorted(knots):
             lines.append(f"    {{{est:.3f}, {scale:.4f}, {mode}, {edge}}},")
         lines.append("};")
-    with open(os.path.join(root, "cli", "settings", "auto_settings_table.inc"), "w") as f:
+    with open(os.path.join(root, "luma", "auto_settings_table.inc"), "w") as f:
         f.write("\n".join(lines) + "\n")
 
 

@@ -11,8 +11,8 @@ void FrameRunner::run(const uint8_t* input, YcPixel* host, uint8_t* output) {
     const PictureFormat& format = work_.format;
     levels_.to_host(input, host);
     if (work_.tile) {
-        process_in_tiles(
-            host, format.width, format.height, kMaxLineLength, kTileOverlap,
+        luma::process_in_tiles(
+            host, format.width, format.height, kMaxLineLength, luma::kTileOverlap,
             [&](FrameInfo& info) { session_.process(info); }, buffers_);
     } else {
         FrameInfo info{0, host, 0, format.width, format.height, format.width};

@@ -5,11 +5,11 @@
 
 #include <cstdint>
 
-#include "formats/levels.h"
 #include "formats/picture.h"
 #include "host/records.h"
+#include "luma/levels.h"
+#include "luma/tiling.h"
 #include "plugin/plugin_host.h"
-#include "plugin/tiling.h"
 
 namespace zeverive::cli {
 
@@ -31,8 +31,8 @@ public:
 private:
     PluginSession& session_;
     FrameWork work_;
-    LevelMapping levels_;
-    TileBuffers buffers_;
+    luma::LevelMapping levels_;
+    luma::TileBuffers buffers_;
 };
 
 }  // namespace zeverive::cli

@@ -20,14 +20,14 @@ void print_record(const PluginLibrary& library, std::ostream& out) {
     // Labels go last: their width on a terminal is not their byte count.
     row("slider", "option", "default", "range", "label");
     for (int i = 0; i < table.slider_count; ++i) {
-        row(std::to_string(i), std::string("--") + kSliderOptionNames[i], std::to_string(table.slider_defaults[i]),
+        row(std::to_string(i), std::string("--") + luma::kSliderOptionNames[i], std::to_string(table.slider_defaults[i]),
             std::to_string(table.slider_minimums[i]) + ".." + std::to_string(table.slider_maximums[i]),
             cp932_to_utf8(table.slider_labels[i]));
     }
     out << "\n";
     row("check", "option", "default", "values", "label");
     for (int i = 0; i < table.checkbox_count; ++i) {
-        row(std::to_string(i), std::string("--") + kCheckboxOptionName, std::to_string(table.checkbox_defaults[i]),
+        row(std::to_string(i), std::string("--") + luma::kCheckboxOptionName, std::to_string(table.checkbox_defaults[i]),
             "0, 1", cp932_to_utf8(table.checkbox_labels[i]));
     }
 }

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "failure.h"
-#include "formats/levels.h"
+#include "luma/levels.h"
 
 namespace zeverive::cli {
 
@@ -47,7 +47,7 @@ ReferenceClip::ReferenceClip(const std::string& path, std::optional<FrameSize> s
                       describe(input_format) + " frames");
     }
     // Host frames are compared on the host's scale, video on its codes.
-    peak_ = format.sampling == Sampling::kHost ? kHostSpan : format.max_code();
+    peak_ = format.sampling == Sampling::kHost ? luma::kHostSpan : format.max_code();
 }
 
 void ReferenceClip::compare(int64_t frame, const Picture& before, const Picture& after) {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "formats/frame_bytes.h"
-#include "formats/levels.h"
+#include "luma/levels.h"
 
 namespace zeverive::cli {
 namespace {
@@ -72,7 +72,7 @@ LumaScale luma_in_codes(const PictureFormat& format) {
     if (format.sampling == Sampling::kHost) {
         // Host frames hold Y 0..4096 for codes 16..235 and are not clipped
         // short of the 16-bit limits.
-        return {219.0f / kHostSpan, -1e9f, 1e9f};
+        return {219.0f / luma::kHostSpan, -1e9f, 1e9f};
     }
     const float per_unit = 1.0f / static_cast<float>(1 << (format.bit_depth - 8));
     return {per_unit, 0.0f, static_cast<float>(format.max_code()) * per_unit};
@@ -92,7 +92,7 @@ void luma_of(const PictureFormat& format, const uint8_t* bytes, float per_unit, 
     }
 }
 
-void add_frame(NoiseEstimator& estimator, const PictureFormat& format, const uint8_t* bytes, std::vector<float>& luma) {
+void add_frame(luma::NoiseEstimator& estimator, const PictureFormat& format, const uint8_t* bytes, std::vector<float>& luma) {
     const LumaScale scale = luma_in_codes(format);
     luma_of(format, bytes, scale.per_unit, luma);
     estimator.add_frame(luma.data(), format.width, format.height, scale.lowest, scale.highest);
@@ -106,7 +106,7 @@ bool sample_replayed(const std::string& path, const VideoReader& reader) {
 
 NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
                          std::unique_ptr<VideoReader>& reader) {
-    NoiseEstimator estimator;
+    luma::NoiseEstimator estimator;
     NoiseSample sample;
     const PictureFormat format = reader->format();
     std::vector<float> luma;
@@ -117,7 +117,7 @@ NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
         std::unique_ptr<VideoReader> own = open_reader(*input, size);
         std::vector<uint8_t> bytes(own->frame_bytes());
         std::string parameters;
-        const int64_t taken = std::min<int64_t>(frames, kNoiseSampleFrames);
+        const int64_t taken = std::min<int64_t>(frames, luma::kNoiseSampleFrames);
         // Frame k of the sample is the middle of the k-th of `taken` equal
         // stretches of the clip.
         int64_t next = 0;
@@ -133,8 +133,8 @@ NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
         sample.frames = static_cast<int>(next);
     } else {
         std::vector<ReplayingReader::Frame> first;
-        first.reserve(kNoiseSampleFrames);
-        while (first.size() < kNoiseSampleFrames) {
+        first.reserve(luma::kNoiseSampleFrames);
+        while (first.size() < luma::kNoiseSampleFrames) {
             ReplayingReader::Frame& frame = first.emplace_back();
             frame.bytes.resize(reader->frame_bytes());
             if (!reader->read(frame.bytes.data(), frame.parameters)) {

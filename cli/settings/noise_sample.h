@@ -7,16 +7,12 @@
 #include <string>
 
 #include "formats/video_io.h"
-#include "settings/noise_estimator.h"
+#include "luma/noise_estimator.h"
 
 namespace zeverive::cli {
 
-// Frames the estimate reads: enough blocks for a steady figure at any
-// usual size, few enough to cost little beside a run.
-constexpr int kNoiseSampleFrames = 8;
-
 struct NoiseSample {
-    NoiseEstimate estimate;
+    luma::NoiseEstimate estimate;
     int frames = 0;  // frames read for it
 };
 

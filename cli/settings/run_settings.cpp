@@ -2,25 +2,25 @@
 
 #include <cstdio>
 
-#include "formats/levels.h"
-#include "settings/auto_settings.h"
+#include "luma/auto_settings.h"
+#include "luma/levels.h"
 
 namespace zeverive::cli {
 
 RunSettings choose_settings(const Options& options, const FilterTable& table,
                             const std::function<NoiseSample()>& sample_noise) {
-    RunSettings run{options.settings, options.gain.value_or(kGainUnity), std::nullopt};
+    RunSettings run{options.settings, options.gain.value_or(luma::kGainUnity), std::nullopt};
     if (!options.auto_settings) return run;
 
-    NoiseEstimate noise;
+    luma::NoiseEstimate noise;
     if (options.sigma) {
         noise.sigma = *options.sigma;
     } else {
         run.noise = sample_noise();
         noise = run.noise->estimate;
     }
-    const AutoSettings chosen = settings_for_noise(noise);
-    run.settings.sliders = sliders_within(chosen, table);
+    const luma::AutoSettings chosen = luma::settings_for_noise(noise);
+    run.settings.sliders = luma::sliders_within(chosen, table);
     run.settings.checkboxes[0] = chosen.rows_x10 ? 1 : 0;
     run.gain = options.gain.value_or(chosen.gain);
     return run;
@@ -28,11 +28,11 @@ RunSettings choose_settings(const Options& options, const FilterTable& table,
 
 std::string settings_as_options(const RunSettings& run) {
     char gain[16];
-    std::snprintf(gain, sizeof gain, "%d.%03d", run.gain / kGainUnity, run.gain % kGainUnity);
+    std::snprintf(gain, sizeof gain, "%d.%03d", run.gain / luma::kGainUnity, run.gain % luma::kGainUnity);
     std::string text = std::string("--gain ") + gain;
     for (int i = 0; i < kSliderCount; ++i)
-        text += std::string(" --") + kSliderOptionNames[i] + " " + std::to_string(run.settings.sliders[i]);
-    text += std::string(run.settings.checkboxes[0] ? " --" : " --no-") + kCheckboxOptionName;
+        text += std::string(" --") + luma::kSliderOptionNames[i] + " " + std::to_string(run.settings.sliders[i]);
+    text += std::string(run.settings.checkboxes[0] ? " --" : " --no-") + luma::kCheckboxOptionName;
     return text;
 }
 

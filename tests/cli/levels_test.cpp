@@ -9,7 +9,7 @@
 #include <set>
 
 #include "formats/frame_bytes.h"
-#include "formats/levels.h"
+#include "luma/levels.h"
 
 namespace zeverive::cli {
 namespace {
@@ -42,14 +42,14 @@ std::vector<uint8_t> samples_of(const PictureFormat& format, const Picture& pict
     return samples;
 }
 
-std::vector<YcPixel> to_host(const PictureFormat& format, const Picture& picture, int32_t gain = kGainUnity) {
+std::vector<YcPixel> to_host(const PictureFormat& format, const Picture& picture, int32_t gain = luma::kGainUnity) {
     std::vector<YcPixel> host(static_cast<size_t>(format.width) * static_cast<size_t>(format.height));
-    LevelMapping(format, gain).to_host(samples_of(format, picture).data(), host.data());
+    luma::LevelMapping(format, gain).to_host(samples_of(format, picture).data(), host.data());
     return host;
 }
 
 // The picture written for `original` after the plug-in left `host`.
-Picture written(const LevelMapping& mapping, const PictureFormat& format, const Picture& original,
+Picture written(const luma::LevelMapping& mapping, const PictureFormat& format, const Picture& original,
                 const std::vector<YcPixel>& host, bool neutral_chroma) {
     std::vector<uint8_t> samples(frame_bytes(format));
     mapping.to_samples(samples_of(format, original).data(), host.data(), neutral_chroma, samples.data());
@@ -62,17 +62,17 @@ TEST(Levels, NominalRangeMeetsTheHostScale) {
     for (int depth : kDepths) {
         const int shift = depth - 8;
         SCOPED_TRACE(depth);
-        EXPECT_EQ(code_to_host(luma_scale(depth), 16 << shift), 0);
-        EXPECT_EQ(code_to_host(luma_scale(depth), 235 << shift), 4096);
-        EXPECT_EQ(code_to_host(chroma_scale(depth), 16 << shift), -2048);
-        EXPECT_EQ(code_to_host(chroma_scale(depth), 128 << shift), 0);
-        EXPECT_EQ(code_to_host(chroma_scale(depth), 240 << shift), 2048);
+        EXPECT_EQ(luma::code_to_host(luma::luma_scale(depth), 16 << shift), 0);
+        EXPECT_EQ(luma::code_to_host(luma::luma_scale(depth), 235 << shift), 4096);
+        EXPECT_EQ(luma::code_to_host(luma::chroma_scale(depth), 16 << shift), -2048);
+        EXPECT_EQ(luma::code_to_host(luma::chroma_scale(depth), 128 << shift), 0);
+        EXPECT_EQ(luma::code_to_host(luma::chroma_scale(depth), 240 << shift), 2048);
     }
     // Outside the nominal range the line goes on: super-black and
     // super-white keep distinct values.
-    EXPECT_EQ(code_to_host(luma_scale(8), 0), -299);
-    EXPECT_EQ(code_to_host(luma_scale(8), 255), 4470);
-    EXPECT_LT(code_to_host(luma_scale(8), 15), code_to_host(luma_scale(8), 16));
+    EXPECT_EQ(luma::code_to_host(luma::luma_scale(8), 0), -299);
+    EXPECT_EQ(luma::code_to_host(luma::luma_scale(8), 255), 4470);
+    EXPECT_LT(luma::code_to_host(luma::luma_scale(8), 15), luma::code_to_host(luma::luma_scale(8), 16));
 }
 
 TEST(Levels, UntouchedSamplesComeBackExactlyAtEveryDepthAndSampling) {
@@ -84,7 +84,7 @@ TEST(Levels, UntouchedSamplesComeBackExactlyAtEveryDepthAndSampling) {
             SCOPED_TRACE(::testing::Message() << depth << " bits, sampling " << static_cast<int>(sampling));
             const Picture original = picture_with_every_code(format, 0);
             std::vector<YcPixel> host = to_host(format, original);
-            Picture back = written(LevelMapping(format), format, original, host, false);
+            Picture back = written(luma::LevelMapping(format), format, original, host, false);
             for (int plane = 0; plane < 3; ++plane) EXPECT_EQ(back.planes[plane], original.planes[plane]);
         }
     }
@@ -97,52 +97,52 @@ TEST(Levels, CodesAboveTheDepthSurviveUntouched) {
     Picture original;
     original.planes[0] = {1024, 2000, 40000, 65535};
     std::vector<YcPixel> host = to_host(format, original);
-    Picture back = written(LevelMapping(format), format, original, host, false);
+    Picture back = written(luma::LevelMapping(format), format, original, host, false);
     EXPECT_EQ(back.planes[0], original.planes[0]);
 
     // A small change moves such a code a little instead of clipping it.
     host[1].y = static_cast<int16_t>(host[1].y - 100);  // about 21 codes at 10 bits
-    back = written(LevelMapping(format), format, original, host, false);
+    back = written(luma::LevelMapping(format), format, original, host, false);
     EXPECT_EQ(back.planes[0][1], 2000 - 21);
 }
 
 TEST(Levels, TheHostsChangesComeBackInCodes) {
-    const LevelScale luma8 = luma_scale(8);
-    const int16_t grey = code_to_host(luma8, 100);
+    const luma::LevelScale luma8 = luma::luma_scale(8);
+    const int16_t grey = luma::code_to_host(luma8, 100);
     // 4096 / 219 host units to one 8-bit code.
-    EXPECT_EQ(host_change_to_code(luma8, 100, grey, grey + 187, 255), 110);
-    EXPECT_EQ(host_change_to_code(luma8, 100, grey, grey - 187, 255), 90);
+    EXPECT_EQ(luma::host_change_to_code(luma8, 100, grey, grey + 187, 255), 110);
+    EXPECT_EQ(luma::host_change_to_code(luma8, 100, grey, grey - 187, 255), 90);
     // Less than half a code is no change at all.
-    EXPECT_EQ(host_change_to_code(luma8, 100, grey, grey + 9, 255), 100);
-    EXPECT_EQ(host_change_to_code(luma8, 100, grey, grey + 10, 255), 101);
+    EXPECT_EQ(luma::host_change_to_code(luma8, 100, grey, grey + 9, 255), 100);
+    EXPECT_EQ(luma::host_change_to_code(luma8, 100, grey, grey + 10, 255), 101);
     // One host unit is about 13.7 codes at 16 bits.
-    const LevelScale luma16 = luma_scale(16);
-    const int16_t grey16 = code_to_host(luma16, 30000);
-    EXPECT_EQ(host_change_to_code(luma16, 30000, grey16, grey16 + 1, 65535), 30014);
+    const luma::LevelScale luma16 = luma::luma_scale(16);
+    const int16_t grey16 = luma::code_to_host(luma16, 30000);
+    EXPECT_EQ(luma::host_change_to_code(luma16, 30000, grey16, grey16 + 1, 65535), 30014);
     // Up to 12 bits a changed sample's code depends on the host value alone,
     // so the coefficient display's grey levels come out as one code each.
     for (int depth : {8, 10, 12}) {
-        const LevelScale luma = luma_scale(depth);
+        const luma::LevelScale luma = luma::luma_scale(depth);
         const int32_t max_code = (1 << depth) - 1;
         for (int32_t host = -300; host <= 4500; host += 37) {
             std::set<int32_t> codes;
             for (int32_t original = 0; original <= max_code; original += 1 + max_code / 300) {
-                if (code_to_host(luma, original) != host)
-                    codes.insert(host_change_to_code(luma, original, code_to_host(luma, original), host, max_code));
+                if (luma::code_to_host(luma, original) != host)
+                    codes.insert(luma::host_change_to_code(luma, original, luma::code_to_host(luma, original), host, max_code));
             }
             EXPECT_EQ(codes.size(), 1u) << depth << " bits, host " << host;
         }
     }
     // Results stay within the codes of the depth.
-    EXPECT_EQ(host_change_to_code(luma8, 250, code_to_host(luma8, 250), 20000, 255), 255);
-    EXPECT_EQ(host_change_to_code(luma8, 3, code_to_host(luma8, 3), -20000, 255), 0);
+    EXPECT_EQ(luma::host_change_to_code(luma8, 250, luma::code_to_host(luma8, 250), 20000, 255), 255);
+    EXPECT_EQ(luma::host_change_to_code(luma8, 3, luma::code_to_host(luma8, 3), -20000, 255), 0);
 }
 
 // The mapping's tables against the formulas: every code of every depth on
 // the way in, and every host value on the way back from originals inside
 // and outside the depth's range.
 TEST(Levels, TheMappingAgreesWithTheFormulasEverywhere) {
-    for (int32_t gain : {kGainUnity, 333, kMinGain})
+    for (int32_t gain : {luma::kGainUnity, 333, luma::kMinGain})
     for (int depth : kDepths) {
         SCOPED_TRACE(::testing::Message() << depth << " bits, gain " << gain);
         PictureFormat format = format_of(depth > 8 ? 65536 : 256, 1, Sampling::k444, depth);
@@ -154,13 +154,13 @@ TEST(Levels, TheMappingAgreesWithTheFormulasEverywhere) {
         const std::vector<YcPixel> host = to_host(format, codes, gain);
         for (int code = 0; code < format.width; ++code) {
             const YcPixel& pixel = host[static_cast<size_t>(code)];
-            ASSERT_EQ(pixel.y, code_to_host(luma_scale(depth, gain), code)) << code;
-            ASSERT_EQ(pixel.cb, code_to_host(chroma_scale(depth), code)) << code;
+            ASSERT_EQ(pixel.y, luma::code_to_host(luma::luma_scale(depth, gain), code)) << code;
+            ASSERT_EQ(pixel.cb, luma::code_to_host(luma::chroma_scale(depth), code)) << code;
             ASSERT_EQ(pixel.cr, pixel.cb);
         }
 
         format.width = 65536;
-        const LevelMapping mapping(format, gain);
+        const luma::LevelMapping mapping(format, gain);
         const int32_t max_code = format.max_code();
         std::vector<int32_t> originals = {0, 1, 15, 16 << (depth - 8), 100 << (depth - 8), max_code};
         if (depth > 8 && depth < 16) originals.insert(originals.end(), {max_code + 1, 65535});
@@ -172,10 +172,10 @@ TEST(Levels, TheMappingAgreesWithTheFormulasEverywhere) {
             picture.planes[0].assign(65536, original);
             picture.planes[1] = picture.planes[2] = picture.planes[0];
             const Picture back = written(mapping, format, picture, after, false);
-            const int16_t before = code_to_host(luma_scale(depth, gain), original);
+            const int16_t before = luma::code_to_host(luma::luma_scale(depth, gain), original);
             for (int value = -32768; value <= 32767; ++value) {
                 ASSERT_EQ(back.planes[0][static_cast<size_t>(value + 32768)],
-                          host_change_to_code(luma_scale(depth, gain), original, before, value, max_code))
+                          luma::host_change_to_code(luma::luma_scale(depth, gain), original, before, value, max_code))
                     << value;
             }
         }
@@ -191,35 +191,35 @@ TEST(Levels, TheGainIsExactAtOneAndComesBackAtEveryDepth) {
     for (int depth : kDepths) {
         SCOPED_TRACE(depth);
         const int32_t max_code = (1 << depth) - 1;
-        const LevelScale plain = luma_scale(depth);
+        const luma::LevelScale plain = luma::luma_scale(depth);
         for (int32_t code = 0; code <= max_code; code += depth > 10 ? 7 : 1) {
             const double exact = (code - plain.origin) * 4096.0 / plain.span;
-            ASSERT_EQ(code_to_host(plain, code), std::lround(exact)) << code;
+            ASSERT_EQ(luma::code_to_host(plain, code), std::lround(exact)) << code;
         }
         for (int32_t host = -1000; host <= 5000; ++host) {
             const double codes = host * static_cast<double>(plain.span) / 4096.0;
             const int32_t original = 100 << (depth - 8);
-            const int16_t before = code_to_host(plain, original);
+            const int16_t before = luma::code_to_host(plain, original);
             const long expected = plain.span <= 4096 ? plain.origin + std::lround(codes)
                                                      : original + std::lround(codes - before * plain.span / 4096.0);
-            ASSERT_EQ(host_change_to_code(plain, original, before, host, max_code),
+            ASSERT_EQ(luma::host_change_to_code(plain, original, before, host, max_code),
                       std::clamp<long>(expected, 0, max_code)) << host;
         }
-        for (int32_t gain : {900, 500, 333, 100, kMinGain}) {
+        for (int32_t gain : {900, 500, 333, 100, luma::kMinGain}) {
             SCOPED_TRACE(gain);
-            const LevelScale scale = luma_scale(depth, gain);
-            EXPECT_EQ(code_to_host(scale, 235 << (depth - 8)), std::lround(4096.0 * gain / kGainUnity));
+            const luma::LevelScale scale = luma::luma_scale(depth, gain);
+            EXPECT_EQ(luma::code_to_host(scale, 235 << (depth - 8)), std::lround(4096.0 * gain / luma::kGainUnity));
             if (scale.host_finer()) {
                 for (int32_t code = 0; code <= max_code; ++code) {
-                    const int16_t host = code_to_host(scale, code);
-                    ASSERT_EQ(host_change_to_code(scale, 0, host + 1, host, max_code), code);
+                    const int16_t host = luma::code_to_host(scale, code);
+                    ASSERT_EQ(luma::host_change_to_code(scale, 0, host + 1, host, max_code), code);
                 }
             } else {
                 const int32_t original = 128 << (depth - 8);
-                const int16_t before = code_to_host(scale, original);
-                for (int32_t host = code_to_host(scale, 0); host <= code_to_host(scale, max_code); ++host) {
-                    const int32_t code = host_change_to_code(scale, original, before, host, max_code);
-                    ASSERT_LE(std::abs(code_to_host(scale, code) - host), 1) << host;
+                const int16_t before = luma::code_to_host(scale, original);
+                for (int32_t host = luma::code_to_host(scale, 0); host <= luma::code_to_host(scale, max_code); ++host) {
+                    const int32_t code = luma::host_change_to_code(scale, original, before, host, max_code);
+                    ASSERT_LE(std::abs(luma::code_to_host(scale, code) - host), 1) << host;
                 }
             }
         }
@@ -251,8 +251,8 @@ TEST(Levels, HostFramesCarryChromaOfTheirOwnPixel) {
                     const YcPixel& pixel = host[y * 5 + x];
                     const int32_t cb = picture.planes[1][cy * chroma_width + cx];
                     const int32_t cr = picture.planes[2][cy * chroma_width + cx];
-                    EXPECT_EQ(pixel.cb, code_to_host(chroma_scale(depth), cb));
-                    EXPECT_EQ(pixel.cr, code_to_host(chroma_scale(depth), cr));
+                    EXPECT_EQ(pixel.cb, luma::code_to_host(luma::chroma_scale(depth), cb));
+                    EXPECT_EQ(pixel.cr, luma::code_to_host(luma::chroma_scale(depth), cr));
                     EXPECT_EQ(pixel.y, 0);
                 }
             }
@@ -280,11 +280,11 @@ TEST(Levels, ChromaIsTheOriginalUnlessTheDisplayReplacedIt) {
     // Whatever the plug-in left in the host's chroma, the file's own planes
     // are written...
     for (YcPixel& pixel : host) pixel.cb = pixel.cr = 77;
-    Picture back = written(LevelMapping(format), format, original, host, false);
+    Picture back = written(luma::LevelMapping(format), format, original, host, false);
     EXPECT_EQ(back.planes[1], original.planes[1]);
     EXPECT_EQ(back.planes[2], original.planes[2]);
     // ...except under the coefficient display, which shows neutral chroma.
-    back = written(LevelMapping(format), format, original, host, true);
+    back = written(luma::LevelMapping(format), format, original, host, true);
     EXPECT_EQ(back.planes[1], std::vector<int32_t>(2, 512));
     EXPECT_EQ(back.planes[2], std::vector<int32_t>(2, 512));
 }
@@ -299,7 +299,7 @@ TEST(Levels, RawHostFramesAreWrittenAsThePluginLeftThem) {
     EXPECT_EQ(host[1].y, 5000);
     EXPECT_EQ(host[1].cr, -32768);
     host[0] = {1, 2, 3};
-    Picture back = written(LevelMapping(format), format, original, host, false);
+    Picture back = written(luma::LevelMapping(format), format, original, host, false);
     EXPECT_EQ(back.planes[0], (std::vector<int32_t>{1, 5000}));
     EXPECT_EQ(back.planes[1], (std::vector<int32_t>{2, 3}));
     EXPECT_EQ(back.planes[2], (std::vector<int32_t>{3, -32768}));

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "settings/noise_estimator.h"
+#include "luma/noise_estimator.h"
 #include "test_support.h"
 
 namespace zeverive::cli {
@@ -65,10 +65,10 @@ TEST(NoiseEstimate, ReadsKnownNoiseWithinATenthWhiteOrSmoothedFlatOrTextured) {
                 SCOPED_TRACE(::testing::Message() << (picture == Picture::kFlat ? "flat" : "textured") << ", "
                                                 << (grain == Grain::kWhite ? "white" : "smoothed") << ", sigma "
                                                 << sigma);
-                NoiseEstimator estimator;
+                luma::NoiseEstimator estimator;
                 for (const std::vector<float>& frame : frames_with_noise(picture, grain, sigma))
                     estimator.add_frame(frame.data(), kWidth, kHeight, 0, 255);
-                const NoiseEstimate estimate = estimator.estimate();
+                const luma::NoiseEstimate estimate = estimator.estimate();
                 EXPECT_NEAR(estimate.sigma, sigma, 0.1 * sigma);
                 if (grain == Grain::kWhite) EXPECT_LT(estimate.smoothing, 0.3);
                 else EXPECT_GT(estimate.smoothing, 0.7);
@@ -86,11 +86,11 @@ TEST(NoiseEstimate, ClippedBlocksAndNoiselessPicturesDoNotPassForNoise) {
         for (int x = 0; x < kWidth; ++x)
             frame[static_cast<size_t>(y) * kWidth + x] = static_cast<float>(
                 std::clamp(std::round((x < kWidth / 2 ? 0 : 120) + 15 * noise.gaussian()), 0.0, 255.0));
-    NoiseEstimator clipped;
+    luma::NoiseEstimator clipped;
     clipped.add_frame(frame.data(), kWidth, kHeight, 0, 255);
     EXPECT_NEAR(clipped.estimate().sigma, 15, 1.5);
 
-    NoiseEstimator clean;
+    luma::NoiseEstimator clean;
     for (const std::vector<float>& f : frames_with_noise(Picture::kTextured, Grain::kWhite, 0)) 
         clean.add_frame(f.data(), kWidth, kHeight, 0, 255);
     EXPECT_LT(clean.estimate().sigma, 0.5);

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "formats/levels.h"
 #include "host/slider_index.h"
+#include "luma/levels.h"
 #include "options.h"
 #include "report/labels.h"
 #include "settings/run_settings.h"
@@ -46,11 +46,11 @@ TEST(Options, SizesAreWidthByHeightWithinTheLimits) {
 }
 
 TEST(Options, GainsRunFromATwentiethToOneInThousandths) {
-    EXPECT_EQ(parse_gain("1"), kGainUnity);
-    EXPECT_EQ(parse_gain("1.000"), kGainUnity);
+    EXPECT_EQ(parse_gain("1"), luma::kGainUnity);
+    EXPECT_EQ(parse_gain("1.000"), luma::kGainUnity);
     EXPECT_EQ(parse_gain("0.5"), 500);
     EXPECT_EQ(parse_gain(".333"), 333);
-    EXPECT_EQ(parse_gain("0.05"), kMinGain);
+    EXPECT_EQ(parse_gain("0.05"), luma::kMinGain);
     for (const char* bad : {"", ".", "0.049", "1.001", "2", "0.1234", "-0.5", "0,5", "1e-1", "10"})
         EXPECT_EQ(parse_gain(bad), std::nullopt) << bad;
 }
@@ -108,7 +108,7 @@ TEST(Options, ASliderOptionMeansTheDefaultsForTheRestAtGainOne) {
          {std::vector<const char*>{"--nr3", "77"}, {"--no-nr5-rows-x10"}, {"--no-auto"}}) {
         const Chosen run = choose_with(manual);
         EXPECT_EQ(run.estimates, 0);
-        EXPECT_EQ(run.chosen.gain, kGainUnity);
+        EXPECT_EQ(run.chosen.gain, luma::kGainUnity);
         HostSettings expected = run.defaults;
         if (std::string(manual[0]) == "--nr3") expected.sliders[kSliderShrinkFirst + 1] = 77;
         EXPECT_EQ(run.chosen.settings.sliders, expected.sliders) << manual[0];

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "plugin/tiling.h"
+#include "luma/tiling.h"
 #include "settings/noise_sample.h"
 #include "test_support.h"
 
@@ -17,7 +17,7 @@ namespace {
 TEST(Tiling, SpansCoverTheAxisWithinTheLimitAndOverlapEnough) {
     for (int length = 1; length <= 5000; length += (length < 900 ? 1 : 7)) {
         SCOPED_TRACE(length);
-        const std::vector<Span> spans = split_axis(length, kMaxLineLength, kTileOverlap);
+        const std::vector<luma::Span> spans = luma::split_axis(length, kMaxLineLength, luma::kTileOverlap);
         ASSERT_FALSE(spans.empty());
         EXPECT_EQ(spans.front().start, 0);
         EXPECT_EQ(spans.back().end(), length);
@@ -25,13 +25,13 @@ TEST(Tiling, SpansCoverTheAxisWithinTheLimitAndOverlapEnough) {
         const size_t fewest =
             length <= kMaxLineLength
                 ? 1
-                : static_cast<size_t>(std::ceil(double(length - kTileOverlap) / (kMaxLineLength - kTileOverlap)));
+                : static_cast<size_t>(std::ceil(double(length - luma::kTileOverlap) / (kMaxLineLength - luma::kTileOverlap)));
         EXPECT_EQ(spans.size(), fewest);
         for (size_t i = 0; i < spans.size(); ++i) {
             EXPECT_LE(spans[i].length, kMaxLineLength);
             EXPECT_GE(spans[i].start, 0);
             if (i > 0) {
-                EXPECT_GE(spans[i - 1].end() - spans[i].start, kTileOverlap);
+                EXPECT_GE(spans[i - 1].end() - spans[i].start, luma::kTileOverlap);
                 // Neighbours' overlaps never meet inside a tile.
                 if (i + 1 < spans.size()) {
                     EXPECT_LT(spans[i - 1].end(), spans[i + 1].start);
@@ -43,12 +43,12 @@ TEST(Tiling, SpansCoverTheAxisWithinTheLimitAndOverlapEnough) {
 
 TEST(Tiling, WeightsAddUpToOneAndFadeAcrossEachOverlap) {
     for (int length : {833, 1080, 1920, 3840}) {
-        const std::vector<Span> spans = split_axis(length, kMaxLineLength, kTileOverlap);
+        const std::vector<luma::Span> spans = luma::split_axis(length, kMaxLineLength, luma::kTileOverlap);
         for (int position = 0; position < length; ++position) {
             double sum = 0;
             for (size_t i = 0; i < spans.size(); ++i) {
                 if (position < spans[i].start || position >= spans[i].end()) continue;
-                const double weight = span_weight(spans, i, position);
+                const double weight = luma::span_weight(spans, i, position);
                 EXPECT_GT(weight, 0.0);
                 EXPECT_LE(weight, 1.0);
                 sum += weight;
@@ -56,10 +56,10 @@ TEST(Tiling, WeightsAddUpToOneAndFadeAcrossEachOverlap) {
             EXPECT_NEAR(sum, 1.0, 1e-12) << length << " at " << position;
         }
         // Within an overlap the earlier tile's weight falls steadily.
-        const Span& second = spans[1];
+        const luma::Span& second = spans[1];
         double previous = 2.0;
         for (int position = second.start; position < spans[0].end(); ++position) {
-            const double weight = span_weight(spans, 0, position);
+            const double weight = luma::span_weight(spans, 0, position);
             EXPECT_LT(weight, previous);
             previous = weight;
         }
@@ -79,14 +79,14 @@ std::vector<YcPixel> gradient_frame(int width, int height) {
 TEST(Tiling, EachTileIsAFreshCopyOfTheOriginalWithinTheLimit) {
     const int width = 1920, height = 1080;
     const std::vector<YcPixel> original = gradient_frame(width, height);
-    const std::vector<Span> columns = split_axis(width, kMaxLineLength, kTileOverlap);
-    const std::vector<Span> rows = split_axis(height, kMaxLineLength, kTileOverlap);
+    const std::vector<luma::Span> columns = luma::split_axis(width, kMaxLineLength, luma::kTileOverlap);
+    const std::vector<luma::Span> rows = luma::split_axis(height, kMaxLineLength, luma::kTileOverlap);
     std::vector<YcPixel> frame = original;
-    TileBuffers buffers;
+    luma::TileBuffers buffers;
     size_t tile = 0;
-    process_in_tiles(frame.data(), width, height, kMaxLineLength, kTileOverlap, [&](FrameInfo& info) {
-        const Span& across = columns[tile % columns.size()];
-        const Span& down = rows[tile / columns.size()];
+    luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
+        const luma::Span& across = columns[tile % columns.size()];
+        const luma::Span& down = rows[tile / columns.size()];
         ++tile;
         EXPECT_EQ(info.width, across.length);
         EXPECT_EQ(info.height, down.length);
@@ -115,11 +115,11 @@ TEST(Tiling, EachTileIsAFreshCopyOfTheOriginalWithinTheLimit) {
 
 TEST(Tiling, UntouchedTilesBlendBackToTheExactFrame) {
     // One set of buffers for frames of every size, as a worker keeps it.
-    TileBuffers buffers;
+    luma::TileBuffers buffers;
     for (auto [width, height] : {std::pair{833, 600}, std::pair{1920, 1080}, std::pair{900, 2000}}) {
         const std::vector<YcPixel> original = gradient_frame(width, height);
         std::vector<YcPixel> frame = original;
-        process_in_tiles(frame.data(), width, height, kMaxLineLength, kTileOverlap, [](FrameInfo&) {}, buffers);
+        luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [](FrameInfo&) {}, buffers);
         for (size_t i = 0; i < frame.size(); ++i) {
             ASSERT_EQ(frame[i].y, original[i].y) << width << "x" << height << " at " << i;
             ASSERT_EQ(frame[i].cb, original[i].cb);
@@ -132,13 +132,13 @@ TEST(Tiling, OverlapsFadeLinearlyBetweenTileResults) {
     // tile's value, and across an overlap it moves from one to the next.
     const int width = 1920, height = 100;
     std::vector<YcPixel> frame(static_cast<size_t>(width) * height, YcPixel{0, 0, 0});
-    TileBuffers buffers;
+    luma::TileBuffers buffers;
     int tile = 0;
-    process_in_tiles(frame.data(), width, height, kMaxLineLength, kTileOverlap, [&](FrameInfo& info) {
+    luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
         for (int i = 0; i < info.width * info.height; ++i) info.frame_pixels[i].y = static_cast<int16_t>(1000 * tile);
         ++tile;
     }, buffers);
-    const std::vector<Span> spans = split_axis(width, kMaxLineLength, kTileOverlap);
+    const std::vector<luma::Span> spans = luma::split_axis(width, kMaxLineLength, luma::kTileOverlap);
     EXPECT_EQ(frame[10].y, 0);
     EXPECT_EQ(frame[(spans[0].end() + spans[2].start) / 2].y, 1000);
     EXPECT_EQ(frame[width - 1].y, 2000);
@@ -153,14 +153,14 @@ TEST(Tiling, OverlapsFadeLinearlyBetweenTileResults) {
 // The blend done the plain way, with a copy of the frame and sums for every
 // pixel: what process_in_tiles must give bit for bit while holding neither.
 void reference_blend(std::vector<YcPixel>& frame, int width, int height,
-                     const std::function<void(FrameInfo&, const Span&, const Span&)>& process) {
-    const std::vector<Span> columns = split_axis(width, kMaxLineLength, kTileOverlap);
-    const std::vector<Span> rows = split_axis(height, kMaxLineLength, kTileOverlap);
+                     const std::function<void(FrameInfo&, const luma::Span&, const luma::Span&)>& process) {
+    const std::vector<luma::Span> columns = luma::split_axis(width, kMaxLineLength, luma::kTileOverlap);
+    const std::vector<luma::Span> rows = luma::split_axis(height, kMaxLineLength, luma::kTileOverlap);
     const std::vector<YcPixel> original = frame;
     std::vector<double> sums(frame.size() * 3, 0.0);
     for (size_t r = 0; r < rows.size(); ++r) {
         for (size_t c = 0; c < columns.size(); ++c) {
-            const Span &across = columns[c], &down = rows[r];
+            const luma::Span &across = columns[c], &down = rows[r];
             std::vector<YcPixel> tile;
             for (int y = down.start; y < down.end(); ++y)
                 for (int x = across.start; x < across.end(); ++x) tile.push_back(original[size_t(y) * width + x]);
@@ -168,7 +168,7 @@ void reference_blend(std::vector<YcPixel>& frame, int width, int height,
             process(info, across, down);
             for (int y = down.start; y < down.end(); ++y) {
                 for (int x = across.start; x < across.end(); ++x) {
-                    const double weight = span_weight(rows, r, y) * span_weight(columns, c, x);
+                    const double weight = luma::span_weight(rows, r, y) * luma::span_weight(columns, c, x);
                     const YcPixel& p = tile[size_t(y - down.start) * across.length + (x - across.start)];
                     double* sum = &sums[(size_t(y) * width + x) * 3];
                     sum[0] += weight * p.y;
@@ -189,11 +189,11 @@ void reference_blend(std::vector<YcPixel>& frame, int width, int height,
 // column, two by two and three by three tiles (the corners where four
 // tiles meet, and sums carried from one row of tiles to the next).
 TEST(Tiling, BlendsExactlyAsSumsOverTheWholeFrameWould) {
-    TileBuffers buffers;
+    luma::TileBuffers buffers;
     for (auto [width, height] : {std::pair{1920, 400}, std::pair{500, 1700}, std::pair{1100, 1300},
                                  std::pair{2200, 2100}, std::pair{1920, 1080}}) {
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
-        const auto process = [](FrameInfo& info, const Span& across, const Span& down) {
+        const auto process = [](FrameInfo& info, const luma::Span& across, const luma::Span& down) {
             for (int y = 0; y < info.height; ++y) {
                 for (int x = 0; x < info.width; ++x) {
                     YcPixel& p = info.frame_pixels[y * info.row_pitch + x];
@@ -207,10 +207,10 @@ TEST(Tiling, BlendsExactlyAsSumsOverTheWholeFrameWould) {
         std::vector<YcPixel> expected = gradient_frame(width, height);
         std::vector<YcPixel> frame = expected;
         reference_blend(expected, width, height, process);
-        const std::vector<Span> columns = split_axis(width, kMaxLineLength, kTileOverlap);
-        const std::vector<Span> rows = split_axis(height, kMaxLineLength, kTileOverlap);
+        const std::vector<luma::Span> columns = luma::split_axis(width, kMaxLineLength, luma::kTileOverlap);
+        const std::vector<luma::Span> rows = luma::split_axis(height, kMaxLineLength, luma::kTileOverlap);
         size_t tile = 0;
-        process_in_tiles(frame.data(), width, height, kMaxLineLength, kTileOverlap, [&](FrameInfo& info) {
+        luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
             process(info, columns[tile % columns.size()], rows[tile / columns.size()]);
             ++tile;
         }, buffers);
@@ -224,9 +224,9 @@ TEST(Tiling, BlendsExactlyAsSumsOverTheWholeFrameWould) {
 
 TEST(Tiling, AFrameThatFitsIsProcessedInPlaceAsOneFrame) {
     std::vector<YcPixel> frame = gradient_frame(832, 832);
-    TileBuffers buffers;
+    luma::TileBuffers buffers;
     int calls = 0;
-    process_in_tiles(frame.data(), 832, 832, kMaxLineLength, kTileOverlap, [&](FrameInfo& info) {
+    luma::process_in_tiles(frame.data(), 832, 832, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
         ++calls;
         EXPECT_EQ(info.frame_pixels, frame.data());
         EXPECT_EQ(info.width, 832);
@@ -253,7 +253,7 @@ TEST(Tiling, ALargeFrameNeedsLittleMoreThanTheFrameItself) {
     frame.reserve(frame.size() + pixels);
     for (size_t i = 0; i < pixels; ++i) frame.push_back(static_cast<char>(16 + (i * 2654435761u >> 24) % 200));
     std::string clip = "YUV4MPEG2 W4096 H4096 F25:1 Ip A1:1 Cmono\n";
-    for (int copy = 0; copy < kNoiseSampleFrames; ++copy) clip += frame;
+    for (int copy = 0; copy < luma::kNoiseSampleFrames; ++copy) clip += frame;
     testing::write_file(dir.path("large.y4m"), clip);
     const testing::RunResult result =
         testing::run(testing::zeverive_binary(), {"--tile", "-j", "1", "-q", dir.path("large.y4m"), dir.path("out.y4m")});

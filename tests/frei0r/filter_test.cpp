@@ -143,7 +143,7 @@ TEST(Frei0rColour, ChangeOfLumaMovesRgbAlike) {
                                   uint8_t(code(random))};
         std::memcpy(&pixel, bytes, 4);
     }
-    const zeverive::cli::LevelScale scale = zeverive::cli::luma_scale(8, 600);
+    const zeverive::luma::LevelScale scale = zeverive::luma::luma_scale(8, 600);
     RgbLuma colour;
     colour.read(in.data(), pixels, luma_weights(480));
     std::vector<YcPixel> host(pixels);

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "dll_under_test.h"
-#include "imports.h"
-#include "windows_abi.h"
+#include "pe_loader/imports.h"
+#include "pe_loader/windows_abi.h"
 
 namespace pe_loader_test {
 namespace {

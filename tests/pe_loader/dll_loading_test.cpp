@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "dll_under_test.h"
-#include "imports.h"
-#include "pe_format.h"
+#include "pe_loader/imports.h"
+#include "pe_loader/pe_format.h"
+#include "pe_loader/windows_abi.h"
 #include "support/synthetic_frames.h"
 #include "support/test_host.h"
-#include "windows_abi.h"
 
 namespace pe_loader_test {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "host/records.h"
-#include "pe_image.h"
+#include "pe_loader/pe_image.h"
 
 namespace pe_loader_test {
 

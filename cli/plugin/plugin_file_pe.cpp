@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "failure.h"
-#include "pe_image.h"
+#include "pe_loader/pe_image.h"
 #include "plugin/plugin_host.h"
 
 namespace zeverive::cli {

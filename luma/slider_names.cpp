@@ -1,6 +1,6 @@
-#include "settings/slider_names.h"
+#include "luma/slider_names.h"
 
-namespace zeverive::cli {
+namespace zeverive::luma {
 
 const char* const kSliderOptionNames[kSliderCount] = {
     "mode", "edge-lv2", "edge-lv3", "edge-lv4", "edge-lv5", "nr2",
@@ -24,4 +24,4 @@ const char* const kSliderHelp[kSliderCount] = {
 };
 const char* const kCheckboxHelp = "the finest band's threshold along rows times 10";
 
-}  // namespace zeverive::cli
+}  // namespace zeverive::luma

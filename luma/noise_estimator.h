@@ -24,7 +24,11 @@
 #include <cstddef>
 #include <vector>
 
-namespace zeverive::cli {
+namespace zeverive::luma {
+
+// Frames the estimate reads: enough blocks for a steady figure at any
+// usual size, few enough to cost little beside a run.
+constexpr int kNoiseSampleFrames = 8;
 
 struct NoiseEstimate {
     double sigma = 0;      // 8-bit codes
@@ -50,4 +54,4 @@ private:
     std::vector<double> fine_sums_;
 };
 
-}  // namespace zeverive::cli
+}  // namespace zeverive::luma

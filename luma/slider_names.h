@@ -5,7 +5,7 @@
 
 #include "host/records.h"
 
-namespace zeverive::cli {
+namespace zeverive::luma {
 
 // In the record's order.
 extern const char* const kSliderOptionNames[kSliderCount];
@@ -14,4 +14,4 @@ extern const char* const kCheckboxOptionName;
 extern const char* const kSliderHelp[kSliderCount];
 extern const char* const kCheckboxHelp;
 
-}  // namespace zeverive::cli
+}  // namespace zeverive::luma

@@ -32,10 +32,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "formats/picture.h"
 #include "host/records.h"
+#include "luma/picture_format.h"
 
-namespace zeverive::cli {
+namespace zeverive::luma {
 
 constexpr int32_t kHostSpan = 4096;
 constexpr int32_t kGainUnity = 1000;
@@ -103,4 +103,4 @@ private:
     std::vector<uint16_t> luma_code_;
 };
 
-}  // namespace zeverive::cli
+}  // namespace zeverive::luma

@@ -1,9 +1,9 @@
-#include "settings/noise_estimator.h"
+#include "luma/noise_estimator.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace zeverive::cli {
+namespace zeverive::luma {
 namespace {
 
 constexpr int kBlock = 8;
@@ -143,4 +143,4 @@ NoiseEstimate NoiseEstimator::estimate() const {
     return result;
 }
 
-}  // namespace zeverive::cli
+}  // namespace zeverive::luma

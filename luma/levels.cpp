@@ -1,11 +1,11 @@
-#include "formats/levels.h"
+#include "luma/levels.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
-namespace zeverive::cli {
+namespace zeverive::luma {
 namespace {
 
 // numerator / denominator rounded to nearest, ties away from zero;
@@ -198,4 +198,4 @@ void LevelMapping::video_to_samples(const uint8_t* original, const YcPixel* host
     }
 }
 
-}  // namespace zeverive::cli
+}  // namespace zeverive::luma

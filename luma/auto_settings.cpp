@@ -1,13 +1,13 @@
-#include "settings/auto_settings.h"
+#include "luma/auto_settings.h"
 
 #include <algorithm>
 #include <cmath>
 #include <iterator>
 
-#include "formats/levels.h"
 #include "host/slider_index.h"
+#include "luma/levels.h"
 
-namespace zeverive::cli {
+namespace zeverive::luma {
 namespace {
 
 // One calibrated noise level: the estimated sigma of its training clips,
@@ -19,7 +19,7 @@ struct Knot {
     int32_t edge;
 };
 
-#include "settings/auto_settings_table.inc"
+#include "luma/auto_settings_table.inc"
 
 constexpr int32_t kNoiseThresholds[kShrinkSliderCount] = {40, 60, 80, 100};
 constexpr int32_t kFullStrength = 200;
@@ -83,4 +83,4 @@ std::array<int32_t, kSliderCount> sliders_within(const AutoSettings& chosen, con
     return sliders;
 }
 
-}  // namespace zeverive::cli
+}  // namespace zeverive::luma

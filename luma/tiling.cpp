@@ -1,9 +1,9 @@
-#include "plugin/tiling.h"
+#include "luma/tiling.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace zeverive::cli {
+namespace zeverive::luma {
 
 std::vector<Span> split_axis(int length, int max_tile, int overlap) {
     if (length <= max_tile) return {{0, length}};
@@ -163,4 +163,4 @@ void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int o
     }
 }
 
-}  // namespace zeverive::cli
+}  // namespace zeverive::luma

@@ -14,7 +14,7 @@
 #include "common/size_class.h"
 #include "host/records.h"
 
-namespace zeverive::cli {
+namespace zeverive::luma {
 
 constexpr int kTileOverlap = 64;
 
@@ -60,4 +60,4 @@ struct TileBuffers {
 void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int overlap,
                       const std::function<void(FrameInfo&)>& process, TileBuffers& buffers);
 
-}  // namespace zeverive::cli
+}  // namespace zeverive::luma

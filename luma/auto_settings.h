@@ -19,9 +19,9 @@
 #include <cstdint>
 
 #include "host/records.h"
-#include "settings/noise_estimator.h"
+#include "luma/noise_estimator.h"
 
-namespace zeverive::cli {
+namespace zeverive::luma {
 
 struct AutoSettings {
     int32_t gain;  // thousandths, as LevelScale takes it
@@ -35,4 +35,4 @@ AutoSettings settings_for_noise(const NoiseEstimate& noise);
 // with other ones.
 std::array<int32_t, kSliderCount> sliders_within(const AutoSettings& chosen, const FilterTable& table);
 
-}  // namespace zeverive::cli
+}  // namespace zeverive::luma
