@@ -80,7 +80,8 @@ Levels: Y 16..235 becomes 0..4096 and Cb/Cr 16..240 become -2048..2048 on the
 
 Settings: with no slider option the luma noise is estimated on a few frames
   (or taken from --sigma) and the level gain, every slider and the check box
-  are chosen for it, then printed on stderr as options to copy. Any slider
+  are chosen for it, then printed on stderr as options to copy. --preset best
+  then runs a second pass over each frame, guided by the plug-in's result. Any slider
   option, or --no-auto, means the sliders as given, the rest at the
   plug-in's defaults, and gain 1 unless --gain says otherwise.
 
@@ -219,6 +220,25 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
             },
             ""));
 
+    std::string preset_names;
+    for (int i = 0; i < luma::kPresetCount; ++i)
+        preset_names += std::string(i ? "\n" : "") + "  " + luma::kPresetNames[i].name + ": " + luma::kPresetNames[i].help;
+    std::string preset_text;
+    auto* preset = app.add_option("--preset", preset_text,
+                                  "how the automatic settings trade speed for quality (default: default):\n" +
+                                      preset_names)
+                       ->type_name("NAME")
+                       ->check(CLI::Validator(
+                           [](std::string& text) -> std::string {
+                               if (luma::preset_named(text)) return "";
+                               std::string names;
+                               for (int i = 0; i < luma::kPresetCount; ++i)
+                                   names += std::string(i ? ", " : "") + luma::kPresetNames[i].name;
+                               return "unknown preset '" + text + "'; presets: " + names;
+                           },
+                           ""));
+    preset->excludes(no_auto_flag);
+
     std::vector<std::string> message_texts;
     app.add_option("--message", message_texts,
                    "send window message NUMBER with value word VALUE before the first frame, as a remote control "
@@ -238,9 +258,10 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
         const std::string label = cp932_to_utf8(table.slider_labels[i]);
         auto* slider = app.add_option(std::string("--") + luma::kSliderOptionNames[i], slider_texts[i],
                                       label + ": " + luma::kSliderHelp[i]);
-        // A noise figure means the automatic settings, which sliders given
-        // would replace.
+        // A noise figure or a preset means the automatic settings, which
+        // sliders given would replace.
         sigma->excludes(slider);
+        preset->excludes(slider);
         slider->check(slider_range(label, table.slider_minimums[i], table.slider_maximums[i]))
             ->type_name("INT")
             ->default_str(std::to_string(options.settings.sliders[i]))
@@ -252,6 +273,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
                      cp932_to_utf8(table.checkbox_labels[0]) + ": " + luma::kCheckboxHelp)
             ->group("Sliders");
     sigma->excludes(checkbox_flag);
+    preset->excludes(checkbox_flag);
 
     try {
         app.parse(argc, argv);
@@ -283,6 +305,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     options.settings.checkboxes[0] = checkbox ? 1 : 0;
     options.auto_settings = !sliders_given && !no_auto;
     if (!gain_text.empty()) options.gain = parse_gain(gain_text);
+    if (!preset_text.empty()) options.preset = *luma::preset_named(preset_text);
     return result;
 }
 

@@ -53,6 +53,10 @@ struct LevelScale {
 };
 
 LevelScale luma_scale(int bit_depth, int32_t gain = kGainUnity);  // 16..235 at 8 bits
+// How many steps of the host's scale one code makes.
+inline double host_units_per_code(LevelScale scale) {
+    return static_cast<double>(kHostSpan) * scale.gain / (static_cast<double>(scale.span) * kGainUnity);
+}
 LevelScale chroma_scale(int bit_depth);                           // 16..240 about 128 at 8 bits
 
 // A code on the host's scale, held within the 16 bits of a host sample.

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "formats/picture.h"
 #include "host/records.h"
+#include "luma/dct_wiener.h"
 #include "luma/levels.h"
 #include "luma/tiling.h"
 #include "plugin/plugin_host.h"
@@ -19,6 +21,8 @@ struct FrameWork {
     bool tile;            // frames larger than the plug-in holds go in tiles
     bool neutral_chroma;  // the coefficient display replaces the picture
     int32_t gain;         // the level gain, thousandths
+    // The noise the second pass takes out (--preset best), or none.
+    std::optional<luma::BlockNoise> second_pass;
 };
 
 class FrameRunner {
@@ -33,6 +37,7 @@ private:
     FrameWork work_;
     luma::LevelMapping levels_;
     luma::TileBuffers buffers_;
+    luma::DctWiener second_pass_;
 };
 
 }  // namespace zeverive::cli

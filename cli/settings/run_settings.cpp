@@ -9,7 +9,7 @@ namespace zeverive::cli {
 
 RunSettings choose_settings(const Options& options, const FilterTable& table,
                             const std::function<NoiseSample()>& sample_noise) {
-    RunSettings run{options.settings, options.gain.value_or(luma::kGainUnity), std::nullopt};
+    RunSettings run{options.settings, options.gain.value_or(luma::kGainUnity), std::nullopt, std::nullopt};
     if (!options.auto_settings) return run;
 
     luma::NoiseEstimate noise;
@@ -23,6 +23,8 @@ RunSettings choose_settings(const Options& options, const FilterTable& table,
     run.settings.sliders = luma::sliders_within(chosen, table);
     run.settings.checkboxes[0] = chosen.rows_x10 ? 1 : 0;
     run.gain = options.gain.value_or(chosen.gain);
+    if (options.preset == luma::Preset::kBest && noise.sigma > 0)
+        run.second_pass = luma::white_block_noise(noise.sigma * luma::host_units_per_code(luma::luma_scale(8, run.gain)));
     return run;
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "luma/dct_wiener.h"
 #include "options.h"
 #include "plugin/plugin_host.h"
 #include "settings/noise_sample.h"
@@ -17,6 +18,9 @@ struct RunSettings {
     HostSettings settings;
     int32_t gain;                      // thousandths
     std::optional<NoiseSample> noise;  // when it was estimated
+    // The noise the second pass of --preset best takes out, on the host's
+    // scale at the run's gain; none without that pass.
+    std::optional<luma::BlockNoise> second_pass;
 };
 
 // `sample_noise` is called only when the automatic settings need an
