@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <deque>
 #include <iostream>
@@ -35,8 +36,24 @@ std::string decimal(double value, int places) {
 void report_noise(const NoiseSample& sample, std::ostream& out) {
     out << "frames read: " << sample.frames << "\nflat blocks: " << sample.estimate.blocks
         << "\nfinest band over flat-block spread: " << decimal(sample.estimate.fine_share, 2)
-        << "\nsmoothing: " << decimal(sample.estimate.smoothing, 2) << " (0 white noise, 1 as after a 3x3 blur)\n"
-        << decimal(sample.estimate.sigma, 2) << "\n";
+        << "\nsmoothing: " << decimal(sample.estimate.smoothing, 2) << " (0 white noise, 1 as after a 3x3 blur)\n";
+    out << "noise by brightness (8-bit codes: deviation, blocks):";
+    for (const luma::BrightnessBin& bin : sample.profile.bins()) {
+        out << " " << decimal(bin.brightness, 0) << ": "
+            << (bin.variance > 0 ? decimal(std::sqrt(bin.variance), 2) : std::string("-")) << " (" << bin.blocks << ")";
+    }
+    out << "\n";
+    if (sample.model.stabiliser) {
+        out << "growing with brightness: levels stabilised, noise then " << decimal(sample.model.estimate.sigma, 2)
+            << " codes\n";
+    }
+    auto correlation = [&](const char* along, const luma::Correlation& c) {
+        out << "correlation along " << along << " at distances 1, 2, 3: " << decimal(c.at[1], 2) << " "
+            << decimal(c.at[2], 2) << " " << decimal(c.at[3], 2) << "\n";
+    };
+    correlation("rows", sample.model.rows);
+    correlation("columns", sample.model.columns);
+    out << decimal(sample.estimate.sigma, 2) << "\n";
 }
 
 // The plug-in's result at the files' scale, for the preview.
@@ -148,11 +165,14 @@ int run(const Options& options, const PluginLibrary& library) {
         std::cerr << "zeverive: noise " << decimal(run.noise ? run.noise->estimate.sigma : *options.sigma, 2)
                   << (run.noise ? " codes, estimated on " + std::to_string(run.noise->frames) + " frames"
                                 : std::string(" codes, as given"))
+                  << (run.stabiliser ? ", growing with brightness: levels stabilised to " + decimal(run.sigma, 2) + " codes"
+                                     : std::string())
                   << "; settings: " << settings_as_options(run) << "\n";
     }
     // Remote messages never set the display slider, so the command line
     // decides whether the output shows coefficients.
-    const FrameWork work{format, options.tile, run.settings.sliders[kSliderDisplay] != 0, run.gain, run.second_pass};
+    const FrameWork work{format,   options.tile,     run.settings.sliders[kSliderDisplay] != 0,
+                         run.gain, run.stabiliser, run.second_pass};
     std::unique_ptr<FrameProcessor> processor =
         make_frame_processor(library, run.settings, jobs, work, input->name());
 
@@ -184,8 +204,14 @@ int run(const Options& options, const PluginLibrary& library) {
         if (want_preview && oldest.number == options.preview_frame) {
             preview_before.resize(pixels);
             luma::LevelMapping(format).to_host(frame.input, preview_before.data());
-            preview_after.assign(frame.host, frame.host + pixels);
-            undo_gain(preview_after, run.gain);
+            if (run.stabiliser) {
+                // The host frame is on the bent scale: show what was written.
+                preview_after.resize(pixels);
+                luma::LevelMapping(format).to_host(frame.output, preview_after.data());
+            } else {
+                preview_after.assign(frame.host, frame.host + pixels);
+                undo_gain(preview_after, run.gain);
+            }
         }
         in_flight.pop_front();
         progress.update(++frames_done);

@@ -27,6 +27,13 @@
 // output byte stays as it was. Where 4096 * g is coarser than the codes
 // (at 10 bits below g = 0.214, for instance) the change is scaled back onto
 // the original code, as at 14 and 16 bits.
+//
+// A stabiliser (stabiliser.h), for noise that grows with brightness, bends
+// the line: a code goes through its forward mapping before the gain and the
+// host's scale, and a changed sample comes back through its unbiased
+// inverse. A sample the plug-in left alone still gets its own code back;
+// where two codes would share a host value, changes are added to the
+// original code, as above, as differences of the inverse.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +41,7 @@
 
 #include "host/records.h"
 #include "luma/picture_format.h"
+#include "luma/stabiliser.h"
 
 namespace zeverive::luma {
 
@@ -75,7 +83,8 @@ int32_t host_change_to_code(LevelScale scale, int32_t original, int32_t host_bef
 // Only luma takes the gain: the plug-in leaves chroma alone.
 class LevelMapping {
 public:
-    explicit LevelMapping(const PictureFormat& format, int32_t gain = kGainUnity);
+    explicit LevelMapping(const PictureFormat& format, int32_t gain = kGainUnity,
+                          const Stabiliser* stabiliser = nullptr);
 
     // The host frame the plug-in is given, width * height pixels: Y mapped,
     // chroma mapped and repeated over the pixels that share it (zero for
@@ -105,6 +114,9 @@ private:
     // original codes within the depth; empty where the code depends on the
     // original too.
     std::vector<uint16_t> luma_code_;
+    // With a stabiliser: its unbiased inverse in codes of the depth, by
+    // host value + 32768, for changes added to the original code.
+    std::vector<double> luma_level_;
 };
 
 }  // namespace zeverive::luma

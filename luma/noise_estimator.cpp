@@ -64,8 +64,10 @@ double mean_variance(const std::vector<float>& sorted, size_t count) {
 
 }  // namespace
 
-void NoiseEstimator::add_frame(const float* luma, int width, int height, float lowest, float highest) {
+void NoiseEstimator::add_frame(const float* luma, int width, int height, float lowest, float highest,
+                               FlatBlockReader* also) {
     const Polynomials& p = kPolynomials;
+    frame_blocks_.clear();
     for (int top = 0; top + kBlock <= height; top += kBlock) {
         for (int left = 0; left + kBlock <= width; left += kBlock) {
             // Projections on x^i y^j per row first, then down the rows.
@@ -90,6 +92,7 @@ void NoiseEstimator::add_frame(const float* luma, int width, int height, float l
                 }
             }
             variances_.push_back(static_cast<float>(std::max(0.0, squares - explained) / kResidualFreedom));
+            if (also) frame_blocks_.push_back({luma + static_cast<size_t>(top) * width + left, width, variances_.back()});
             double fine_sum = 0;
             for (int y = 0; y < kBlock; y += 2) {
                 const float* row = luma + static_cast<size_t>(top + y) * static_cast<size_t>(width) + left;
@@ -102,12 +105,21 @@ void NoiseEstimator::add_frame(const float* luma, int width, int height, float l
             fine_sums_.push_back(fine_sum);
         }
     }
+    if (also) also->read_frame(frame_blocks_.data(), frame_blocks_.size());
 }
 
-NoiseEstimate NoiseEstimator::estimate() const {
+NoiseEstimate NoiseEstimator::estimate(const std::vector<float>* gains) const {
     NoiseEstimate result;
     if (variances_.empty()) return result;
-    std::vector<float> variances = variances_;
+    std::vector<float> block_variances = variances_;
+    std::vector<double> block_fine_sums = fine_sums_;
+    if (gains) {
+        for (size_t i = 0; i < block_variances.size(); ++i) {
+            block_variances[i] *= (*gains)[i] * (*gains)[i];
+            block_fine_sums[i] *= (*gains)[i];
+        }
+    }
+    std::vector<float> variances = block_variances;
     std::sort(variances.begin(), variances.end());
 
     const size_t tenth = std::max<size_t>(1, variances.size() / 10);
@@ -130,9 +142,9 @@ NoiseEstimate NoiseEstimator::estimate() const {
     const float limit = variances[kept / 2];
     double sum = 0;
     size_t count = 0;
-    for (size_t i = 0; i < variances_.size(); ++i) {
-        if (variances_[i] > limit) continue;
-        sum += fine_sums_[i];
+    for (size_t i = 0; i < block_variances.size(); ++i) {
+        if (block_variances[i] > limit) continue;
+        sum += block_fine_sums[i];
         count += 16;
     }
     const double spread = std::sqrt(variance);

@@ -24,6 +24,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "luma/flat_blocks.h"
+
 namespace zeverive::luma {
 
 // Frames the estimate reads: enough blocks for a steady figure at any
@@ -42,8 +44,14 @@ public:
     // `luma` is width * height samples in 8-bit codes (any depth scaled to
     // them); samples at or beyond `lowest` and `highest` count as clipped,
     // and blocks holding one are left out, since clipping hides noise.
-    void add_frame(const float* luma, int width, int height, float lowest, float highest);
-    NoiseEstimate estimate() const;
+    // `also`, when given, reads the frame's blocks too.
+    void add_frame(const float* luma, int width, int height, float lowest, float highest,
+                   FlatBlockReader* also = nullptr);
+    // With `gains`, every block's samples scaled by its gain, blocks in the
+    // order they were read (the order a FlatBlockReader sees them): the
+    // noise as it would read after a mapping of the levels that stretches
+    // each block by its gain.
+    NoiseEstimate estimate(const std::vector<float>* gains = nullptr) const;
 
 private:
     // Per block: the spread around the fitted cubic, and the sum of the
@@ -52,6 +60,7 @@ private:
     // few bytes a block keep the sample of a large clip small.
     std::vector<float> variances_;
     std::vector<double> fine_sums_;
+    std::vector<FlatBlock> frame_blocks_;
 };
 
 }  // namespace zeverive::luma

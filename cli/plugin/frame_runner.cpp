@@ -5,7 +5,7 @@
 namespace zeverive::cli {
 
 FrameRunner::FrameRunner(PluginSession& session, const FrameWork& work)
-    : session_(session), work_(work), levels_(work.format, work.gain) {}
+    : session_(session), work_(work), levels_(work.format, work.gain, work.stabiliser ? &*work.stabiliser : nullptr) {}
 
 void FrameRunner::run(const uint8_t* input, YcPixel* host, uint8_t* output) {
     const PictureFormat& format = work_.format;

@@ -21,6 +21,8 @@ struct FrameWork {
     bool tile;            // frames larger than the plug-in holds go in tiles
     bool neutral_chroma;  // the coefficient display replaces the picture
     int32_t gain;         // the level gain, thousandths
+    // The bend of the level mapping for noise that grows with brightness.
+    std::optional<luma::Stabiliser> stabiliser;
     // The noise the second pass takes out (--preset best), or none.
     std::optional<luma::BlockNoise> second_pass;
 };

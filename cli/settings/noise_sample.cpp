@@ -92,10 +92,11 @@ void luma_of(const PictureFormat& format, const uint8_t* bytes, float per_unit, 
     }
 }
 
-void add_frame(luma::NoiseEstimator& estimator, const PictureFormat& format, const uint8_t* bytes, std::vector<float>& luma) {
+void add_frame(luma::NoiseEstimator& estimator, luma::NoiseProfile& profile, const PictureFormat& format,
+               const uint8_t* bytes, std::vector<float>& luma) {
     const LumaScale scale = luma_in_codes(format);
     luma_of(format, bytes, scale.per_unit, luma);
-    estimator.add_frame(luma.data(), format.width, format.height, scale.lowest, scale.highest);
+    estimator.add_frame(luma.data(), format.width, format.height, scale.lowest, scale.highest, &profile);
 }
 
 }  // namespace
@@ -127,7 +128,7 @@ NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
                 continue;
             }
             if (!own->read(bytes.data(), parameters)) break;
-            add_frame(estimator, format, bytes.data(), luma);
+            add_frame(estimator, sample.profile, format, bytes.data(), luma);
             ++next;
         }
         sample.frames = static_cast<int>(next);
@@ -141,12 +142,19 @@ NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
                 first.pop_back();
                 break;
             }
-            add_frame(estimator, format, frame.bytes.data(), luma);
+            add_frame(estimator, sample.profile, format, frame.bytes.data(), luma);
         }
         sample.frames = static_cast<int>(first.size());
         reader = std::make_unique<ReplayingReader>(std::move(reader), std::move(first));
     }
     sample.estimate = estimator.estimate();
+    sample.model = luma::model_noise(estimator, sample.profile);
+    if (format.sampling == Sampling::kHost) {
+        // Host frames come on the plug-in's own scale, with no mapping of
+        // their levels to bend.
+        sample.model.stabiliser.reset();
+        sample.model.estimate = sample.estimate;
+    }
     return sample;
 }
 

@@ -8,12 +8,16 @@
 
 #include "formats/video_io.h"
 #include "luma/noise_estimator.h"
+#include "luma/noise_model.h"
+#include "luma/noise_profile.h"
 
 namespace zeverive::cli {
 
 struct NoiseSample {
     luma::NoiseEstimate estimate;
-    int frames = 0;  // frames read for it
+    luma::NoiseProfile profile;  // the noise by brightness, its correlation
+    luma::NoiseModel model;      // what the settings are chosen for
+    int frames = 0;              // frames read for it
 };
 
 // From an input whose length is known (a file), frames spread evenly over

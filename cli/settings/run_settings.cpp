@@ -9,22 +9,26 @@ namespace zeverive::cli {
 
 RunSettings choose_settings(const Options& options, const FilterTable& table,
                             const std::function<NoiseSample()>& sample_noise) {
-    RunSettings run{options.settings, options.gain.value_or(luma::kGainUnity), std::nullopt, std::nullopt};
+    RunSettings run;
+    run.settings = options.settings;
+    run.gain = options.gain.value_or(luma::kGainUnity);
     if (!options.auto_settings) return run;
 
-    luma::NoiseEstimate noise;
+    luma::NoiseModel noise;
     if (options.sigma) {
-        noise.sigma = *options.sigma;
+        noise = luma::white_noise(*options.sigma);
     } else {
         run.noise = sample_noise();
-        noise = run.noise->estimate;
+        noise = run.noise->model;
     }
-    const luma::AutoSettings chosen = luma::settings_for_noise(noise);
+    const luma::AutoSettings chosen = luma::settings_for_noise(noise.estimate);
     run.settings.sliders = luma::sliders_within(chosen, table);
     run.settings.checkboxes[0] = chosen.rows_x10 ? 1 : 0;
     run.gain = options.gain.value_or(chosen.gain);
-    if (options.preset == luma::Preset::kBest && noise.sigma > 0)
-        run.second_pass = luma::white_block_noise(noise.sigma * luma::host_units_per_code(luma::luma_scale(8, run.gain)));
+    run.stabiliser = noise.stabiliser;
+    run.sigma = noise.estimate.sigma;
+    if (options.preset == luma::Preset::kBest && run.sigma > 0)
+        run.second_pass = luma::white_block_noise(run.sigma * luma::host_units_per_code(luma::luma_scale(8, run.gain)));
     return run;
 }
 

@@ -16,8 +16,13 @@ namespace zeverive::cli {
 
 struct RunSettings {
     HostSettings settings;
-    int32_t gain;                      // thousandths
+    int32_t gain = 0;                  // thousandths
     std::optional<NoiseSample> noise;  // when it was estimated
+    // The level mapping's bend for noise that grows with brightness.
+    std::optional<luma::Stabiliser> stabiliser;
+    // The noise the settings were chosen for, in codes (after the
+    // stabiliser where there is one).
+    double sigma = 0;
     // The noise the second pass of --preset best takes out, on the host's
     // scale at the run's gain; none without that pass.
     std::optional<luma::BlockNoise> second_pass;
