@@ -159,7 +159,7 @@ int run(const Options& options, const PluginLibrary& library) {
         throw Failure(options.preview + ": the preview and the output need different names");
     std::unique_ptr<VideoWriter> writer = reader->make_writer(output);
 
-    const RunSettings run = choose_settings(options, library.table(),
+    const RunSettings run = choose_settings(options, library.table(), format,
                                             [&] { return sample_noise(options.input, options.size, reader); });
     if (options.auto_settings && !options.quiet) {
         std::cerr << "zeverive: noise " << decimal(run.noise ? run.noise->estimate.sigma : *options.sigma, 2)

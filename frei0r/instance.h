@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "host/records.h"
-#include "luma/auto_settings.h"
+#include "luma/dct_wiener.h"
 #include "luma/noise_estimator.h"
+#include "luma/noise_profile.h"
+#include "luma/presets.h"
 #include "luma/tiling.h"
+#include "luma/treatment.h"
 #include "parameters.h"
 #include "rgb_luma.h"
 
@@ -19,9 +22,12 @@ class Instance {
 public:
     Instance(int width, int height);
 
-    // In frei0r's terms: doubles from 0 to 1, booleans from 0.5 up.
+    // In frei0r's terms: doubles from 0 to 1, booleans from 0.5 up; the
+    // preset by its name, an unknown name leaving it as it was.
     void set_parameter(int index, double value);
     double parameter(int index) const;
+    void set_text(int index, const char* text);
+    const char* text(int index) const;
 
     void update(const uint32_t* in, uint32_t* out);
     size_t frame_bytes() const { return host_.size() * sizeof(uint32_t); }
@@ -34,6 +40,7 @@ private:
     int width_;
     int height_;
     bool auto_settings_ = true;
+    luma::Preset preset_ = luma::Preset::kDefault;
     std::array<int32_t, kSliderCount> set_sliders_;
     std::array<int32_t, kCheckboxCount> set_checkboxes_;
 
@@ -43,8 +50,13 @@ private:
     int32_t gain_ = luma::kGainUnity;
 
     luma::NoiseEstimator estimator_;
+    luma::NoiseProfile profile_;
     int frames_estimated_ = 0;
-    luma::AutoSettings chosen_{};
+    luma::Treatment chosen_{};
+    // With a stabiliser: host values by code, codes by host value.
+    std::vector<int16_t> stabilised_host_;
+    std::vector<double> stabilised_code_;
+    luma::DctWiener second_pass_;
 
     LumaWeights weights_;
     RgbLuma colour_;

@@ -50,9 +50,24 @@ const Knot& nearest(const Knot (&knots)[N], double sigma) {
     });
 }
 
+// The profile for the noise in each band: 40/60/80/100 for white noise,
+// each band's share of the noise (its deviation over the largest) raised to
+// the estimate's smoothing. This is the blend in log threshold that the
+// scale makes between the two rows of knots, band by band.
+std::array<int32_t, kShrinkSliderCount> noise_thresholds(const std::array<double, kShrinkSliderCount>& bands,
+                                                         double smoothed) {
+    const double most = *std::max_element(bands.begin(), bands.end());
+    std::array<int32_t, kShrinkSliderCount> thresholds;
+    for (size_t band = 0; band < bands.size(); ++band) {
+        const double share = most > 0 ? std::pow(bands[band] / most, smoothed) : 1.0;
+        thresholds[band] = static_cast<int32_t>(std::lround(kNoiseThresholds[band] * share));
+    }
+    return thresholds;
+}
+
 }  // namespace
 
-AutoSettings settings_for_noise(const NoiseEstimate& noise) {
+AutoSettings settings_for_noise(const NoiseEstimate& noise, const std::array<double, kShrinkSliderCount>& bands) {
     const double sigma = std::max(noise.sigma, 0.0);
     const double smoothed = noise.smoothing;
     const double white = scale_at(kWhiteKnots, sigma);
@@ -67,8 +82,9 @@ AutoSettings settings_for_noise(const NoiseEstimate& noise) {
     settings.gain = std::clamp(static_cast<int32_t>(std::lround(gain)), kMinGain, kGainUnity);
     settings.sliders[kSliderMode] = choice.mode;
     for (int level = 0; level < kEdgeSliderCount; ++level) settings.sliders[kSliderEdgeFirst + level] = choice.edge;
+    const std::array<int32_t, kShrinkSliderCount> thresholds = noise_thresholds(bands, smoothed);
     for (int band = 0; band < kShrinkSliderCount; ++band)
-        settings.sliders[kSliderShrinkFirst + band] = kNoiseThresholds[band];
+        settings.sliders[kSliderShrinkFirst + band] = thresholds[static_cast<size_t>(band)];
     settings.sliders[kSliderStrength] = static_cast<int32_t>(std::lround(kFullStrength * std::min(scale, 1.0)));
     settings.sliders[kSliderVertical] = kVertical;
     settings.sliders[kSliderDisplay] = 0;

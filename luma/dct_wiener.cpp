@@ -76,10 +76,10 @@ void weighted_sum(float* __restrict out, const float* const (&in)[kSide], const 
 
 }  // namespace
 
-BlockNoise white_block_noise(double deviation) {
-    BlockNoise noise;
-    noise.fill(static_cast<float>(deviation * deviation));
-    return noise;
+std::array<float, kBlockSide> dct_basis(int k) {
+    std::array<float, kBlockSide> basis;
+    for (int n = 0; n < kSide; ++n) basis[static_cast<size_t>(n)] = kDct.basis[k][n];
+    return basis;
 }
 
 // Lines are kept in phases: the samples of a padded row at x = i * kStride

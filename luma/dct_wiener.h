@@ -28,10 +28,12 @@ constexpr int kBlockSide = 8;
 constexpr int kBlockCoefficients = kBlockSide * kBlockSide;
 
 // The noise's variance in each coefficient of an 8x8 DCT block, vertical
-// frequency major, on the scale of the frames the pass is given.
+// frequency major, on the scale of the frames the pass is given
+// (noise_spectrum.h).
 using BlockNoise = std::array<float, kBlockCoefficients>;
 
-BlockNoise white_block_noise(double deviation);
+// Basis function k of the transform (orthonormal DCT-II) over the 8 samples.
+std::array<float, kBlockSide> dct_basis(int k);
 
 class DctWiener {
 public:

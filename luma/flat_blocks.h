@@ -12,6 +12,8 @@ constexpr int kFlatBlockSide = 8;
 struct FlatBlock {
     const float* samples;  // the top left sample, in 8-bit codes; rows `stride` floats apart
     int stride;
+    int row;               // the block's place in the frame, in blocks
+    int column;
     float spread;          // the variance around the block's fitted surface
 };
 

@@ -16,6 +16,12 @@ int64_t divide_rounded(int64_t numerator, int64_t denominator) {
     return numerator < 0 ? -magnitude : magnitude;
 }
 
+// Codes of `bit_depth` go through a stabiliser as 8-bit codes (fractions
+// of them).
+double code_unit(int bit_depth) {
+    return static_cast<double>(1 << (bit_depth - 8));
+}
+
 }  // namespace
 
 LevelScale luma_scale(int bit_depth, int32_t gain) {
@@ -49,6 +55,18 @@ int32_t host_change_to_code(LevelScale scale, int32_t original, int32_t host_bef
     return static_cast<int32_t>(std::clamp<int64_t>(code, 0, std::max(max_code, original)));
 }
 
+int16_t stabilised_code_to_host(LevelScale scale, const Stabiliser& stabiliser, int bit_depth, int32_t code) {
+    const double unit = code_unit(bit_depth);
+    const double host = (stabiliser.forward(code / unit) - scale.origin / unit) * host_units_per_code(scale) * unit;
+    return static_cast<int16_t>(std::clamp<double>(std::round(host), std::numeric_limits<int16_t>::min(),
+                                                   std::numeric_limits<int16_t>::max()));
+}
+
+double stabilised_host_to_code(LevelScale scale, const Stabiliser& stabiliser, int bit_depth, int32_t host) {
+    const double unit = code_unit(bit_depth);
+    return stabiliser.unbiased_inverse(host / (host_units_per_code(scale) * unit) + scale.origin / unit) * unit;
+}
+
 namespace {
 
 constexpr int32_t kHostValues = 65536;
@@ -73,30 +91,13 @@ std::vector<uint16_t> code_by_host(LevelScale scale, int32_t max_code) {
     return table;
 }
 
-// The same through a stabiliser: codes of `bit_depth` mapped as 8-bit
-// codes (fractions of them), host values back to codes of the depth.
-double code_unit(int bit_depth) {
-    return static_cast<double>(1 << (bit_depth - 8));
-}
-
-int16_t stabilised_host(LevelScale scale, const Stabiliser& stabiliser, double unit, int32_t code) {
-    const double host = (stabiliser.forward(code / unit) - scale.origin / unit) * host_units_per_code(scale) * unit;
-    return static_cast<int16_t>(std::clamp<double>(std::round(host), std::numeric_limits<int16_t>::min(),
-                                                   std::numeric_limits<int16_t>::max()));
-}
-
-double stabilised_level(LevelScale scale, const Stabiliser& stabiliser, double unit, int32_t host) {
-    return stabiliser.unbiased_inverse(host / (host_units_per_code(scale) * unit) + scale.origin / unit) * unit;
-}
-
 // The code for every host value, where every code within the depth has a
 // host value of its own, which then leads back to it; empty otherwise.
 std::vector<uint16_t> stabilised_code_by_host(LevelScale scale, const Stabiliser& stabiliser, int bit_depth,
                                               const std::vector<int16_t>& host_by_code, int32_t max_code) {
-    const double unit = code_unit(bit_depth);
     std::vector<uint16_t> table(kHostValues);
     for (int32_t host = 0; host < kHostValues; ++host) {
-        const double code = std::round(stabilised_level(scale, stabiliser, unit, host - kHostOffset));
+        const double code = std::round(stabilised_host_to_code(scale, stabiliser, bit_depth, host - kHostOffset));
         table[static_cast<size_t>(host)] = static_cast<uint16_t>(std::clamp<double>(code, 0, max_code));
     }
     for (int32_t code = 1; code <= max_code; ++code)
@@ -142,14 +143,14 @@ LevelMapping::LevelMapping(const PictureFormat& format, int32_t gain, const Stab
         luma_code_ = code_by_host(luma_, format.max_code());
         return;
     }
-    const double unit = code_unit(format.bit_depth);
     luma_host_.resize(size_t{1} << (format.bit_depth > 8 ? 16 : 8));
     for (size_t code = 0; code < luma_host_.size(); ++code)
-        luma_host_[code] = stabilised_host(luma_, *stabiliser, unit, static_cast<int32_t>(code));
+        luma_host_[code] = stabilised_code_to_host(luma_, *stabiliser, format.bit_depth, static_cast<int32_t>(code));
     luma_code_ = stabilised_code_by_host(luma_, *stabiliser, format.bit_depth, luma_host_, format.max_code());
     luma_level_.resize(kHostValues);
     for (int32_t host = 0; host < kHostValues; ++host)
-        luma_level_[static_cast<size_t>(host)] = stabilised_level(luma_, *stabiliser, unit, host - kHostOffset);
+        luma_level_[static_cast<size_t>(host)] =
+            stabilised_host_to_code(luma_, *stabiliser, format.bit_depth, host - kHostOffset);
 }
 
 void LevelMapping::to_host(const uint8_t* samples, YcPixel* host) const {

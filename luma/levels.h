@@ -74,6 +74,12 @@ int16_t code_to_host(LevelScale scale, int32_t code);
 int32_t host_change_to_code(LevelScale scale, int32_t original, int32_t host_before, int32_t host_after,
                             int32_t max_code);
 
+// The same through a stabiliser (luma only): the host value of a code of
+// `bit_depth`, and the code, as a real number, that a host value stands
+// for (the unbiased inverse).
+int16_t stabilised_code_to_host(LevelScale scale, const Stabiliser& stabiliser, int bit_depth, int32_t code);
+double stabilised_host_to_code(LevelScale scale, const Stabiliser& stabiliser, int bit_depth, int32_t host);
+
 // The conversions for one video format, per frame, between a frame's
 // samples as the file stores them (frame_bytes(format) bytes, see
 // frame_bytes.h) and the host frame. Every code the format's storage holds

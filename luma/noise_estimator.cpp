@@ -92,7 +92,10 @@ void NoiseEstimator::add_frame(const float* luma, int width, int height, float l
                 }
             }
             variances_.push_back(static_cast<float>(std::max(0.0, squares - explained) / kResidualFreedom));
-            if (also) frame_blocks_.push_back({luma + static_cast<size_t>(top) * width + left, width, variances_.back()});
+            if (also) {
+                frame_blocks_.push_back({luma + static_cast<size_t>(top) * width + left, width, top / kBlock,
+                                         left / kBlock, variances_.back()});
+            }
             double fine_sum = 0;
             for (int y = 0; y < kBlock; y += 2) {
                 const float* row = luma + static_cast<size_t>(top + y) * static_cast<size_t>(width) + left;
@@ -111,14 +114,18 @@ void NoiseEstimator::add_frame(const float* luma, int width, int height, float l
 NoiseEstimate NoiseEstimator::estimate(const std::vector<float>* gains) const {
     NoiseEstimate result;
     if (variances_.empty()) return result;
-    std::vector<float> block_variances = variances_;
-    std::vector<double> block_fine_sums = fine_sums_;
+    std::vector<float> scaled_variances;
+    std::vector<double> scaled_fine_sums;
     if (gains) {
-        for (size_t i = 0; i < block_variances.size(); ++i) {
-            block_variances[i] *= (*gains)[i] * (*gains)[i];
-            block_fine_sums[i] *= (*gains)[i];
+        scaled_variances = variances_;
+        scaled_fine_sums = fine_sums_;
+        for (size_t i = 0; i < scaled_variances.size(); ++i) {
+            scaled_variances[i] *= (*gains)[i] * (*gains)[i];
+            scaled_fine_sums[i] *= (*gains)[i];
         }
     }
+    const std::vector<float>& block_variances = gains ? scaled_variances : variances_;
+    const std::vector<double>& block_fine_sums = gains ? scaled_fine_sums : fine_sums_;
     std::vector<float> variances = block_variances;
     std::sort(variances.begin(), variances.end());
 

@@ -18,7 +18,7 @@ NoiseModel model_noise(const NoiseEstimator& estimator, const NoiseProfile& prof
     // read again the way the estimate reads: the noise the plug-in sees.
     std::vector<float> gains;
     gains.reserve(profile.block_brightness().size());
-    for (float brightness : profile.block_brightness())
+    for (uint8_t brightness : profile.block_brightness())
         gains.push_back(static_cast<float>(model.stabiliser->slope(brightness)));
     model.estimate = estimator.estimate(&gains);
     return model;

@@ -16,11 +16,23 @@ constexpr size_t kBinBlocks = 30;
 // (an 8x8 block less its 10-term surface), over 54: what the quietest fifth
 // of pure-noise blocks reads as a share of the noise's variance.
 constexpr double kLowerFifth = 0.8355;
-// Blocks for the correlation: those no noisier than their bin's noise.
-// Letting in blocks up to 1.6 times (as the estimate's spread does) let
-// the fine texture of photographs read as correlation of white noise.
-constexpr double kCorrelatedSpread = 1.0;
-constexpr size_t kCorrelationMinBlocks = 16;
+// Lines for the correlation: 16 samples across two neighbouring blocks
+// that are not far noisier than their bin's noise, beside two neighbours
+// (above a pair side by side, left of a pair one above the other) no
+// noisier than it. Choosing blocks by their own spread would choose their
+// noise too: blocks that a smooth surface fits well hold noise that looks
+// alike from row to row, and noise correlated along rows read as
+// correlated along columns as well (0.24 at distance 1 where there is
+// none). Letting in neighbours up to 1.6 times (as the estimate's spread
+// does) let the fine texture of photographs read as correlation of white
+// noise. Lines of 8 would do: a parabola takes 3 of their 8 samples, and
+// undoing that multiplied the reading's error by up to 80; over 16 by 3.
+constexpr int kLine = 2 * kSide;
+constexpr double kQuietNeighbour = 1.0;
+constexpr double kPlausibleBlock = 2.0;
+// Fewer pairs than this read the correlation too loosely to use: the noise
+// counts as white.
+constexpr size_t kCorrelationMinPairs = 64;
 
 int bin_of(double brightness) {
     const int bin = static_cast<int>(std::floor((brightness - kVideoBlack) / kBinWidth));
@@ -35,32 +47,32 @@ double quiet_variance(std::vector<float>& spreads) {
     return *fifth / kLowerFifth;
 }
 
-// Rows of 8 less their best fitting parabola: the projection that takes
+// Lines of 16 less their best fitting parabola: the projection that takes
 // the parabola out, and what it does to noise of each correlation. Entry
 // [d][k] of `effect` is the mean product of detrended samples d apart
 // when the noise has unit correlation at distance k and none elsewhere;
 // `undo` is its inverse.
 struct Detrend {
-    double keep[kSide][kSide];
+    double keep[kLine][kLine];
     double undo[kCorrelationLags][kCorrelationLags];
 };
 
 Detrend make_detrend() {
     Detrend d{};
-    double basis[3][kSide];
-    for (int i = 0; i < kSide; ++i) {
-        const double x = i - 3.5;
+    double basis[3][kLine];
+    for (int i = 0; i < kLine; ++i) {
+        const double x = i - (kLine - 1) / 2.0;
         basis[0][i] = 1.0;
         basis[1][i] = x;
-        basis[2][i] = x * x - 5.25;  // 5.25: the mean of x^2, so the three are orthogonal
+        basis[2][i] = x * x - (kLine * kLine - 1) / 12.0;  // less the mean of x^2, so the three are orthogonal
     }
     for (auto& b : basis) {
         double norm = 0;
         for (double v : b) norm += v * v;
         for (double& v : b) v /= std::sqrt(norm);
     }
-    for (int i = 0; i < kSide; ++i) {
-        for (int j = 0; j < kSide; ++j) {
+    for (int i = 0; i < kLine; ++i) {
+        for (int j = 0; j < kLine; ++j) {
             d.keep[i][j] = i == j ? 1.0 : 0.0;
             for (const auto& b : basis) d.keep[i][j] -= b[i] * b[j];
         }
@@ -69,17 +81,17 @@ Detrend make_detrend() {
     // pairs k apart.
     double effect[kCorrelationLags][2 * kCorrelationLags] = {};
     for (int k = 0; k < kCorrelationLags; ++k) {
-        double kt[kSide][kSide] = {};  // K T_k
-        for (int i = 0; i < kSide; ++i)
-            for (int j = 0; j < kSide; ++j)
+        double kt[kLine][kLine] = {};  // K T_k
+        for (int i = 0; i < kLine; ++i)
+            for (int j = 0; j < kLine; ++j)
                 if (std::abs(i - j) == k) {
-                    for (int r = 0; r < kSide; ++r) kt[r][j] += d.keep[r][i];
+                    for (int r = 0; r < kLine; ++r) kt[r][j] += d.keep[r][i];
                 }
         for (int lag = 0; lag < kCorrelationLags; ++lag) {
             double sum = 0;
-            for (int i = 0; i + lag < kSide; ++i)
-                for (int m = 0; m < kSide; ++m) sum += kt[i][m] * d.keep[m][i + lag];
-            effect[lag][k] = sum / (kSide - lag);
+            for (int i = 0; i + lag < kLine; ++i)
+                for (int m = 0; m < kLine; ++m) sum += kt[i][m] * d.keep[m][i + lag];
+            effect[lag][k] = sum / (kLine - lag);
         }
     }
     // Invert by Gauss-Jordan elimination with partial pivoting.
@@ -106,21 +118,21 @@ const Detrend kDetrend = make_detrend();
 
 // Adds the products of the detrended line's samples 0..3 apart.
 void add_products(const float* line, int step, std::array<double, kCorrelationLags>& products) {
-    double residual[kSide];
-    for (int i = 0; i < kSide; ++i) {
+    double residual[kLine];
+    for (int i = 0; i < kLine; ++i) {
         residual[i] = 0;
-        for (int j = 0; j < kSide; ++j) residual[i] += kDetrend.keep[i][j] * line[j * step];
+        for (int j = 0; j < kLine; ++j) residual[i] += kDetrend.keep[i][j] * line[j * step];
     }
     for (int lag = 0; lag < kCorrelationLags; ++lag)
-        for (int i = 0; i + lag < kSide; ++i) products[lag] += residual[i] * residual[i + lag];
+        for (int i = 0; i + lag < kLine; ++i) products[lag] += residual[i] * residual[i + lag];
 }
 
-Correlation correlation_of(const std::array<double, kCorrelationLags>& products, size_t blocks) {
+Correlation correlation_of(const std::array<double, kCorrelationLags>& products, size_t pairs) {
     Correlation result;
-    if (blocks < kCorrelationMinBlocks) return result;
+    if (pairs < kCorrelationMinPairs) return result;
     double means[kCorrelationLags];
     for (int lag = 0; lag < kCorrelationLags; ++lag)
-        means[lag] = products[lag] / (static_cast<double>(blocks) * kSide * (kSide - lag));
+        means[lag] = products[lag] / (static_cast<double>(pairs) * kSide * (kLine - lag));
     double covariance[kCorrelationLags] = {};
     for (int k = 0; k < kCorrelationLags; ++k)
         for (int lag = 0; lag < kCorrelationLags; ++lag) covariance[k] += kDetrend.undo[k][lag] * means[lag];
@@ -145,7 +157,7 @@ void NoiseProfile::read_frame(const FlatBlock* blocks, size_t count) {
         for (int y = 0; y < kSide; ++y)
             for (int x = 0; x < kSide; ++x) sum += blocks[b].samples[y * blocks[b].stride + x];
         const double brightness = sum / (kSide * kSide);
-        brightness_.push_back(static_cast<float>(brightness));
+        brightness_.push_back(static_cast<uint8_t>(std::clamp(std::lround(brightness), 0L, 255L)));
         spreads_.push_back(blocks[b].spread);
         frame_bins[b] = bin_of(brightness);
         frame_spreads[static_cast<size_t>(frame_bins[b])].push_back(blocks[b].spread);
@@ -158,14 +170,43 @@ void NoiseProfile::read_frame(const FlatBlock* blocks, size_t count) {
         const double noise = quiet_variance(frame_spreads[bin]);
         bin_noise[bin] = noise > 0 ? noise : frame_noise;
     }
+    // Each block's place: quiet, plausible, or neither (or not there).
+    enum Kind : uint8_t { kAbsent, kNoisy, kPlausible, kQuiet };
+    int rows = 0, columns = 0;
+    for (size_t b = 0; b < count; ++b) {
+        rows = std::max(rows, blocks[b].row + 1);
+        columns = std::max(columns, blocks[b].column + 1);
+    }
+    std::vector<Kind> kinds(static_cast<size_t>(rows) * static_cast<size_t>(columns), kAbsent);
+    std::vector<const FlatBlock*> placed(kinds.size(), nullptr);
     for (size_t b = 0; b < count; ++b) {
         const double noise = bin_noise[static_cast<size_t>(frame_bins[b])];
-        if (noise <= 0 || blocks[b].spread > kCorrelatedSpread * noise) continue;
-        for (int i = 0; i < kSide; ++i) {
-            add_products(blocks[b].samples + i * blocks[b].stride, 1, row_products_);
-            add_products(blocks[b].samples + i, blocks[b].stride, column_products_);
+        const size_t at = static_cast<size_t>(blocks[b].row) * columns + blocks[b].column;
+        placed[at] = &blocks[b];
+        kinds[at] = noise <= 0                                    ? kNoisy
+                    : blocks[b].spread <= kQuietNeighbour * noise ? kQuiet
+                    : blocks[b].spread <= kPlausibleBlock * noise ? kPlausible
+                                                                  : kNoisy;
+    }
+    auto kind_at = [&](int row, int column) {
+        if (row < 0 || column < 0 || row >= rows || column >= columns) return kAbsent;
+        return kinds[static_cast<size_t>(row) * columns + column];
+    };
+    auto plausible = [&](int row, int column) { return kind_at(row, column) >= kPlausible; };
+    auto quiet = [&](int row, int column) { return kind_at(row, column) == kQuiet; };
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            if (!plausible(row, column)) continue;
+            const FlatBlock& block = *placed[static_cast<size_t>(row) * columns + column];
+            if (plausible(row, column + 1) && quiet(row - 1, column) && quiet(row - 1, column + 1)) {
+                for (int i = 0; i < kSide; ++i) add_products(block.samples + i * block.stride, 1, row_products_);
+                ++row_pairs_;
+            }
+            if (plausible(row + 1, column) && quiet(row, column - 1) && quiet(row + 1, column - 1)) {
+                for (int i = 0; i < kSide; ++i) add_products(block.samples + i, block.stride, column_products_);
+                ++column_pairs_;
+            }
         }
-        ++correlated_blocks_;
     }
 }
 
@@ -221,11 +262,11 @@ std::optional<NoiseLevelFunction> NoiseProfile::rising_level() const {
 }
 
 Correlation NoiseProfile::along_rows() const {
-    return correlation_of(row_products_, correlated_blocks_);
+    return correlation_of(row_products_, row_pairs_);
 }
 
 Correlation NoiseProfile::along_columns() const {
-    return correlation_of(column_products_, correlated_blocks_);
+    return correlation_of(column_products_, column_pairs_);
 }
 
 }  // namespace zeverive::luma

@@ -16,17 +16,19 @@
 // (texture in the mid-tones tilted one further, with ends that agree), on
 // noise growing from 3 to 9 codes from black to white 1.28 to 2.76.
 //
-// Correlation. In the blocks no noisier than their bin's noise, each row
-// (and each column) less its best fitting parabola gives products of
-// samples 0 to 3 apart; the parabola takes part of the noise with it, which
-// a 4x4 system undoes, so that white noise reads as uncorrelated and noise
-// after a 3x3 box blur as 2/3 and 1/3 at distances 1 and 2.
+// Correlation. Across pairs of neighbouring flat blocks (chosen by their
+// neighbours), each row of 16 samples (and each column) less its best
+// fitting parabola gives products of samples 0 to 3 apart; the parabola
+// takes part of the noise with it, which a 4x4 system undoes, so that
+// white noise reads as uncorrelated and noise after a 3x3 box blur as 2/3
+// and 1/3 at distances 1 and 2.
 //
 // No files and no options here: blocks in, figures out.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -67,21 +69,24 @@ public:
     std::array<BrightnessBin, kBrightnessBins> bins() const;
     // The noise-level function, when it rises by kRisingRatio or more.
     std::optional<NoiseLevelFunction> rising_level() const;
-    // Every block's brightness, in the order the estimate read the blocks.
-    const std::vector<float>& block_brightness() const { return brightness_; }
+    // Every block's brightness (its mean, rounded to an 8-bit code), in the
+    // order the estimate read the blocks.
+    const std::vector<uint8_t>& block_brightness() const { return brightness_; }
 
     Correlation along_rows() const;
     Correlation along_columns() const;
-    size_t correlation_blocks() const { return correlated_blocks_; }
 
 private:
-    // Every block: its brightness and spread.
-    std::vector<float> brightness_;
+    // Every block: its brightness and spread; five bytes a block keep the
+    // sample of a large clip small.
+    std::vector<uint8_t> brightness_;
     std::vector<float> spreads_;
-    // Sums of products of detrended samples at distances 0..3.
+    // Sums of products of detrended samples at distances 0..3, over the
+    // pairs of blocks read.
     std::array<double, kCorrelationLags> row_products_{};
     std::array<double, kCorrelationLags> column_products_{};
-    size_t correlated_blocks_ = 0;
+    size_t row_pairs_ = 0;
+    size_t column_pairs_ = 0;
 };
 
 }  // namespace zeverive::luma

@@ -5,10 +5,12 @@ table zeverive compiles in (luma/auto_settings_table.inc).
 
 usage: calibrate.py ZEVERIVE TRAINDIR REPOROOT
 
-Every setting has the noise thresholds 40/60/80/100 and vertical 100; the
-grid varies the scale t (t <= 1: strength 200 t at gain 1; t > 1: strength
-200 at gain 1/t, down to 0.05), the mode (2, 3) and one edge threshold for
-all levels (0, 15, 30, 80, 150). The check box stays off: in a first run
+Every setting has the noise thresholds zeverive's own rule gives the clip
+(40/60/80/100 for white noise; for smoothed noise in proportion to the
+noise it measures in each band, read from a run with no options) and
+vertical 100; the grid varies the scale t (t <= 1: strength 200 t at gain
+1; t > 1: strength 200 at gain 1/t, down to 0.05), the mode (2, 3) and one
+edge threshold for all levels (0, 15, 30, 80, 150). The check box stays off: in a first run
 over this grid it changed no output (PSNR equal to the last digit both
 ways, in modes 2 and 3). Around the prior t = sigma / 3 (what earlier
 measurements found) the scale takes seven steps from 0.35 to 2.8 times it.
@@ -20,7 +22,10 @@ estimates, so their bias is calibrated away), a quadratic by least
 squares, each clip weighted by what its best setting gains over the noisy
 clip (where nothing gains, the best scale is chance); then at each knot the
 mode and edge threshold that score best at the fitted scale (PSNR
-interpolated in log t). What the clean clip reads is where the rule does
+interpolated in log t); a clip where no setting gains 0.05 dB keeps its
+own best scale instead of the fit's. The rule blends the two fits in log t
+by the clip's smoothing, so a smoothed clip's knot is the scale that blend
+needs to give its best one. What the clean clip reads is where the rule does
 nothing. Finally the rule as compiled is run on every clip, clean
 included, with no options.
 """
@@ -40,13 +45,19 @@ STEPS = [0.35, 0.5, 0.7, 1.0, 1.4, 2.0, 2.8]
 MODES = [2, 3]
 EDGES = [0, 15, 30, 80, 150]
 MAX_SCALE = 20.0  # gain 0.05, the least zeverive takes
+NOTHING_GAINED = 0.05  # dB
 
 
-def sliders(scale, mode, edge):
+NOISE_SLIDERS = ["--nr2", "--nr3", "--nr4", "--nr5h"]
+
+
+def sliders(scale, mode, edge, profile):
     strength = round(200 * min(scale, 1.0))
     gain = 1.0 / scale if scale > 1 else 1.0
     args = ["--gain", f"{max(gain, 1 / MAX_SCALE):.3f}", "--mode", str(mode), "--strength", str(strength),
-            "--nr2", "40", "--nr3", "60", "--nr4", "80", "--nr5h", "100", "--vertical", "100"]
+            "--vertical", "100"]
+    for name, value in zip(NOISE_SLIDERS, profile):
+        args += [name, str(value)]
     for level in range(2, 6):
         args += [f"--edge-lv{level}", str(edge)]
     return args + ["--no-nr5-rows-x10"]
@@ -65,6 +76,13 @@ def estimate(zeverive, src):
             values["smoothing"] = float(line.split()[1])
     values["sigma"] = float(lines.splitlines()[-1])
     return values
+
+
+def rule_profile(zeverive, src, out):
+    """The noise thresholds zeverive's rule chooses for the clip."""
+    report = subprocess.run([zeverive, "-j", "1", src, out], check=True, capture_output=True, text=True).stderr
+    words = report.split("settings: ")[-1].split()
+    return [int(words[words.index(name) + 1]) for name in NOISE_SLIDERS]
 
 
 def fit_scales(estimates, best_scales, gains):
@@ -93,23 +111,35 @@ def main():
         for sigma in SIGMAS:
             src = os.path.join(train, f"{kind}_s{sigma}.y4m")
             est = estimate(zeverive, src)
+            profile = rule_profile(zeverive, src, out)
             grid = {}
             for step, mode, edge in itertools.product(STEPS, MODES, EDGES):
                 scale = min(MAX_SCALE, step * sigma / 3)
-                grid.setdefault((mode, edge), {})[scale] = score(zeverive, src, sliders(scale, mode, edge), clean, out)
+                grid.setdefault((mode, edge), {})[scale] = score(zeverive, src, sliders(scale, mode, edge, profile),
+                                                                 clean, out)
             top = max(((p, s, c) for c, by_scale in grid.items() for s, p in by_scale.items()))
             estimates.append(est["sigma"])
             best_scales.append(top[1])
             grids.append(grid)
             noisy_db.append(clips.psnr(clips.read_luma(src), clean))
-            best.append((top, est))
-            print(f"{kind} sigma {sigma}: estimate {est['sigma']:.2f}, best {top[0]:.2f} dB at t={top[1]:.3f} "
-                  f"{top[2]}", flush=True)
-        gains = [top[0] - noisy for (top, _), noisy in zip(best, noisy_db)]
-        fitted, coefficients = fit_scales(estimates, best_scales, gains)
+            best.append((top, est, profile))
+            print(f"{kind} sigma {sigma}: estimate {est['sigma']:.2f}, thresholds {profile}, best {top[0]:.2f} dB "
+                  f"at t={top[1]:.3f} {top[2]}", flush=True)
+        gains = [top[0] - noisy for (top, _, _), noisy in zip(best, noisy_db)]
+        shares = [e.get("smoothing", 0) if kind != "white" else 0.0 for (_, e, _) in best]
+        white_scale = (lambda v: math.exp(np.polyval(tables["white"][1], math.log(v)))) if kind != "white" else None
+        # The knot whose blend with the white fit gives the clip its best scale.
+        targets = [t if share == 0 else math.exp((math.log(t) - (1 - share) * math.log(white_scale(e))) / share)
+                   for t, share, e in zip(best_scales, shares, estimates)]
+        fitted, coefficients = fit_scales(estimates, targets, gains)
+        # Where no setting gains anything the fit, which gives such clips no
+        # weight, says nothing: the knot keeps the clip's own best, which
+        # leaves it alone.
+        fitted = [target if gain < NOTHING_GAINED else scale for scale, target, gain in zip(fitted, targets, gains)]
         knots = []
-        for est, scale, grid in zip(estimates, fitted, grids):
-            choice = max(grid, key=lambda c: interpolated(grid[c], scale))
+        for est, scale, grid, share in zip(estimates, fitted, grids, shares):
+            used = scale if share == 0 else math.exp((1 - share) * math.log(white_scale(est)) + share * math.log(scale))
+            choice = max(grid, key=lambda c: interpolated(grid[c], used))
             knots.append((est, scale) + choice)
         tables[kind] = (knots, coefficients)
         rows[kind] = (estimates, noisy_db, best)
@@ -121,12 +151,13 @@ def main():
                    check=True, stdout=subprocess.DEVNULL)
     for kind in KINDS:
         estimates, noisy_db, best = rows[kind]
-        for sigma, est, noisy, (top, e) in zip(SIGMAS, estimates, noisy_db, best):
+        for sigma, est, noisy, (top, e, profile) in zip(SIGMAS, estimates, noisy_db, best):
             src = os.path.join(train, f"{kind}_s{sigma}.y4m")
             rule = score(zeverive, src, [], clean, out)
             mode, edge = top[2]
             report.append(f"| {kind} | {sigma} | {est:.2f} ({e.get('smoothing', 0):.2f}) | {noisy:.2f} | "
-                          f"{top[0]:.2f} | t {top[1]:.2f}, mode {mode}, edges {edge} | {rule:.2f} |")
+                          f"{top[0]:.2f} | t {top[1]:.2f}, mode {mode}, edges {edge}, "
+                          f"thresholds {'/'.join(map(str, profile))} | {rule:.2f} |")
     est = estimate(zeverive, clean_src)
     rule = score(zeverive, clean_src, [], clean, out)
     report.append(f"| none | 0 | {est['sigma']:.2f} ({est.get('smoothing', 0):.2f}) | ∞ | – | – | {rule:.2f} |")

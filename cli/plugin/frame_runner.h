@@ -22,9 +22,9 @@ struct FrameWork {
     bool neutral_chroma;  // the coefficient display replaces the picture
     int32_t gain;         // the level gain, thousandths
     // The bend of the level mapping for noise that grows with brightness.
-    std::optional<luma::Stabiliser> stabiliser;
+    std::optional<luma::Stabiliser> stabiliser = std::nullopt;
     // The noise the second pass takes out (--preset best), or none.
-    std::optional<luma::BlockNoise> second_pass;
+    std::optional<luma::BlockNoise> second_pass = std::nullopt;
 };
 
 class FrameRunner {

@@ -2,12 +2,12 @@
 
 #include <cstdio>
 
-#include "luma/auto_settings.h"
 #include "luma/levels.h"
+#include "luma/treatment.h"
 
 namespace zeverive::cli {
 
-RunSettings choose_settings(const Options& options, const FilterTable& table,
+RunSettings choose_settings(const Options& options, const FilterTable& table, const PictureFormat& format,
                             const std::function<NoiseSample()>& sample_noise) {
     RunSettings run;
     run.settings = options.settings;
@@ -21,14 +21,13 @@ RunSettings choose_settings(const Options& options, const FilterTable& table,
         run.noise = sample_noise();
         noise = run.noise->model;
     }
-    const luma::AutoSettings chosen = luma::settings_for_noise(noise.estimate);
-    run.settings.sliders = luma::sliders_within(chosen, table);
-    run.settings.checkboxes[0] = chosen.rows_x10 ? 1 : 0;
-    run.gain = options.gain.value_or(chosen.gain);
-    run.stabiliser = noise.stabiliser;
-    run.sigma = noise.estimate.sigma;
-    if (options.preset == luma::Preset::kBest && run.sigma > 0)
-        run.second_pass = luma::white_block_noise(run.sigma * luma::host_units_per_code(luma::luma_scale(8, run.gain)));
+    const luma::Treatment treatment = luma::treatment_for(noise, format.width, format.height, options.preset);
+    run.settings.sliders = luma::sliders_within(treatment.settings, table);
+    run.settings.checkboxes[0] = treatment.settings.rows_x10 ? 1 : 0;
+    run.gain = options.gain.value_or(treatment.settings.gain);
+    run.stabiliser = treatment.stabiliser;
+    run.sigma = treatment.sigma;
+    if (treatment.second_pass) run.second_pass = treatment.second_pass_noise(run.gain);
     return run;
 }
 

@@ -31,7 +31,7 @@ struct RunSettings {
 // `sample_noise` is called only when the automatic settings need an
 // estimate (no --sigma). Automatic sliders are held within the record's
 // ranges, for plug-ins built with other ones.
-RunSettings choose_settings(const Options& options, const FilterTable& table,
+RunSettings choose_settings(const Options& options, const FilterTable& table, const PictureFormat& format,
                             const std::function<NoiseSample()>& sample_noise);
 
 // The chosen settings as options that give them again.

@@ -71,10 +71,11 @@ Chosen choose_with(std::vector<const char*> args) {
     EXPECT_FALSE(parsed.exit_status);
     Chosen run;
     run.defaults = default_settings(parsed.library->table());
-    run.chosen = choose_settings(options, parsed.library->table(), [&] {
+    run.chosen = choose_settings(options, parsed.library->table(), PictureFormat{720, 480}, [&] {
         ++run.estimates;
         NoiseSample sample;
         sample.estimate.sigma = 10;
+        sample.model = luma::white_noise(10);
         return sample;
     });
     return run;
@@ -119,16 +120,21 @@ TEST(Options, ASliderOptionMeansTheDefaultsForTheRestAtGainOne) {
     EXPECT_EQ(manual_gain.chosen.settings.sliders[kSliderStrength], 150);
 }
 
-// A noise figure asks for the automatic settings: sliders given with it
-// would silently replace them, so the command line is refused.
-TEST(Options, ANoiseFigureWithSliderOptionsIsRefused) {
-    for (const std::vector<const char*>& manual :
-         {std::vector<const char*>{"--nr3", "77"}, {"--no-nr5-rows-x10"}, {"--no-auto"}}) {
-        std::vector<const char*> args = {"zeverive", "--sigma", "5"};
-        args.insert(args.end(), manual.begin(), manual.end());
-        args.insert(args.end(), {"in.y4m", "out.y4m"});
-        Options options;
-        EXPECT_EQ(parse_options(static_cast<int>(args.size()), args.data(), options).exit_status, 2) << manual[0];
+// A noise figure or a preset asks for the automatic settings: sliders
+// given with it would silently replace them, so the command line is
+// refused.
+TEST(Options, ANoiseFigureOrAPresetWithSliderOptionsIsRefused) {
+    for (const std::vector<const char*>& automatic : {std::vector<const char*>{"--sigma", "5"}, {"--preset", "best"}}) {
+        for (const std::vector<const char*>& manual :
+             {std::vector<const char*>{"--nr3", "77"}, {"--no-nr5-rows-x10"}, {"--no-auto"}}) {
+            std::vector<const char*> args = {"zeverive"};
+            args.insert(args.end(), automatic.begin(), automatic.end());
+            args.insert(args.end(), manual.begin(), manual.end());
+            args.insert(args.end(), {"in.y4m", "out.y4m"});
+            Options options;
+            EXPECT_EQ(parse_options(static_cast<int>(args.size()), args.data(), options).exit_status, 2)
+                << automatic[0] << " " << manual[0];
+        }
     }
 }
 
