@@ -14,6 +14,7 @@
 #include "formats/video_io.h"
 #include "host/slider_index.h"
 #include "luma/levels.h"
+#include "luma/noise_spectrum.h"
 #include "report/listing.h"
 #include "report/preview.h"
 #include "report/psnr.h"
@@ -33,7 +34,7 @@ std::string decimal(double value, int places) {
     return text;
 }
 
-void report_noise(const NoiseSample& sample, std::ostream& out) {
+void report_noise(const NoiseSample& sample, const PictureFormat& format, std::ostream& out) {
     out << "frames read: " << sample.frames << "\nflat blocks: " << sample.estimate.blocks
         << "\nfinest band over flat-block spread: " << decimal(sample.estimate.fine_share, 2)
         << "\nsmoothing: " << decimal(sample.estimate.smoothing, 2) << " (0 white noise, 1 as after a 3x3 blur)\n";
@@ -43,9 +44,13 @@ void report_noise(const NoiseSample& sample, std::ostream& out) {
             << (bin.variance > 0 ? decimal(std::sqrt(bin.variance), 2) : std::string("-")) << " (" << bin.blocks << ")";
     }
     out << "\n";
-    if (sample.model.stabiliser) {
-        out << "growing with brightness: levels stabilised, noise then " << decimal(sample.model.estimate.sigma, 2)
-            << " codes\n";
+    if (const std::optional<luma::NoiseLevelFunction> level = sample.profile.rising_level()) {
+        out << "growing with brightness: " << decimal(std::sqrt(level->variance(level->darkest)), 2) << " at "
+            << decimal(level->darkest, 0) << " to " << decimal(std::sqrt(level->variance(level->brightest)), 2)
+            << " at " << decimal(level->brightest, 0);
+        if (sample.model.stabiliser)
+            out << "; levels stabilised, noise then " << decimal(sample.model.estimate.sigma, 2) << " codes";
+        out << "\n";
     }
     auto correlation = [&](const char* along, const luma::Correlation& c) {
         out << "correlation along " << along << " at distances 1, 2, 3: " << decimal(c.at[1], 2) << " "
@@ -53,7 +58,10 @@ void report_noise(const NoiseSample& sample, std::ostream& out) {
     };
     correlation("rows", sample.model.rows);
     correlation("columns", sample.model.columns);
-    out << decimal(sample.estimate.sigma, 2) << "\n";
+    out << "noise per band, coarsest to finest, over the picture's:";
+    for (double band : luma::band_deviations(sample.model.rows, sample.model.columns, format.width, format.height))
+        out << " " << decimal(band, 2);
+    out << "\n" << decimal(sample.estimate.sigma, 2) << "\n";
 }
 
 // The plug-in's result at the files' scale, for the preview.
@@ -121,7 +129,7 @@ int run(const Options& options, const PluginLibrary& library) {
     std::unique_ptr<VideoReader> reader = open_reader(*input, options.size);
     const PictureFormat format = reader->format();
     if (options.estimate) {
-        report_noise(sample_noise(options.input, options.size, reader), std::cout);
+        report_noise(sample_noise(options.input, options.size, reader), format, std::cout);
         return 0;
     }
     if (!options.tile && (format.width > kMaxLineLength || format.height > kMaxLineLength)) {

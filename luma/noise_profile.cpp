@@ -10,8 +10,12 @@ constexpr int kSide = kFlatBlockSide;
 constexpr double kVideoBlack = 16;
 constexpr double kVideoWhite = 236;  // the bins end just above 235
 constexpr double kBinWidth = (kVideoWhite - kVideoBlack) / kBrightnessBins;
-// Fewer blocks than this leave a bin's reading to chance.
+// Fewer blocks than this leave a bin's reading to chance; and a bin with
+// few of the frame's blocks holds the few flat places of a brightness the
+// picture shows mostly in texture, which its quietest blocks still show
+// (a rocket's dark body read 8.2 codes where the noise had 3.7).
 constexpr size_t kBinBlocks = 30;
+constexpr double kBinShare = 0.02;
 // The lower fifth of a chi-squared variable with 54 degrees of freedom
 // (an 8x8 block less its 10-term surface), over 54: what the quietest fifth
 // of pure-noise blocks reads as a share of the noise's variance.
@@ -217,7 +221,8 @@ std::array<BrightnessBin, kBrightnessBins> NoiseProfile::bins() const {
     for (size_t bin = 0; bin < kBrightnessBins; ++bin) {
         result[bin].brightness = kVideoBlack + (static_cast<double>(bin) + 0.5) * kBinWidth;
         result[bin].blocks = spreads[bin].size();
-        result[bin].variance = quiet_variance(spreads[bin]);
+        const bool enough = static_cast<double>(spreads[bin].size()) >= kBinShare * static_cast<double>(spreads_.size());
+        result[bin].variance = enough ? quiet_variance(spreads[bin]) : 0.0;
     }
     return result;
 }

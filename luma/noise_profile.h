@@ -4,17 +4,18 @@
 // the blocks of the noise estimate (flat_blocks.h).
 //
 // Level. Blocks fall into eight bins of brightness over the video range;
-// in each bin with enough blocks the noise's variance is the lower fifth of
-// the blocks' spreads over what the lower fifth of pure noise reads (the
-// quietest blocks are the ones without texture). A straight line through
-// the bins' variances, weighted by how many blocks each holds, is the
-// noise-level function, variance = slope * Y + offset; beyond the bins it
-// stays at the value of the nearest. It counts as rising when the line's
-// deviation at the brightest bin is at least kRisingRatio times that at
-// the darkest, and so are the two bins' own readings: on white noise of 3
-// to 20 codes over ten photographs one frame read a line of at most 1.12
-// (texture in the mid-tones tilted one further, with ends that agree), on
-// noise growing from 3 to 9 codes from black to white 1.28 to 2.76.
+// in each bin with enough blocks (30, and a fiftieth of all) the noise's
+// variance is the lower fifth of the blocks' spreads over what the lower
+// fifth of pure noise reads (the quietest blocks are the ones without
+// texture). A straight line through the bins' variances, weighted by how
+// many blocks each holds, is the noise-level function, variance = slope *
+// Y + offset; beyond the bins it stays at the value of the nearest. It
+// counts as rising when the line's deviation at the brightest bin is at
+// least kRisingRatio times that at the darkest, and so are the two bins'
+// own readings: on white noise of 3 to 20 codes over ten photographs one
+// frame read a line of at most 1.12 (texture in the mid-tones tilted one
+// further, with ends that agree), on noise growing from 3 to 9 codes from
+// black to white 1.28 to 2.76 (bench/noise_profile.py measures it).
 //
 // Correlation. Across pairs of neighbouring flat blocks (chosen by their
 // neighbours), each row of 16 samples (and each column) less its best
