@@ -80,10 +80,12 @@ Levels: Y 16..235 becomes 0..4096 and Cb/Cr 16..240 become -2048..2048 on the
 
 Settings: with no slider option the luma noise is estimated on a few frames
   (or taken from --sigma) and the level gain, every slider and the check box
-  are chosen for it, then printed on stderr as options to copy. --preset best
-  then runs a second pass over each frame, guided by the plug-in's result. Any slider
-  option, or --no-auto, means the sliders as given, the rest at the
-  plug-in's defaults, and gain 1 unless --gain says otherwise.
+  are chosen for it, then printed on stderr as options to copy. Noise that
+  grows with brightness is stabilised by a curve on the way to the plug-in
+  and back; --preset best adds a second pass over each frame, guided by the
+  plug-in's result. Any slider option, or --no-auto, means the sliders as
+  given, the rest at the plug-in's defaults, and gain 1 unless --gain says
+  otherwise.
 
 Frames count from 0. Frames larger than 832x832 need --tile. Output files
 appear only when complete; devices, FIFOs, sockets and standard output are

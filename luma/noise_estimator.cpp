@@ -6,7 +6,7 @@
 namespace zeverive::luma {
 namespace {
 
-constexpr int kBlock = 8;
+constexpr int kBlock = kFlatBlockSide;
 // A cubic surface (10 terms) takes ten of the block's 64 degrees of
 // freedom. A plane would leave the gentle curves and fine waves of real
 // pictures in the residual, where they pass for noise.

@@ -4,7 +4,7 @@ namespace zeverive::luma {
 
 const PresetName kPresetNames[] = {
     {Preset::kDefault, "default", "the best settings for the noise"},
-    {Preset::kBest, "best", "a second pass guided by the first: cleaner, about three times the time"},
+    {Preset::kBest, "best", "a second pass guided by the first: cleaner, about twice the time"},
 };
 const int kPresetCount = sizeof kPresetNames / sizeof kPresetNames[0];
 
