@@ -49,6 +49,7 @@ NOTHING_GAINED = 0.05  # dB
 
 
 NOISE_SLIDERS = ["--nr2", "--nr3", "--nr4", "--nr5h"]
+WHITE_PROFILE = [40, 60, 80, 100]
 
 
 def sliders(scale, mode, edge, profile):
@@ -111,7 +112,10 @@ def main():
         for sigma in SIGMAS:
             src = os.path.join(train, f"{kind}_s{sigma}.y4m")
             est = estimate(zeverive, src)
-            profile = rule_profile(zeverive, src, out)
+            # The white row is the rule's end for noise that reads no
+            # smoothing, where the thresholds are 40/60/80/100 whatever a
+            # training clip's own reading.
+            profile = WHITE_PROFILE if kind == "white" else rule_profile(zeverive, src, out)
             grid = {}
             for step, mode, edge in itertools.product(STEPS, MODES, EDGES):
                 scale = min(MAX_SCALE, step * sigma / 3)
