@@ -7,6 +7,7 @@
 #pragma once
 
 #include "cpu/detect.h"
+#include "kernels/line_io.h"
 
 namespace zeverive {
 
@@ -35,6 +36,16 @@ struct OddLowpassKernels {
     void (*synthesis)(const float* approx, int half_length, float* dst);
 };
 
+// The line pipeline's own loops (kernels/line_io.h): outside the table, one
+// plain form for the variants every build shares and an AVX2 form.
+struct LineKernels {
+    decltype(&load_line) load;
+    decltype(&store_line) store;
+    decltype(&fill_mask) fill;
+    decltype(&gather_columns) gather;
+    decltype(&scatter_columns) scatter;
+};
+
 // Slot-major: the entry of slot s for variant v is pointer
 // kVariantCount * s + v.
 struct KernelTable {
@@ -54,6 +65,7 @@ TransformKernels transform_kernels(KernelVariant v);
 ShrinkKernels shrink_kernels(KernelVariant v);
 EdgeMaskKernels edge_mask_kernels(KernelVariant v);
 OddLowpassKernels odd_lowpass_kernels(KernelVariant v);
+LineKernels line_kernels(KernelVariant v);
 
 // Everything one pass calls.
 struct Kernels {
@@ -61,6 +73,7 @@ struct Kernels {
     ShrinkKernels shrink;
     EdgeMaskKernels edge_mask;
     OddLowpassKernels odd_lowpass;
+    LineKernels line;
 };
 Kernels kernels_for(KernelVariant v);
 

@@ -8,6 +8,7 @@
 
 #include "common/size_class.h"
 #include "cpu/detect.h"
+#include "kernels/line_io.h"
 
 namespace zeverive {
 
@@ -38,7 +39,6 @@ extern const LifecycleServices default_lifecycle_services;
 // static working state rather than a heap block: it needs no alignment
 // beyond its declaration and nothing can fail to allocate it.
 constexpr int kColumnBlockWidth = 16;
-typedef int16_t ColumnSamples[kMaxLineLength];
 
 struct WorkingState {
     KernelVariant variant;
