@@ -1,14 +1,12 @@
 #include "options.h"
 
-#include <sched.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <iostream>
 
 #include "failure.h"
 #include "luma/levels.h"
+#include "luma/processors.h"
 #include "luma/slider_names.h"
 #include "report/labels.h"
 #include "whole_number.h"
@@ -33,12 +31,6 @@ std::optional<int64_t> parse_integer(const std::string& text) {
     const std::optional<uint64_t> value = parse_unsigned(text);
     if (!value || *value > (uint64_t{1} << 62)) return std::nullopt;
     return static_cast<int64_t>(*value);
-}
-
-int processors() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
-    return std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
 }
 
 // Slider values are plain decimal, as the host's slider shows them.
@@ -169,7 +161,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
                 return parse_size(text) ? "" : "expected WIDTHxHEIGHT, each 1.." + std::to_string(kMaxFrameSide);
             },
             ""));
-    options.jobs = processors();
+    options.jobs = luma::available_processors();
     app.add_option("-j,--jobs", options.jobs, "worker processes, each with its own plug-in instance (default: the processors available)")
         ->check(CLI::Range(1, 256))
         ->capture_default_str();

@@ -10,7 +10,7 @@ extern "C" {
 
 #include "instance.h"
 #include "parameters.h"
-#include "shared_plugin.h"
+#include "plugin_states.h"
 
 using zeverive::frei0r::Instance;
 
@@ -36,7 +36,7 @@ __attribute__((visibility("default"))) void f0r_get_plugin_info(f0r_plugin_info_
 
 __attribute__((visibility("default"))) void f0r_get_param_info(f0r_param_info_t* info, int index) {
     info->name = zeverive::frei0r::parameter_name(index);
-    info->type = zeverive::frei0r::parameter_is_bool(index) ? F0R_PARAM_BOOL : F0R_PARAM_DOUBLE;
+    info->type = zeverive::frei0r::parameter_type(index);
     info->explanation = zeverive::frei0r::parameter_explanation(index);
 }
 
@@ -58,12 +58,22 @@ __attribute__((visibility("default"))) void f0r_destruct(f0r_instance_t instance
 
 __attribute__((visibility("default"))) void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param,
                                                                 int index) {
-    static_cast<Instance*>(instance)->set_parameter(index, *static_cast<const double*>(param));
+    auto* self = static_cast<Instance*>(instance);
+    if (zeverive::frei0r::parameter_type(index) == F0R_PARAM_STRING) {
+        self->set_text(index, *static_cast<const f0r_param_string*>(param));
+    } else {
+        self->set_parameter(index, *static_cast<const double*>(param));
+    }
 }
 
 __attribute__((visibility("default"))) void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param,
                                                                 int index) {
-    *static_cast<double*>(param) = static_cast<Instance*>(instance)->parameter(index);
+    const auto* self = static_cast<const Instance*>(instance);
+    if (zeverive::frei0r::parameter_type(index) == F0R_PARAM_STRING) {
+        *static_cast<f0r_param_string*>(param) = const_cast<char*>(self->text(index));
+    } else {
+        *static_cast<double*>(param) = self->parameter(index);
+    }
 }
 
 __attribute__((visibility("default"))) void f0r_update(f0r_instance_t instance, double, const uint32_t* inframe,

@@ -1,7 +1,8 @@
 #include "instance.h"
 
 #include "host/slider_index.h"
-#include "shared_plugin.h"
+#include "luma/processors.h"
+#include "plugin_states.h"
 
 namespace zeverive::frei0r {
 namespace {
@@ -34,6 +35,8 @@ void Instance::set_parameter(int index, double value) {
             slider_from_double(value, table.slider_minimums[slider], table.slider_maximums[slider]);
     } else if (index == kCheckboxParameter) {
         set_checkboxes_[0] = bool_from_double(value) ? 1 : 0;
+    } else if (index == kThreadsParameter) {
+        threads_ = slider_from_double(value, 0, kMostThreads);
     }
 }
 
@@ -45,7 +48,17 @@ double Instance::parameter(int index) const {
         return slider_to_double(set_sliders_[slider], table.slider_minimums[slider], table.slider_maximums[slider]);
     }
     if (index == kCheckboxParameter) return set_checkboxes_[0] ? 1.0 : 0.0;
+    if (index == kThreadsParameter) return slider_to_double(threads_, 0, kMostThreads);
     return 0.0;
+}
+
+void Instance::set_text(int index, const char* text) {
+    if (index != kPresetParameter || !text) return;
+    if (const std::optional<luma::Preset> preset = luma::preset_named(text)) preset_ = *preset;
+}
+
+const char* Instance::text(int index) const {
+    return index == kPresetParameter ? luma::name_of(preset_) : "";
 }
 
 void Instance::choose_settings(const std::vector<float>& codes) {
@@ -72,11 +85,15 @@ void Instance::update(const uint32_t* in, uint32_t* out) {
     choose_settings(colour_.codes());
     const luma::LevelScale scale = luma::luma_scale(8, gain_);
     colour_.to_host(scale, host_.data());
-    run_exclusively(filter_, [&] {
-        luma::process_in_tiles(
-            host_.data(), width_, height_, kMaxLineLength, luma::kTileOverlap,
-            [&](FrameInfo& frame) { filter_.process_frame(&filter_, &frame); }, tiles_);
-    });
+    // A frame's tiles go to as many of the plug-in's states at once as the
+    // threads allow; each state takes this instance's settings first.
+    const int threads = threads_ > 0 ? threads_ : luma::available_processors();
+    const size_t tiles = luma::tile_count(width_, height_, kMaxLineLength, luma::kTileOverlap);
+    std::vector<BorrowedState> states = borrow_states(static_cast<int>(std::min<size_t>(tiles, threads)));
+    for (BorrowedState& state : states) state.apply(filter_);
+    luma::process_in_tiles(
+        host_.data(), width_, height_, kMaxLineLength, luma::kTileOverlap, static_cast<int>(states.size()),
+        [&](int lane, FrameInfo& frame) { states[lane].process(filter_, frame); }, tiles_);
     colour_.to_rgba(in, host_.data(), scale, sliders_[kSliderDisplay] != 0, out);
 }
 

@@ -9,6 +9,7 @@
 #include "host/records.h"
 #include "luma/auto_settings.h"
 #include "luma/noise_estimator.h"
+#include "luma/presets.h"
 #include "luma/tiling.h"
 #include "parameters.h"
 #include "rgb_luma.h"
@@ -19,9 +20,12 @@ class Instance {
 public:
     Instance(int width, int height);
 
-    // In frei0r's terms: doubles from 0 to 1, booleans from 0.5 up.
+    // In frei0r's terms: doubles from 0 to 1, booleans from 0.5 up; the
+    // preset by its name, an unknown name leaving it as it was.
     void set_parameter(int index, double value);
     double parameter(int index) const;
+    void set_text(int index, const char* text);
+    const char* text(int index) const;
 
     void update(const uint32_t* in, uint32_t* out);
     size_t frame_bytes() const { return host_.size() * sizeof(uint32_t); }
@@ -34,6 +38,8 @@ private:
     int width_;
     int height_;
     bool auto_settings_ = true;
+    luma::Preset preset_ = luma::Preset::kDefault;
+    int32_t threads_ = 0;  // 0: every processor
     std::array<int32_t, kSliderCount> set_sliders_;
     std::array<int32_t, kCheckboxCount> set_checkboxes_;
 

@@ -4,6 +4,12 @@
 #include <cmath>
 #include <string>
 
+// The header declares the functions without C linkage of its own.
+extern "C" {
+#include <frei0r.h>
+}
+
+#include "luma/presets.h"
 #include "luma/slider_names.h"
 
 namespace zeverive::frei0r {
@@ -31,6 +37,17 @@ Texts make_texts() {
     }
     texts.names[kCheckboxParameter] = luma::kCheckboxOptionName;
     texts.explanations[kCheckboxParameter] = std::string(luma::kCheckboxHelp) + " (default off)";
+    texts.names[kPresetParameter] = "preset";
+    std::string presets;
+    for (int i = 0; i < luma::kPresetCount; ++i) {
+        presets += std::string(i ? "; " : "") + luma::kPresetNames[i].name + ": " + luma::kPresetNames[i].help;
+    }
+    texts.explanations[kPresetParameter] =
+        "the automatic settings' choice, by name (" + presets + "; default " + luma::kPresetNames[0].name + ")";
+    texts.names[kThreadsParameter] = "threads";
+    texts.explanations[kThreadsParameter] =
+        "threads for the tiles of a frame larger than 832x832 (0.." + std::to_string(kMostThreads) +
+        " from 0..1, default 0: every processor); the result is the same for any number";
     return texts;
 }
 
@@ -51,8 +68,10 @@ const char* parameter_explanation(int index) {
     return texts().explanations[index].c_str();
 }
 
-bool parameter_is_bool(int index) {
-    return index == kAutoParameter || index == kCheckboxParameter;
+int parameter_type(int index) {
+    if (index == kAutoParameter || index == kCheckboxParameter) return F0R_PARAM_BOOL;
+    if (index == kPresetParameter) return F0R_PARAM_STRING;
+    return F0R_PARAM_DOUBLE;
 }
 
 int32_t slider_from_double(double value, int32_t minimum, int32_t maximum) {

@@ -1,6 +1,7 @@
 // The filter's parameters as frei0r hosts see them: "auto" first, so that
 // ffmpeg's positional list can switch it off with one value, then one per
-// slider in the record's order, then the check box.
+// slider in the record's order, then the check box, the preset of the
+// automatic settings (a name) and the threads a frame's tiles may use.
 //
 // frei0r hands doubles from 0 to 1. A slider with range [min, max] takes
 // min + round(x * (max - min)), x held within [0, 1], and reports its value
@@ -18,13 +19,19 @@ namespace zeverive::frei0r {
 constexpr int kAutoParameter = 0;
 constexpr int kFirstSliderParameter = 1;
 constexpr int kCheckboxParameter = kFirstSliderParameter + kSliderCount;
-constexpr int kParameterCount = kCheckboxParameter + kCheckboxCount;
+constexpr int kPresetParameter = kCheckboxParameter + kCheckboxCount;
+constexpr int kThreadsParameter = kPresetParameter + 1;
+constexpr int kParameterCount = kThreadsParameter + 1;
+
+// "threads" as a slider from 0 to this; 0 takes every processor.
+constexpr int32_t kMostThreads = 64;
 
 // The parameter's name and a line saying what it does, with the range and
 // default in slider units; null for an index out of range.
 const char* parameter_name(int index);
 const char* parameter_explanation(int index);
-bool parameter_is_bool(int index);
+// The parameter's frei0r type (F0R_PARAM_*).
+int parameter_type(int index);
 
 int32_t slider_from_double(double value, int32_t minimum, int32_t maximum);
 double slider_to_double(int32_t value, int32_t minimum, int32_t maximum);

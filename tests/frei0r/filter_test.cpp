@@ -27,20 +27,20 @@ constexpr int kStrengthParameter = kFirstSliderParameter + 9;
 constexpr int kModeParameter = kFirstSliderParameter + 0;
 
 // A picture of coloured ramps with noise; frame `number` moves the noise.
-std::vector<uint32_t> noisy_frame(int number) {
+std::vector<uint32_t> noisy_frame(int number, int width = kWidth, int height = kHeight) {
     std::mt19937 random(1234u + static_cast<uint32_t>(number));
     std::normal_distribution<double> noise(0.0, 6.0);
-    std::vector<uint32_t> frame(kWidth * kHeight);
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
+    std::vector<uint32_t> frame(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
             const double shift = noise(random);
             uint8_t pixel[4] = {
-                static_cast<uint8_t>(std::clamp(40.0 + x + shift, 0.0, 255.0)),
-                static_cast<uint8_t>(std::clamp(60.0 + y + shift, 0.0, 255.0)),
-                static_cast<uint8_t>(std::clamp(150.0 - x / 2 + shift, 0.0, 255.0)),
+                static_cast<uint8_t>(std::clamp(40.0 + x % 200 + shift, 0.0, 255.0)),
+                static_cast<uint8_t>(std::clamp(60.0 + y % 150 + shift, 0.0, 255.0)),
+                static_cast<uint8_t>(std::clamp(150.0 - x % 200 / 2 + shift, 0.0, 255.0)),
                 static_cast<uint8_t>(x + y),
             };
-            std::memcpy(&frame[y * kWidth + x], pixel, 4);
+            std::memcpy(&frame[static_cast<size_t>(y) * width + x], pixel, 4);
         }
     }
     return frame;
@@ -52,8 +52,8 @@ struct Settings {
     double strength;
 };
 
-f0r_instance_t make_instance(const Settings& settings) {
-    f0r_instance_t instance = f0r_construct(kWidth, kHeight);
+f0r_instance_t make_instance(const Settings& settings, int width = kWidth, int height = kHeight) {
+    f0r_instance_t instance = f0r_construct(width, height);
     double automatic = settings.automatic ? 1.0 : 0.0;
     double mode = settings.mode;
     double strength = settings.strength;
@@ -110,6 +110,16 @@ TEST(Frei0rParameters, EndsAndDefaultsMapExactly) {
     double automatic = 0;
     f0r_get_param_value(instance, &automatic, kAutoParameter);
     EXPECT_EQ(automatic, 1.0);
+    // The preset by name; a name it does not know changes nothing.
+    f0r_param_string preset = nullptr;
+    f0r_get_param_value(instance, &preset, kPresetParameter);
+    EXPECT_STREQ(preset, "default");
+    for (const char* name : {"fast", "fastest", ""}) {
+        f0r_param_string given = const_cast<char*>(name);
+        f0r_set_param_value(instance, &given, kPresetParameter);
+        f0r_get_param_value(instance, &preset, kPresetParameter);
+        EXPECT_STREQ(preset, "fast") << "after " << name;
+    }
     f0r_destruct(instance);
     f0r_deinit();
 }
@@ -173,8 +183,8 @@ TEST(Frei0rColour, ChangeOfLumaMovesRgbAlike) {
     EXPECT_EQ(in, out);
 }
 
-// Each instance keeps its own settings and estimate though the plug-in's
-// working state is shared: interleaved frames, and frames from two
+// Each instance keeps its own settings and estimate though the instances
+// share the plug-in's working states: interleaved frames, and frames from two
 // threads at once, come out as each instance alone gives them.
 TEST(Frei0rInstances, InterleavedAndThreadedInstancesKeepTheirSettings) {
     f0r_init();
@@ -208,6 +218,43 @@ TEST(Frei0rInstances, InterleavedAndThreadedInstancesKeepTheirSettings) {
     second.join();
     EXPECT_EQ(mismatches[0], 0);
     EXPECT_EQ(mismatches[1], 0);
+    f0r_deinit();
+}
+
+// A frame larger than the plug-in takes goes in tiles, spread over the
+// plug-in's copies on threads of their own: any number of threads, with
+// instances running at once from threads of their own, gives every byte
+// that one thread gives.
+TEST(Frei0rThreads, TiledFramesComeOutTheSameOnAnyNumberOfThreads) {
+    constexpr int kBigWidth = 1733, kBigHeight = 901;  // 3 x 2 tiles, odd sides
+    constexpr int kBigFrames = 2;
+    const auto run_big = [&](const Settings& settings, int threads, int first_frame) {
+        f0r_instance_t instance = make_instance(settings, kBigWidth, kBigHeight);
+        double value = threads / static_cast<double>(kMostThreads);
+        f0r_set_param_value(instance, &value, kThreadsParameter);
+        std::vector<std::vector<uint32_t>> outputs;
+        for (int i = 0; i < kBigFrames; ++i) {
+            const std::vector<uint32_t> in = noisy_frame(first_frame + i, kBigWidth, kBigHeight);
+            outputs.emplace_back(in.size());
+            f0r_update(instance, i, in.data(), outputs.back().data());
+        }
+        f0r_destruct(instance);
+        return outputs;
+    };
+    f0r_init();
+    const auto light = run_big(kLight, 1, 0);
+    const auto automatic = run_big(kAutomatic, 1, 20);
+    ASSERT_NE(light[0], noisy_frame(0, kBigWidth, kBigHeight));
+    EXPECT_EQ(run_big(kLight, 2, 0), light);
+    EXPECT_EQ(run_big(kLight, 0, 0), light);  // every processor
+    int mismatches[3] = {0, 0, 0};
+    std::thread first([&] { mismatches[0] += run_big(kLight, 3, 0) != light; });
+    std::thread second([&] { mismatches[1] += run_big(kAutomatic, 6, 20) != automatic; });
+    std::thread third([&] { mismatches[2] += run_big(kAutomatic, 4, 20) != automatic; });
+    first.join();
+    second.join();
+    third.join();
+    EXPECT_EQ(mismatches[0] + mismatches[1] + mismatches[2], 0);
     f0r_deinit();
 }
 
