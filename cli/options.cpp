@@ -162,7 +162,8 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
             },
             ""));
     options.jobs = luma::available_processors();
-    app.add_option("-j,--jobs", options.jobs, "worker processes, each with its own plug-in instance (default: the processors available)")
+    app.add_option("-j,--jobs", options.jobs, "threads (or, with --plugin, worker processes), each with a plug-in instance of its own "
+                                               "(default: the processors available)")
         ->check(CLI::Range(1, 256))
         ->capture_default_str();
     app.add_flag("--tile", options.tile,
@@ -200,6 +201,24 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     auto* no_auto_flag =
         app.add_flag("--no-auto", no_auto, "no automatic settings: the plug-in's defaults for the sliders not given");
     sigma->excludes(no_auto_flag);
+    std::string preset_text;
+    std::string preset_help = "which automatic settings:";
+    std::string preset_names;
+    for (int i = 0; i < luma::kPresetCount; ++i) {
+        preset_help += std::string(i ? "; " : " ") + luma::kPresetNames[i].name + ", " + luma::kPresetNames[i].help;
+        preset_names += std::string(i ? "|" : "") + luma::kPresetNames[i].name;
+    }
+    auto* preset = app.add_option("--preset", preset_text, preset_help)
+                       ->type_name(preset_names)
+                       ->default_str(luma::kPresetNames[0].name)
+                       ->check(CLI::Validator(
+                           [preset_names](std::string& text) -> std::string {
+                               return luma::preset_named(text) ? "" : text + " is not a preset: " + preset_names;
+                           },
+                           ""));
+    // A preset is a choice of automatic settings, which sliders given
+    // would replace.
+    preset->excludes(no_auto_flag);
     std::string gain_text;
     app.add_option("--gain", gain_text,
                    "level gain: the plug-in sees luma scaled by G and every threshold acts 1/G times larger "
@@ -230,9 +249,10 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
         const std::string label = cp932_to_utf8(table.slider_labels[i]);
         auto* slider = app.add_option(std::string("--") + luma::kSliderOptionNames[i], slider_texts[i],
                                       label + ": " + luma::kSliderHelp[i]);
-        // A noise figure means the automatic settings, which sliders given
-        // would replace.
+        // A noise figure or a preset means the automatic settings, which
+        // sliders given would replace.
         sigma->excludes(slider);
+        preset->excludes(slider);
         slider->check(slider_range(label, table.slider_minimums[i], table.slider_maximums[i]))
             ->type_name("INT")
             ->default_str(std::to_string(options.settings.sliders[i]))
@@ -244,6 +264,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
                      cp932_to_utf8(table.checkbox_labels[0]) + ": " + luma::kCheckboxHelp)
             ->group("Sliders");
     sigma->excludes(checkbox_flag);
+    preset->excludes(checkbox_flag);
 
     try {
         app.parse(argc, argv);
@@ -275,6 +296,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     options.settings.checkboxes[0] = checkbox ? 1 : 0;
     options.auto_settings = !sliders_given && !no_auto;
     if (!gain_text.empty()) options.gain = parse_gain(gain_text);
+    if (!preset_text.empty()) options.preset = *luma::preset_named(preset_text);
     return result;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "formats/video_io.h"
+#include "luma/presets.h"
 #include "luma/slider_names.h"
 #include "plugin/plugin_host.h"
 
@@ -34,6 +35,7 @@ struct Options {
     bool estimate = false;        // print the noise estimate and stop
     std::optional<double> sigma;  // the noise, given instead of estimated
     std::optional<int32_t> gain;  // the level gain in thousandths
+    luma::Preset preset = luma::Preset::kDefault;  // which automatic settings
 };
 
 // "NUMBER:VALUE", each decimal or 0x hexadecimal; VALUE may also be a

@@ -73,8 +73,9 @@ void Instance::choose_settings(const std::vector<float>& codes) {
     if (frames_estimated_ < luma::kNoiseSampleFrames) {
         estimator_.add_frame(codes.data(), width_, height_, kLowestCode, kHighestCode);
         ++frames_estimated_;
-        chosen_ = luma::settings_for_noise(estimator_.estimate());
+        estimate_ = estimator_.estimate();
     }
+    chosen_ = luma::settings_for_noise(estimate_, preset_);
     sliders_ = luma::sliders_within(chosen_, *GetFilterTable());
     checkboxes_[0] = chosen_.rows_x10 ? 1 : 0;
     gain_ = chosen_.gain;

@@ -50,6 +50,7 @@ private:
 
     luma::NoiseEstimator estimator_;
     int frames_estimated_ = 0;
+    luma::NoiseEstimate estimate_{};
     luma::AutoSettings chosen_{};
 
     LumaWeights weights_;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "luma/levels_avx2.h"
+
 namespace zeverive::luma {
 namespace {
 
@@ -53,9 +55,12 @@ namespace {
 constexpr int32_t kHostValues = 65536;
 constexpr int32_t kHostOffset = 32768;
 
+// Every table holds one entry more than its codes: the AVX2 loops read two
+// entries at a time (luma/levels_avx2.h).
 std::vector<int16_t> host_by_code(LevelScale scale, int bit_depth) {
-    std::vector<int16_t> table(size_t{1} << (bit_depth > 8 ? 16 : 8));
-    for (size_t code = 0; code < table.size(); ++code) table[code] = code_to_host(scale, static_cast<int32_t>(code));
+    const size_t codes = size_t{1} << (bit_depth > 8 ? 16 : 8);
+    std::vector<int16_t> table(codes + 1);
+    for (size_t code = 0; code < codes; ++code) table[code] = code_to_host(scale, static_cast<int32_t>(code));
     return table;
 }
 
@@ -63,7 +68,7 @@ std::vector<int16_t> host_by_code(LevelScale scale, int bit_depth) {
 // codes, the original only decides whether a sample changed.
 std::vector<uint16_t> code_by_host(LevelScale scale, int32_t max_code) {
     if (!scale.host_finer()) return {};
-    std::vector<uint16_t> table(kHostValues);
+    std::vector<uint16_t> table(kHostValues + 1);
     for (int32_t host = 0; host < kHostValues; ++host) {
         const int32_t value = host - kHostOffset;
         table[static_cast<size_t>(host)] =
@@ -100,7 +105,10 @@ void put_host_sample(uint8_t* bytes, int16_t value) {
 }  // namespace
 
 LevelMapping::LevelMapping(const PictureFormat& format, int32_t gain)
-    : format_(format), luma_(luma_scale(format.bit_depth, gain)), chroma_(chroma_scale(format.bit_depth)) {
+    : format_(format),
+      luma_(luma_scale(format.bit_depth, gain)),
+      chroma_(chroma_scale(format.bit_depth)),
+      wide_(wide_loops_run()) {
     if (format.sampling == Sampling::kHost) return;
     luma_host_ = host_by_code(luma_, format.bit_depth);
     if (format.sampling != Sampling::kMono) chroma_host_ = host_by_code(chroma_, format.bit_depth);
@@ -133,6 +141,22 @@ void LevelMapping::to_samples(const uint8_t* original, const YcPixel* host_after
     }
 }
 
+// The AVX2 forms, where wide_ says they run (never on i386).
+void LevelMapping::wide_row([[maybe_unused]] const uint8_t* luma, [[maybe_unused]] const uint8_t* cb,
+                            [[maybe_unused]] const uint8_t* cr, [[maybe_unused]] size_t width,
+                            [[maybe_unused]] int shift_x, [[maybe_unused]] YcPixel* row) const {
+#if defined(__x86_64__)
+    host_row_from_8bit(luma, cb, cr, width, shift_x, luma_host_.data(), chroma_host_.data(), row);
+#endif
+}
+
+void LevelMapping::wide_codes([[maybe_unused]] const YcPixel* host_after, [[maybe_unused]] size_t pixels,
+                              [[maybe_unused]] uint8_t* codes) const {
+#if defined(__x86_64__)
+    codes_from_host_8bit(host_after, pixels, luma_code_.data(), codes);
+#endif
+}
+
 // Codes come from 8 or 16 bits of storage, so each is in its table.
 template <typename Storage>
 void LevelMapping::video_to_host(const uint8_t* samples, YcPixel* host) const {
@@ -140,6 +164,10 @@ void LevelMapping::video_to_host(const uint8_t* samples, YcPixel* host) const {
     const size_t height = static_cast<size_t>(format_.height);
     const int16_t* luma_host = luma_host_.data();
     if (format_.sampling == Sampling::kMono) {
+        if (Storage::kSize == 1 && wide_) {
+            wide_row(samples, nullptr, nullptr, width * height, 0, host);
+            return;
+        }
         for (size_t i = 0; i < width * height; ++i) host[i] = {luma_host[Storage::get(samples, i)], 0, 0};
         return;
     }
@@ -154,6 +182,10 @@ void LevelMapping::video_to_host(const uint8_t* samples, YcPixel* host) const {
         const uint8_t* cb = cb_plane + (y >> shift_y) * chroma_width * Storage::kSize;
         const uint8_t* cr = cr_plane + (y >> shift_y) * chroma_width * Storage::kSize;
         YcPixel* row = host + y * width;
+        if (Storage::kSize == 1 && wide_) {
+            wide_row(luma, cb, cr, width, shift_x, row);
+            continue;
+        }
         for (size_t x = 0; x < width; ++x) {
             row[x] = {luma_host[Storage::get(luma, x)], chroma_host[Storage::get(cb, x >> shift_x)],
                       chroma_host[Storage::get(cr, x >> shift_x)]};
@@ -178,13 +210,18 @@ void LevelMapping::video_to_samples(const uint8_t* original, const YcPixel* host
         // its own code in the table too, and only codes above the depth
         // need their original.
         const uint16_t* luma_code = luma_code_.data();
-        for (size_t i = 0; i < pixels; ++i) {
-            const int32_t code = Storage::get(original, i);
-            const int32_t after = host_after[i].y;
-            if (code > max_code) {
-                Storage::put(samples, i, host_change_to_code(luma_, code, luma_host[code], after, max_code));
-            } else {
-                Storage::put(samples, i, luma_code[after + kHostOffset]);
+        if (Storage::kSize == 1 && wide_) {
+            // 8-bit codes are never above the depth.
+            wide_codes(host_after, pixels, samples);
+        } else {
+            for (size_t i = 0; i < pixels; ++i) {
+                const int32_t code = Storage::get(original, i);
+                const int32_t after = host_after[i].y;
+                if (code > max_code) {
+                    Storage::put(samples, i, host_change_to_code(luma_, code, luma_host[code], after, max_code));
+                } else {
+                    Storage::put(samples, i, luma_code[after + kHostOffset]);
+                }
             }
         }
     }

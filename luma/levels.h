@@ -92,6 +92,13 @@ private:
     void video_to_samples(const uint8_t* original, const YcPixel* host_after, bool neutral_chroma,
                           uint8_t* samples) const;
 
+    // The 8-bit loops' AVX2 forms (luma/levels_avx2.h): a row of host
+    // pixels, and the codes of a frame's luma where the host's scale is the
+    // finer.
+    void wide_row(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, size_t width, int shift_x,
+                  YcPixel* row) const;
+    void wide_codes(const YcPixel* host_after, size_t pixels, uint8_t* codes) const;
+
     PictureFormat format_;
     LevelScale luma_;
     LevelScale chroma_;
@@ -101,6 +108,7 @@ private:
     // original codes within the depth; empty where the code depends on the
     // original too.
     std::vector<uint16_t> luma_code_;
+    bool wide_;  // the 8-bit loops' AVX2 forms run here
 };
 
 }  // namespace zeverive::luma

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "formats/picture.h"
 #include "host/records.h"
@@ -24,12 +25,15 @@ struct FrameWork {
 class FrameRunner {
 public:
     FrameRunner(PluginSession& session, const FrameWork& work);
+    // A frame's tiles spread over the sessions, one thread each (each in a
+    // copy of the plug-in of its own).
+    FrameRunner(std::vector<PluginSession*> sessions, const FrameWork& work);
     // `input` and `output` hold frame_bytes(format) bytes; `host` holds
     // width * height pixels and is left as the plug-in left it.
     void run(const uint8_t* input, YcPixel* host, uint8_t* output);
 
 private:
-    PluginSession& session_;
+    std::vector<PluginSession*> sessions_;
     FrameWork work_;
     luma::LevelMapping levels_;
     luma::TileBuffers buffers_;

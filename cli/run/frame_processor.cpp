@@ -1,13 +1,29 @@
 #include "run/frame_processor.h"
 
+#include "failure.h"
 #include "run/forked_workers.h"
 #include "run/in_process.h"
+#if defined(ZEVERIVE_PLUGIN_COPIES)
+#include "run/threaded_frames.h"
+#endif
 
 namespace zeverive::cli {
 
 std::unique_ptr<FrameProcessor> make_frame_processor(const PluginLibrary& library, const HostSettings& settings,
                                                      int jobs, const FrameWork& work, const std::string& input_name) {
     if (jobs <= 1) return process_here(library, settings, work);
+#if defined(ZEVERIVE_PLUGIN_COPIES)
+    // Threads where copies of the plug-in can be made: they share the
+    // program's memory and need no copies of frames between processes. A
+    // plug-in file, which might not bear being loaded twice, gets
+    // processes, and so does a system that refuses the copies.
+    if (library.built_in_plugin()) {
+        try {
+            return run_threads(library, settings, jobs, work, input_name);
+        } catch (const Failure&) {
+        }
+    }
+#endif
     return fork_workers(library, settings, jobs, work, input_name);
 }
 

@@ -19,7 +19,7 @@ RunSettings choose_settings(const Options& options, const FilterTable& table,
         run.noise = sample_noise();
         noise = run.noise->estimate;
     }
-    const luma::AutoSettings chosen = luma::settings_for_noise(noise);
+    const luma::AutoSettings chosen = luma::settings_for_noise(noise, options.preset);
     run.settings.sliders = luma::sliders_within(chosen, table);
     run.settings.checkboxes[0] = chosen.rows_x10 ? 1 : 0;
     run.gain = options.gain.value_or(chosen.gain);

@@ -8,6 +8,7 @@
 
 #include "common/sample_store.h"
 #include "kernels/avx2_target.h"
+#include "kernels/pixel_lanes.h"
 
 namespace zeverive {
 
@@ -60,32 +61,6 @@ void scatter_columns(const ColumnSamples* block, int n, int columns, ptrdiff_t p
 #if defined(__x86_64__)
 
 namespace {
-
-// Eight pixels' Y from the 24 samples at `pixels` (Y, Cb, Cr each): the
-// three 16-byte loads hold Y 0-2, 3-5 and 6-7, which one byte shuffle
-// each moves to their places and the others clear.
-ZEVERIVE_AVX2_HELPER __m128i eight_y(const int16_t* pixels) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 8));
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16));
-    const __m128i from_a = _mm_setr_epi8(0, 1, 6, 7, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i from_b = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 3, 8, 9, 14, 15, -1, -1, -1, -1);
-    const __m128i from_c = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 4, 5, 10, 11);
-    return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, from_a), _mm_shuffle_epi8(b, from_b)),
-                        _mm_shuffle_epi8(c, from_c));
-}
-
-// The reverse: eight Y values into the 24 samples at `pixels`, Cb and Cr
-// written back as they were.
-ZEVERIVE_AVX2_HELPER void put_eight_y(__m128i y, int16_t* pixels) {
-    __m128i* at = reinterpret_cast<__m128i*>(pixels);
-    const __m128i to_a = _mm_setr_epi8(0, 1, -1, -1, -1, -1, 2, 3, -1, -1, -1, -1, 4, 5, -1, -1);
-    const __m128i to_b = _mm_setr_epi8(-1, -1, 6, 7, -1, -1, -1, -1, 8, 9, -1, -1, -1, -1, 10, 11);
-    const __m128i to_c = _mm_setr_epi8(-1, -1, -1, -1, 12, 13, -1, -1, -1, -1, 14, 15, -1, -1, -1, -1);
-    _mm_storeu_si128(at, _mm_blend_epi16(_mm_loadu_si128(at), _mm_shuffle_epi8(y, to_a), 0x49));
-    _mm_storeu_si128(at + 1, _mm_blend_epi16(_mm_loadu_si128(at + 1), _mm_shuffle_epi8(y, to_b), 0x92));
-    _mm_storeu_si128(at + 2, _mm_blend_epi16(_mm_loadu_si128(at + 2), _mm_shuffle_epi8(y, to_c), 0x24));
-}
 
 template <int kStride>
 ZEVERIVE_AVX2_HELPER __m128i load_eight(const int16_t* samples) {

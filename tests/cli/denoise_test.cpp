@@ -103,7 +103,9 @@ TEST(Denoise, LumaIsDenoisedWhileHeaderFrameLinesAndChromaAreCarried) {
     }
 }
 
-TEST(Denoise, WorkersAndLoadedBuildsGiveTheSameBytesAsOneBuiltInProcess) {
+// -j 2 and 3 run threads on copies of the built-in plug-in; a loaded
+// build runs in forked workers.
+TEST(Denoise, ThreadsWorkersAndLoadedBuildsGiveTheSameBytesAsOneBuiltInProcess) {
     TempDir dir;
     const std::string sample = testing::samples_dir() + "/coffee-noisy.y4m";
     ASSERT_EQ(zeverive({"-j", "1", sample, dir.path("one.y4m")}).status, 0);
@@ -118,7 +120,7 @@ TEST(Denoise, WorkersAndLoadedBuildsGiveTheSameBytesAsOneBuiltInProcess) {
     EXPECT_NE(one, read_file(sample));
 
     // The preview and the comparison with a reference see the same frames
-    // whether the plug-in ran here or in a worker.
+    // whether the plug-in ran on this thread or another.
     const std::string clean = testing::samples_dir() + "/coffee-clean.y4m";
     std::string reports[2], previews[2];
     for (int jobs = 1; jobs <= 2; ++jobs) {
@@ -218,7 +220,7 @@ TEST(Denoise, ErrorNearTileSeamsIsNoWorseThanAwayFromThem) {
     // ...and the seams are no worse than the rest.
     EXPECT_LE(seam, away * 1.02) << "near seams " << seam << ", away " << away;
 
-    // Tiled frames in worker processes give the same bytes as in one.
+    // Tiled frames on several threads give the same bytes as on one.
     const RunResult one = zeverive(plus({"--tile", "-j", "1", dir.path("noisy.y4m"), dir.path("one.y4m")}, kStrong));
     ASSERT_EQ(one.status, 0);
     EXPECT_EQ(read_file(dir.path("one.y4m")), read_file(dir.path("out.y4m")));

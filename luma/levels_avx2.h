@@ -1,0 +1,30 @@
+// The 8-bit level mapping's loops for processors with AVX2 (x86-64 only):
+// the same tables as luma/levels.cpp's plain loops, looked up eight at a
+// time by gather, so every result is theirs. A table is read four bytes at
+// a time at each 16-bit entry, so it must hold one entry more than any
+// index reaches.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/records.h"
+
+namespace zeverive::luma {
+
+// Whether this processor runs the AVX2 forms (x86-64 with AVX2, the
+// plug-in's own test).
+bool wide_loops_run();
+
+#if defined(__x86_64__)
+// One row of host pixels from 8-bit planes: Y by `luma_host`, Cb and Cr by
+// `chroma_host` from their rows, each chroma sample serving 1 << shift_x
+// pixels; no chroma rows (monochrome) gives Cb and Cr 0.
+void host_row_from_8bit(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, size_t width, int shift_x,
+                        const int16_t* luma_host, const int16_t* chroma_host, YcPixel* row);
+// 8-bit codes of `pixels` host pixels' Y by `code_by_host`, indexed by Y +
+// 32768.
+void codes_from_host_8bit(const YcPixel* host, size_t pixels, const uint16_t* code_by_host, uint8_t* codes);
+#endif
+
+}  // namespace zeverive::luma
