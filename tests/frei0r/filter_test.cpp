@@ -183,6 +183,48 @@ TEST(Frei0rColour, ChangeOfLumaMovesRgbAlike) {
     EXPECT_EQ(in, out);
 }
 
+// A frame converts as each of its pixels alone does (a frame of one pixel
+// takes the plain loops, a whole frame the wide ones where the processor
+// has them): Y' codes, and the way back with changes that clamp, changes
+// of every size and none, at gains on both sides of 1.
+TEST(Frei0rColour, WholeFramesConvertAsEachPixelAlone) {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> code(0, 255);
+    std::uniform_int_distribution<int> change(-3000, 3000);
+    const size_t pixels = 4099;
+    std::vector<uint32_t> in(pixels), out(pixels);
+    for (uint32_t& pixel : in) {
+        const uint8_t bytes[4] = {uint8_t(code(random)), uint8_t(code(random)), uint8_t(code(random)),
+                                  uint8_t(code(random))};
+        std::memcpy(&pixel, bytes, 4);
+    }
+    for (int height : {480, 1080}) {
+        for (int32_t gain : {zeverive::luma::kGainUnity, 217}) {
+            SCOPED_TRACE(::testing::Message() << height << " lines, gain " << gain);
+            const zeverive::luma::LevelScale scale = zeverive::luma::luma_scale(8, gain);
+            RgbLuma colour;
+            colour.read(in.data(), pixels, luma_weights(height));
+            std::vector<YcPixel> host(pixels);
+            colour.to_host(scale, host.data());
+            for (size_t i = 0; i < pixels; ++i) {
+                if (i % 3 != 0) host[i].y = static_cast<int16_t>(host[i].y + change(random));
+            }
+            colour.to_rgba(in.data(), host.data(), scale, false, out.data());
+            for (size_t i = 0; i < pixels; ++i) {
+                RgbLuma alone;
+                alone.read(&in[i], 1, luma_weights(height));
+                ASSERT_EQ(alone.codes()[0], colour.codes()[i]) << "pixel " << i;
+                YcPixel pixel;
+                alone.to_host(scale, &pixel);
+                pixel.y = host[i].y;
+                uint32_t word = 0;
+                alone.to_rgba(&in[i], &pixel, scale, false, &word);
+                ASSERT_EQ(word, out[i]) << "pixel " << i;
+            }
+        }
+    }
+}
+
 // Each instance keeps its own settings and estimate though the instances
 // share the plug-in's working states: interleaved frames, and frames from two
 // threads at once, come out as each instance alone gives them.
