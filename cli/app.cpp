@@ -152,7 +152,8 @@ int run(const Options& options, const PluginLibrary& library) {
     }
     // Remote messages never set the display slider, so the command line
     // decides whether the output shows coefficients.
-    const FrameWork work{format, options.tile, run.settings.sliders[kSliderDisplay] != 0, run.gain};
+    const FrameWork work{format, options.tile, run.settings.sliders[kSliderDisplay] != 0, run.gain,
+                         !library.built_in_plugin()};
     std::unique_ptr<FrameProcessor> processor =
         make_frame_processor(library, run.settings, jobs, work, input->name());
 

@@ -55,12 +55,9 @@ namespace {
 constexpr int32_t kHostValues = 65536;
 constexpr int32_t kHostOffset = 32768;
 
-// Every table holds one entry more than its codes: the AVX2 loops read two
-// entries at a time (luma/levels_avx2.h).
 std::vector<int16_t> host_by_code(LevelScale scale, int bit_depth) {
-    const size_t codes = size_t{1} << (bit_depth > 8 ? 16 : 8);
-    std::vector<int16_t> table(codes + 1);
-    for (size_t code = 0; code < codes; ++code) table[code] = code_to_host(scale, static_cast<int32_t>(code));
+    std::vector<int16_t> table(size_t{1} << (bit_depth > 8 ? 16 : 8));
+    for (size_t code = 0; code < table.size(); ++code) table[code] = code_to_host(scale, static_cast<int32_t>(code));
     return table;
 }
 
@@ -68,6 +65,7 @@ std::vector<int16_t> host_by_code(LevelScale scale, int bit_depth) {
 // codes, the original only decides whether a sample changed.
 std::vector<uint16_t> code_by_host(LevelScale scale, int32_t max_code) {
     if (!scale.host_finer()) return {};
+    // One entry more: the AVX2 loop reads two at a time (luma/levels_avx2.h).
     std::vector<uint16_t> table(kHostValues + 1);
     for (int32_t host = 0; host < kHostValues; ++host) {
         const int32_t value = host - kHostOffset;
@@ -115,14 +113,14 @@ LevelMapping::LevelMapping(const PictureFormat& format, int32_t gain)
     luma_code_ = code_by_host(luma_, format.max_code());
 }
 
-void LevelMapping::to_host(const uint8_t* samples, YcPixel* host) const {
+void LevelMapping::to_host(const uint8_t* samples, YcPixel* host, bool chroma) const {
     if (format_.sampling == Sampling::kHost) {
         for (size_t i = 0; i < format_.plane_samples(0); ++i, samples += 6)
             host[i] = {host_sample(samples), host_sample(samples + 2), host_sample(samples + 4)};
     } else if (format_.bit_depth > 8) {
-        video_to_host<Bytes16>(samples, host);
+        video_to_host<Bytes16>(samples, host, chroma);
     } else {
-        video_to_host<Bytes8>(samples, host);
+        video_to_host<Bytes8>(samples, host, chroma);
     }
 }
 
@@ -146,7 +144,7 @@ void LevelMapping::wide_row([[maybe_unused]] const uint8_t* luma, [[maybe_unused
                             [[maybe_unused]] const uint8_t* cr, [[maybe_unused]] size_t width,
                             [[maybe_unused]] int shift_x, [[maybe_unused]] YcPixel* row) const {
 #if defined(__x86_64__)
-    host_row_from_8bit(luma, cb, cr, width, shift_x, luma_host_.data(), chroma_host_.data(), row);
+    host_row_from_8bit(luma, cb, cr, width, shift_x, luma_, chroma_, row);
 #endif
 }
 
@@ -159,11 +157,11 @@ void LevelMapping::wide_codes([[maybe_unused]] const YcPixel* host_after, [[mayb
 
 // Codes come from 8 or 16 bits of storage, so each is in its table.
 template <typename Storage>
-void LevelMapping::video_to_host(const uint8_t* samples, YcPixel* host) const {
+void LevelMapping::video_to_host(const uint8_t* samples, YcPixel* host, bool chroma) const {
     const size_t width = static_cast<size_t>(format_.width);
     const size_t height = static_cast<size_t>(format_.height);
     const int16_t* luma_host = luma_host_.data();
-    if (format_.sampling == Sampling::kMono) {
+    if (format_.sampling == Sampling::kMono || !chroma) {
         if (Storage::kSize == 1 && wide_) {
             wide_row(samples, nullptr, nullptr, width * height, 0, host);
             return;

@@ -75,8 +75,9 @@ public:
 
     // The host frame the plug-in is given, width * height pixels: Y mapped,
     // chroma mapped and repeated over the pixels that share it (zero for
-    // monochrome video).
-    void to_host(const uint8_t* samples, YcPixel* host) const;
+    // monochrome video, and without `chroma`, which spares the work where
+    // neither the plug-in nor anyone else reads the host's chroma).
+    void to_host(const uint8_t* samples, YcPixel* host, bool chroma = true) const;
 
     // The samples to write for a frame read as `original`: luma from the
     // host's result; chroma the original's, or neutral when the coefficient
@@ -87,7 +88,7 @@ public:
 
 private:
     template <typename Storage>
-    void video_to_host(const uint8_t* samples, YcPixel* host) const;
+    void video_to_host(const uint8_t* samples, YcPixel* host, bool chroma) const;
     template <typename Storage>
     void video_to_samples(const uint8_t* original, const YcPixel* host_after, bool neutral_chroma,
                           uint8_t* samples) const;

@@ -32,36 +32,64 @@ ZEVERIVE_AVX2_HELPER __m128i narrowed(__m256i values) {
     return _mm_packs_epi32(_mm256_castsi256_si128(values), _mm256_extracti128_si256(values, 1));
 }
 
-// Eight codes' host values.
-ZEVERIVE_AVX2_HELPER __m128i mapped(const int16_t* table, const uint8_t* codes) {
+// The straight line of a scale in double: host = (code - origin) times
+// kHostSpan * gain / (span * kGainUnity), rounded half away from zero.
+// This gives code_to_host exactly for every 8-bit code: the quotient is
+// never a half (its numerator (code - origin) 2^12 gain and denominator
+// span 1000 would need an odd multiple of span 500, which the powers of
+// two rule out for both scales at any gain), so it lies at least 1/(span
+// 1000), above 4e-6, from one, while the two roundings of the product err
+// by less than 1e-12.
+struct Line {
+    __m256i origin;
+    __m256d slope;
+};
+
+ZEVERIVE_AVX2_HELPER Line line_of(LevelScale scale) {
+    return {_mm256_set1_epi32(scale.origin),
+            _mm256_set1_pd(static_cast<double>(kHostSpan) * scale.gain / (static_cast<double>(scale.span) * kGainUnity))};
+}
+
+ZEVERIVE_AVX2_HELPER __m128i on_line_four(__m128i offsets, __m256d slope) {
+    const __m256d value = _mm256_mul_pd(_mm256_cvtepi32_pd(offsets), slope);
+    const __m256d sign = _mm256_and_pd(value, _mm256_set1_pd(-0.0));
+    const __m256d magnitude = _mm256_floor_pd(_mm256_add_pd(_mm256_andnot_pd(sign, value), _mm256_set1_pd(0.5)));
+    return _mm256_cvttpd_epi32(_mm256_or_pd(magnitude, sign));
+}
+
+// Eight codes' host values, held within 16 bits as code_to_host holds them.
+ZEVERIVE_AVX2_HELPER __m128i mapped(const Line& line, const uint8_t* codes) {
     const __m128i eight = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes));
-    return narrowed(entries(table, _mm256_cvtepu8_epi32(eight)));
+    const __m256i offsets = _mm256_sub_epi32(_mm256_cvtepu8_epi32(eight), line.origin);
+    return _mm_packs_epi32(on_line_four(_mm256_castsi256_si128(offsets), line.slope),
+                           on_line_four(_mm256_extracti128_si256(offsets, 1), line.slope));
 }
 
 }  // namespace
 
 ZEVERIVE_TARGET_AVX2 void host_row_from_8bit(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, size_t width,
-                                             int shift_x, const int16_t* luma_host, const int16_t* chroma_host,
+                                             int shift_x, LevelScale luma_scale, LevelScale chroma_scale,
                                              YcPixel* row) {
+    const Line luma_line = line_of(luma_scale), chroma_line = line_of(chroma_scale);
     int16_t* samples = &row->y;
     size_t x = 0;
     for (; x + 8 <= width; x += 8, samples += 8 * 3) {
-        const __m128i y = mapped(luma_host, luma + x);
+        const __m128i y = mapped(luma_line, luma + x);
         __m128i u = _mm_setzero_si128(), v = _mm_setzero_si128();
         if (cb && shift_x == 0) {
-            u = mapped(chroma_host, cb + x);
-            v = mapped(chroma_host, cr + x);
+            u = mapped(chroma_line, cb + x);
+            v = mapped(chroma_line, cr + x);
         } else if (cb) {
             // Four chroma samples, each for two pixels.
             const __m128i twice = _mm_setr_epi8(0, 1, 0, 1, 2, 3, 2, 3, 4, 5, 4, 5, 6, 7, 6, 7);
-            u = _mm_shuffle_epi8(mapped(chroma_host, cb + x / 2), twice);
-            v = _mm_shuffle_epi8(mapped(chroma_host, cr + x / 2), twice);
+            u = _mm_shuffle_epi8(mapped(chroma_line, cb + x / 2), twice);
+            v = _mm_shuffle_epi8(mapped(chroma_line, cr + x / 2), twice);
         }
         put_eight_pixels(y, u, v, samples);
     }
     for (; x < width; ++x) {
-        row[x] = {luma_host[luma[x]], cb ? chroma_host[cb[x >> shift_x]] : int16_t{0},
-                  cb ? chroma_host[cr[x >> shift_x]] : int16_t{0}};
+        row[x] = {code_to_host(luma_scale, luma[x]), cb ? code_to_host(chroma_scale, cb[x >> shift_x]) : int16_t{0},
+                  cb ? code_to_host(chroma_scale, cr[x >> shift_x]) : int16_t{0}};
     }
 }
 

@@ -1,14 +1,15 @@
-// The 8-bit level mapping's loops for processors with AVX2 (x86-64 only):
-// the same tables as luma/levels.cpp's plain loops, looked up eight at a
-// time by gather, so every result is theirs. A table is read four bytes at
-// a time at each 16-bit entry, so it must hold one entry more than any
-// index reaches.
+// The 8-bit level mapping's loops for processors with AVX2 (x86-64 only),
+// with every result of luma/levels.cpp's plain loops: the way in along the
+// scale's line, eight codes at a time; the way back through the same table,
+// looked up eight at a time by gather, which reads four bytes at each
+// 16-bit entry, so the table holds one entry more than any index reaches.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "host/records.h"
+#include "luma/levels.h"
 
 namespace zeverive::luma {
 
@@ -17,11 +18,12 @@ namespace zeverive::luma {
 bool wide_loops_run();
 
 #if defined(__x86_64__)
-// One row of host pixels from 8-bit planes: Y by `luma_host`, Cb and Cr by
-// `chroma_host` from their rows, each chroma sample serving 1 << shift_x
-// pixels; no chroma rows (monochrome) gives Cb and Cr 0.
+// One row of host pixels from 8-bit planes, code_to_host of each sample:
+// Y on `luma_scale`, Cb and Cr on `chroma_scale` from their rows, each
+// chroma sample serving 1 << shift_x pixels; no chroma rows (monochrome)
+// gives Cb and Cr 0.
 void host_row_from_8bit(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, size_t width, int shift_x,
-                        const int16_t* luma_host, const int16_t* chroma_host, YcPixel* row);
+                        LevelScale luma_scale, LevelScale chroma_scale, YcPixel* row);
 // 8-bit codes of `pixels` host pixels' Y by `code_by_host`, indexed by Y +
 // 32768.
 void codes_from_host_8bit(const YcPixel* host, size_t pixels, const uint16_t* code_by_host, uint8_t* codes);

@@ -9,9 +9,11 @@ FrameRunner::FrameRunner(PluginSession& session, const FrameWork& work) : FrameR
 FrameRunner::FrameRunner(std::vector<PluginSession*> sessions, const FrameWork& work)
     : sessions_(std::move(sessions)), work_(work), levels_(work.format, work.gain) {}
 
-void FrameRunner::run(const uint8_t* input, YcPixel* host, uint8_t* output) {
+void FrameRunner::run(const uint8_t* input, YcPixel* host, uint8_t* output, bool keep_host) {
     const PictureFormat& format = work_.format;
-    levels_.to_host(input, host);
+    // The built-in plug-in reads only Y, and the program writes the
+    // original chroma (or neutral chroma under the coefficient display).
+    levels_.to_host(input, host, work_.chroma_read || keep_host);
     if (work_.tile) {
         luma::process_in_tiles(
             host, format.width, format.height, kMaxLineLength, luma::kTileOverlap, static_cast<int>(sessions_.size()),

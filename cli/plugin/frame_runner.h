@@ -20,6 +20,7 @@ struct FrameWork {
     bool tile;            // frames larger than the plug-in holds go in tiles
     bool neutral_chroma;  // the coefficient display replaces the picture
     int32_t gain;         // the level gain, thousandths
+    bool chroma_read;     // the plug-in may read Cb and Cr: a plug-in file, not the built-in one
 };
 
 class FrameRunner {
@@ -29,8 +30,10 @@ public:
     // copy of the plug-in of its own).
     FrameRunner(std::vector<PluginSession*> sessions, const FrameWork& work);
     // `input` and `output` hold frame_bytes(format) bytes; `host` holds
-    // width * height pixels and is left as the plug-in left it.
-    void run(const uint8_t* input, YcPixel* host, uint8_t* output);
+    // width * height pixels and is left as the plug-in left it; its chroma
+    // is mapped only where the plug-in may read it or `keep_host` says the
+    // host frame will be seen.
+    void run(const uint8_t* input, YcPixel* host, uint8_t* output, bool keep_host);
 
 private:
     std::vector<PluginSession*> sessions_;

@@ -70,7 +70,7 @@ struct WorkerMemory {
                 break;
             }
             YcPixel* host = order.keep_host ? layout.host(shared) : reinterpret_cast<YcPixel*>(own_host.data());
-            runner.run(layout.input(shared, order.slot), host, layout.output(shared, order.slot));
+            runner.run(layout.input(shared, order.slot), host, layout.output(shared, order.slot), order.keep_host);
             if (!send_message(results_fd, {MessageKind::kDone, order.slot})) {
                 status = 1;
                 break;

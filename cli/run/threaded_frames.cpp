@@ -106,16 +106,18 @@ private:
     void work_on(FrameRunner& runner) {
         for (;;) {
             size_t slot;
+            bool keep_host;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 work_waiting_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
                 if (queue_.empty()) return;
                 slot = queue_.front();
                 queue_.pop_front();
+                keep_host = slots_[slot].keep_host;
             }
             std::exception_ptr error;
             try {
-                runner.run(input(slot), host(slot), output(slot));
+                runner.run(input(slot), host(slot), output(slot), keep_host);
             } catch (...) {
                 error = std::current_exception();
             }

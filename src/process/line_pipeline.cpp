@@ -49,7 +49,7 @@ struct Pass {
     const PassInputs& in;
     const ModeTraits& mode;
     Phases phases;
-    PhaseLines rebuilt;  // the same lines, as the store reads them
+    PhaseLines rebuilt;  // the same lines with their rotations, as the store reads them
     int n;               // samples per line
 };
 
@@ -132,23 +132,42 @@ void shrink_bands(const Pass& pass) {
     }
 }
 
-void reconstruct(const Pass& pass) {
+// Every level rebuilt, coarsest first; returns the lines the store reads.
+// Mode 3 rebuilds into shift0. The other modes take the phases one after
+// the other, each from its own line into two free buffers in turn instead
+// of copying every level back: the first phase has scratch and the mask
+// (which the shrink was the last to read), and each phase leaves its own
+// line free for the next, while its rebuilt line stays where its last
+// level wrote it.
+PhaseLines reconstruct(const Pass& pass) {
     const Kernels& k = pass.in.kernels;
     const LineBuffers& b = pass.in.buffers;
     const int L = pass.in.padded_length;
-    for (int h = L >> pass.in.plan.levels_run; h < L; h *= 2) {
-        if (pass.mode.pairs_shifted_lowpass) {
+    const int coarsest = L >> pass.in.plan.levels_run;
+    if (pass.mode.pairs_shifted_lowpass) {
+        for (int h = coarsest; h < L; h *= 2) {
             k.transform.inverse(b.shift0, b.shift0 + h, h, b.scratch);
             k.odd_lowpass.analysis(b.scratch, 2 * h, b.shift2);
             k.transform.inverse(b.shift2, b.shift2 + h, h, b.shift0);
-            continue;
         }
-        for (int p = 0; p < pass.phases.count; ++p) {
-            float* line = pass.phases.lines[p];
-            k.transform.inverse(line, line + h, h, b.scratch);
-            std::memcpy(line, b.scratch, sizeof(float) * 2 * h);
-        }
+        return pass.rebuilt;
     }
+    PhaseLines rebuilt = pass.rebuilt;
+    float* free_lines[2] = {b.scratch, b.mask};
+    for (int p = 0; p < pass.phases.count; ++p) {
+        float* line = pass.phases.lines[p];
+        const float* approx = line;
+        int next = 0;
+        for (int h = coarsest; h < L; h *= 2, next ^= 1) {
+            k.transform.inverse(approx, line + h, h, free_lines[next]);
+            approx = free_lines[next];
+        }
+        rebuilt.line[p] = approx;
+        // The buffer the last level did not write, and this phase's own.
+        free_lines[0] = free_lines[next];
+        free_lines[1] = line;
+    }
+    return rebuilt;
 }
 
 // Load, phase lines, mask, decomposition and shrink of one line.
@@ -163,8 +182,8 @@ void analyse_line(const Pass& pass, const SampleLine& line) {
 
 // Phase p holds sample k at (k - rotation) mod L; the store averages them.
 void rebuild_line(const Pass& pass, const SampleLine& line) {
-    reconstruct(pass);
-    pass.in.kernels.line.store(pass.rebuilt, pass.n, pass.in.padded_length, line.samples, line.stride);
+    const PhaseLines rebuilt = reconstruct(pass);
+    pass.in.kernels.line.store(rebuilt, pass.n, pass.in.padded_length, line.samples, line.stride);
 }
 
 // Columns are gathered into the column block a group at a time, row by

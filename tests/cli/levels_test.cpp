@@ -182,6 +182,26 @@ TEST(Levels, TheMappingAgreesWithTheFormulasEverywhere) {
     }
 }
 
+// Where the processor has AVX2, 8-bit codes go in along the scale's line
+// in double rather than through the table; every code at every gain the
+// program takes must land on the table's value.
+TEST(Levels, EveryEightBitCodeMapsAsTheTableAtEveryGain) {
+    const PictureFormat format = format_of(256, 1, Sampling::k444, 8);
+    Picture codes;
+    for (int plane = 0; plane < 3; ++plane) {
+        codes.planes[plane].resize(256);
+        for (int code = 0; code < 256; ++code) codes.planes[plane][static_cast<size_t>(code)] = code;
+    }
+    for (int32_t gain = luma::kMinGain; gain <= luma::kGainUnity; ++gain) {
+        const std::vector<YcPixel> host = to_host(format, codes, gain);
+        for (int code = 0; code < 256; ++code) {
+            const YcPixel& pixel = host[static_cast<size_t>(code)];
+            ASSERT_EQ(pixel.y, luma::code_to_host(luma::luma_scale(8, gain), code)) << "code " << code << ", gain " << gain;
+            ASSERT_EQ(pixel.cb, luma::code_to_host(luma::chroma_scale(8), code)) << "code " << code;
+        }
+    }
+}
+
 // At gain 1 the mapping is the plain line, as it always was, so every
 // output byte stays; below 1 white comes down to 4096 g, and the way back
 // undoes it: codes come back from their own host values where the host's

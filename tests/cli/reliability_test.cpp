@@ -289,8 +289,10 @@ TEST(Memory, JobsAreFittedToTheMemoryOnlyWhenNotChosen) {
 }
 
 // Workers that cannot be started leave nothing open: here the system
-// grants the first pipe of a worker and refuses the second.
+// grants the first pipe of a worker and refuses the second. (A plug-in
+// file runs in worker processes; the built-in plug-in would run threads.)
 TEST(Workers, ARefusedPipeLeavesNoDescriptorOpen) {
+    const PluginLibrary library = PluginLibrary::load(testing::shared_plugin());
     std::vector<int> unused;
     for (int fd = 0; unused.size() < 3; ++fd)
         if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) unused.push_back(fd);
@@ -300,14 +302,13 @@ TEST(Workers, ARefusedPipeLeavesNoDescriptorOpen) {
     one_pipe.rlim_cur = static_cast<rlim_t>(unused[2]);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &one_pipe), 0);
 
-    const PluginLibrary library = PluginLibrary::built_in();
     PictureFormat format;
     format.width = 16;
     format.height = 16;
     std::exception_ptr refused;
     try {
-        make_frame_processor(library, default_settings(library.table()), 2, {format, false, false, luma::kGainUnity},
-                             "in.y4m");
+        make_frame_processor(library, default_settings(library.table()), 2,
+                             {format, false, false, luma::kGainUnity, true}, "in.y4m");
     } catch (...) {
         refused = std::current_exception();
     }

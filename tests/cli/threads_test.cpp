@@ -63,7 +63,7 @@ HostSettings mode(const PluginLibrary& library, int32_t value) {
 TEST(Threads, FramesInFlightOnCopiesGiveTheBytesOfOnePlugin) {
     const PluginLibrary library = PluginLibrary::built_in();
     const PictureFormat format{353, 241, luma::Sampling::k420, 8};
-    const FrameWork work{format, false, false, 700};
+    const FrameWork work{format, false, false, 700, false};
     const auto frames = noisy_frames(format, 11);
     for (int32_t m : {2, 3}) {
         SCOPED_TRACE("mode " + std::to_string(m));
@@ -79,7 +79,7 @@ TEST(Threads, FramesInFlightOnCopiesGiveTheBytesOfOnePlugin) {
 TEST(Threads, TilesOnCopiesGiveTheBytesOfOnePlugin) {
     const PluginLibrary library = PluginLibrary::built_in();
     const PictureFormat format{1733, 901, luma::Sampling::k420, 8};  // 3 x 2 tiles
-    const FrameWork work{format, true, false, 1000};
+    const FrameWork work{format, true, false, 1000, false};
     const auto frames = noisy_frames(format, 2);
     const auto one = run_through(*process_here(library, mode(library, 2), work), format, frames);
     EXPECT_EQ(run_through(*process_here(library, mode(library, 2), work, 3), format, frames), one);
