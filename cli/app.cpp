@@ -125,7 +125,10 @@ int run(const Options& options, const PluginLibrary& library) {
 
     const size_t pixels = static_cast<size_t>(format.width) * static_cast<size_t>(format.height);
     const bool replayed_sample = options.auto_settings && !options.sigma && sample_replayed(options.input, *reader);
-    const int jobs = jobs_within_memory(format, options.jobs, options.jobs_chosen,
+    // Threads on the tiles of one frame need the memory of one frame in
+    // flight, so large frames that do not fit -j times still get -j threads.
+    const bool tile_threads = options.tile && library.built_in_plugin() && plugin_copies_available();
+    const int jobs = jobs_within_memory(format, options.jobs, options.jobs_chosen && !tile_threads,
                                         side_memory(format, reference.has_value(), want_preview, replayed_sample),
                                         machine_memory(), input->name());
 
@@ -155,7 +158,7 @@ int run(const Options& options, const PluginLibrary& library) {
     const FrameWork work{format, options.tile, run.settings.sliders[kSliderDisplay] != 0, run.gain,
                          !library.built_in_plugin()};
     std::unique_ptr<FrameProcessor> processor =
-        make_frame_processor(library, run.settings, jobs, work, input->name());
+        make_frame_processor(library, run.settings, jobs, tile_threads ? options.jobs : jobs, work, input->name());
 
     Progress progress(!options.quiet && isatty(STDERR_FILENO), reader->frame_count());
     struct InFlight {

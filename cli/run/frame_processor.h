@@ -52,10 +52,18 @@ public:
     virtual void finish() = 0;
 };
 
-// `jobs` 1 runs the plug-in in this process; more fork that many workers.
+// `jobs` frames in flight: 1 runs the plug-in in this process; more run
+// threads, each with a copy of the built-in plug-in, or fork that many
+// workers for a plug-in file (or where copies cannot be made). With
+// `threads` above `jobs` (tiled frames that do not fit in memory `threads`
+// times over), one frame is in flight and its tiles share the threads.
 // Throws Failure if a plug-in instance cannot be set up. A frame lost with
 // its worker is reported as a frame of `input_name`.
 std::unique_ptr<FrameProcessor> make_frame_processor(const PluginLibrary& library, const HostSettings& settings,
-                                                     int jobs, const FrameWork& work, const std::string& input_name);
+                                                     int jobs, int threads, const FrameWork& work,
+                                                     const std::string& input_name);
+
+// Whether this build can run threads on copies of the built-in plug-in.
+bool plugin_copies_available();
 
 }  // namespace zeverive::cli
