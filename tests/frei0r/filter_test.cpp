@@ -140,19 +140,26 @@ TEST(Frei0rColour, LumaWeightsKeepGreyAndFollowTheHeight) {
     EXPECT_EQ(video_luma(green, luma_weights(577)), 16 + std::lround(0.7152 * 219));
 }
 
-// The plug-in's change of Y' lands on R', G' and B' alike: the Y' of the
-// result is the intended one within the rounding of each, and alpha stays.
-TEST(Frei0rColour, ChangeOfLumaMovesRgbAlike) {
-    std::mt19937 random(7);
+// R'G'B'A words of random bytes.
+std::vector<uint32_t> random_pixels(std::mt19937& random, size_t count) {
     std::uniform_int_distribution<int> code(0, 255);
-    std::uniform_int_distribution<int> change(-400, 400);
-    const size_t pixels = 5000;
-    std::vector<uint32_t> in(pixels), out(pixels);
-    for (uint32_t& pixel : in) {
+    std::vector<uint32_t> pixels(count);
+    for (uint32_t& pixel : pixels) {
         const uint8_t bytes[4] = {uint8_t(code(random)), uint8_t(code(random)), uint8_t(code(random)),
                                   uint8_t(code(random))};
         std::memcpy(&pixel, bytes, 4);
     }
+    return pixels;
+}
+
+// The plug-in's change of Y' lands on R', G' and B' alike: the Y' of the
+// result is the intended one within the rounding of each, and alpha stays.
+TEST(Frei0rColour, ChangeOfLumaMovesRgbAlike) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> change(-400, 400);
+    const size_t pixels = 5000;
+    const std::vector<uint32_t> in = random_pixels(random, pixels);
+    std::vector<uint32_t> out(pixels);
     const zeverive::luma::LevelScale scale = zeverive::luma::luma_scale(8, 600);
     RgbLuma colour;
     colour.read(in.data(), pixels, luma_weights(480));
@@ -189,15 +196,10 @@ TEST(Frei0rColour, ChangeOfLumaMovesRgbAlike) {
 // of every size and none, at gains on both sides of 1.
 TEST(Frei0rColour, WholeFramesConvertAsEachPixelAlone) {
     std::mt19937 random(11);
-    std::uniform_int_distribution<int> code(0, 255);
     std::uniform_int_distribution<int> change(-3000, 3000);
     const size_t pixels = 4099;
-    std::vector<uint32_t> in(pixels), out(pixels);
-    for (uint32_t& pixel : in) {
-        const uint8_t bytes[4] = {uint8_t(code(random)), uint8_t(code(random)), uint8_t(code(random)),
-                                  uint8_t(code(random))};
-        std::memcpy(&pixel, bytes, 4);
-    }
+    const std::vector<uint32_t> in = random_pixels(random, pixels);
+    std::vector<uint32_t> out(pixels);
     for (int height : {480, 1080}) {
         for (int32_t gain : {zeverive::luma::kGainUnity, 217}) {
             SCOPED_TRACE(::testing::Message() << height << " lines, gain " << gain);
