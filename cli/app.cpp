@@ -126,9 +126,11 @@ int run(const Options& options, const PluginLibrary& library) {
     const size_t pixels = static_cast<size_t>(format.width) * static_cast<size_t>(format.height);
     const bool replayed_sample = options.auto_settings && !options.sigma && sample_replayed(options.input, *reader);
     // Threads on the tiles of one frame need the memory of one frame in
-    // flight, so large frames that do not fit -j times still get -j threads.
-    const bool tile_threads = options.tile && library.built_in_plugin() && plugin_copies_available();
-    const int jobs = jobs_within_memory(format, options.jobs, options.jobs_chosen && !tile_threads,
+    // flight, so large frames that do not fit once per processor still get
+    // a thread per processor. A -j given is kept or refused as it stands.
+    const bool tile_threads =
+        options.tile && !options.jobs_chosen && library.built_in_plugin() && plugin_copies_available();
+    const int jobs = jobs_within_memory(format, options.jobs, options.jobs_chosen,
                                         side_memory(format, reference.has_value(), want_preview, replayed_sample),
                                         machine_memory(), input->name());
 
