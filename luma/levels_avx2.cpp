@@ -1,5 +1,7 @@
 #include "luma/levels_avx2.h"
 
+#include <cstring>
+
 #include "cpu/detect.h"
 #include "kernels/pixel_lanes.h"
 
@@ -25,6 +27,16 @@ constexpr int32_t kHostOffset = 32768;
 ZEVERIVE_AVX2_HELPER __m256i entries(const int16_t* table, __m256i indexes) {
     const __m256i pairs = _mm256_i32gather_epi32(reinterpret_cast<const int*>(table), indexes, 2);
     return _mm256_srai_epi32(_mm256_slli_epi32(pairs, 16), 16);
+}
+
+// Eight codes, or four (the rest of the register zero).
+ZEVERIVE_AVX2_HELPER __m128i eight_codes(const uint8_t* codes) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes));
+}
+ZEVERIVE_AVX2_HELPER __m128i four_codes(const uint8_t* codes) {
+    int32_t four;
+    std::memcpy(&four, codes, sizeof four);
+    return _mm_cvtsi32_si128(four);
 }
 
 // Eight 32-bit values as eight 16-bit ones, in order (all within range).
@@ -57,10 +69,10 @@ ZEVERIVE_AVX2_HELPER __m128i on_line_four(__m128i offsets, __m256d slope) {
     return _mm256_cvttpd_epi32(_mm256_or_pd(magnitude, sign));
 }
 
-// Eight codes' host values, held within 16 bits as code_to_host holds them.
-ZEVERIVE_AVX2_HELPER __m128i mapped(const Line& line, const uint8_t* codes) {
-    const __m128i eight = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(codes));
-    const __m256i offsets = _mm256_sub_epi32(_mm256_cvtepu8_epi32(eight), line.origin);
+// The host values of the eight codes in the low bytes of `codes`, held
+// within 16 bits as code_to_host holds them.
+ZEVERIVE_AVX2_HELPER __m128i mapped(const Line& line, __m128i codes) {
+    const __m256i offsets = _mm256_sub_epi32(_mm256_cvtepu8_epi32(codes), line.origin);
     return _mm_packs_epi32(on_line_four(_mm256_castsi256_si128(offsets), line.slope),
                            on_line_four(_mm256_extracti128_si256(offsets, 1), line.slope));
 }
@@ -74,16 +86,17 @@ ZEVERIVE_TARGET_AVX2 void host_row_from_8bit(const uint8_t* luma, const uint8_t*
     int16_t* samples = &row->y;
     size_t x = 0;
     for (; x + 8 <= width; x += 8, samples += 8 * 3) {
-        const __m128i y = mapped(luma_line, luma + x);
+        const __m128i y = mapped(luma_line, eight_codes(luma + x));
         __m128i u = _mm_setzero_si128(), v = _mm_setzero_si128();
         if (cb && shift_x == 0) {
-            u = mapped(chroma_line, cb + x);
-            v = mapped(chroma_line, cr + x);
+            u = mapped(chroma_line, eight_codes(cb + x));
+            v = mapped(chroma_line, eight_codes(cr + x));
         } else if (cb) {
-            // Four chroma samples, each for two pixels.
+            // Four chroma samples, each for two pixels; the row may end
+            // right after them.
             const __m128i twice = _mm_setr_epi8(0, 1, 0, 1, 2, 3, 2, 3, 4, 5, 4, 5, 6, 7, 6, 7);
-            u = _mm_shuffle_epi8(mapped(chroma_line, cb + x / 2), twice);
-            v = _mm_shuffle_epi8(mapped(chroma_line, cr + x / 2), twice);
+            u = _mm_shuffle_epi8(mapped(chroma_line, four_codes(cb + x / 2)), twice);
+            v = _mm_shuffle_epi8(mapped(chroma_line, four_codes(cr + x / 2)), twice);
         }
         put_eight_pixels(y, u, v, samples);
     }
