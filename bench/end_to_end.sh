@@ -86,7 +86,11 @@ range() { tr ' ' '\n' | grep . | sort -g | awk 'NR == 1 {lo = $1} {hi = $1} END 
 timed() {
   local key=$1 frames=$2
   shift 2
-  /usr/bin/time -v "$@" 2> "$log" > /dev/null
+  if ! /usr/bin/time -v "$@" 2> "$log" > /dev/null; then
+    echo "failed: $*" >&2
+    cat "$log" >&2
+    exit 1
+  fi
   local seconds cpu kb
   seconds=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$log" | awk -F: '{print (NF == 3) ? $1 * 3600 + $2 * 60 + $3 : $1 * 60 + $2}')
   cpu=$(sed -n 's/.*\(User\|System\) time (seconds): //p' "$log" | awk '{s += $1} END {print s}')
@@ -117,7 +121,7 @@ for input in "$clip" "$long_clip" "$hd_clip" "$uhd_clip"; do
         peer) timed peer "$frames" ffmpeg -nostdin -loglevel error -threads 1 -filter_threads 1 -i "$input" \
           -vf "$peer_filter" -f yuv4mpegpipe -y "$out" ;;
         frei0r) timed frei0r "$frames" ffmpeg -nostdin -loglevel error -i "$input" \
-          -sws_flags accurate_rnd+full_chroma_int -vf frei0r=zeverive -f yuv4mpegpipe -y "$out" ;;
+          -sws_flags accurate_rnd+full_chroma_int -vf frei0r=zeverive -pix_fmt yuv420p -f yuv4mpegpipe -y "$out" ;;
       esac
     done
   done
