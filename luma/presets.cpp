@@ -4,7 +4,8 @@ namespace zeverive::luma {
 
 const PresetName kPresetNames[] = {
     {Preset::kDefault, "default", "the best settings for the noise"},
-    {Preset::kFast, "fast", "about half the time, still ahead of a tuned wavelet threshold"},
+    {Preset::kFast, "fast",
+     "mode 3, 1.1 to 1.3 times as fast, still ahead of a wavelet threshold tuned by hand up to moderate noise"},
 };
 const int kPresetCount = sizeof kPresetNames / sizeof kPresetNames[0];
 
