@@ -6,9 +6,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <list>
-
-#include "pe_image.h"
+#include <utility>
+#include <vector>
 
 namespace pe_loader {
 namespace {
@@ -20,6 +21,19 @@ struct Registration {
 std::list<Registration>& registrations() {
     static std::list<Registration> handlers;
     return handlers;
+}
+
+// The mappings of the loaded images, [begin, end).
+std::vector<std::pair<const uint8_t*, const uint8_t*>>& image_ranges() {
+    static std::vector<std::pair<const uint8_t*, const uint8_t*>> ranges;
+    return ranges;
+}
+
+bool inside_an_image(uint32_t eip) {
+    const auto* code = reinterpret_cast<const uint8_t*>(eip);
+    for (const auto& [begin, end] : image_ranges())
+        if (code >= begin && code < end) return true;
+    return false;
 }
 
 void say(const char* text) {
@@ -73,7 +87,7 @@ void give_up(const char* why, uint32_t eip) {
 void on_illegal_instruction(int, siginfo_t*, void* raw) {
     mcontext_t& machine = static_cast<ucontext_t*>(raw)->uc_mcontext;
     const auto eip = static_cast<uint32_t>(machine.gregs[REG_EIP]);
-    if (!LoadedImage::containing(reinterpret_cast<void*>(eip))) return give_up("outside the loaded DLLs", eip);
+    if (!inside_an_image(eip)) return give_up("outside the loaded DLLs", eip);
 
     ExceptionRecord record = {};
     record.code = kStatusIllegalInstruction;
@@ -105,15 +119,9 @@ bool remove_vectored_handler(void* handle) {
     return false;
 }
 
-void forget_handlers_in(const uint8_t* begin, const uint8_t* end) {
-    registrations().remove_if([&](const Registration& registration) {
-        const auto* code = reinterpret_cast<const uint8_t*>(registration.handler);
-        return code >= begin && code < end;
-    });
-}
-
-void install_illegal_instruction_dispatch() {
+void dispatch_faults_in(const uint8_t* begin, const uint8_t* end) {
     static bool installed = false;
+    image_ranges().emplace_back(begin, end);
     if (installed) return;
     struct sigaction action = {};
     action.sa_sigaction = on_illegal_instruction;
@@ -121,6 +129,15 @@ void install_illegal_instruction_dispatch() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGILL, &action, nullptr);
     installed = true;
+}
+
+void forget_image(const uint8_t* begin, const uint8_t* end) {
+    auto& ranges = image_ranges();
+    ranges.erase(std::remove(ranges.begin(), ranges.end(), std::make_pair(begin, end)), ranges.end());
+    registrations().remove_if([&](const Registration& registration) {
+        const auto* code = reinterpret_cast<const uint8_t*>(registration.handler);
+        return code >= begin && code < end;
+    });
 }
 
 }  // namespace pe_loader

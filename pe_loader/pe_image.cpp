@@ -11,7 +11,6 @@
 #include <iterator>
 
 #include "exception_dispatch.h"
-#include "imports.h"
 #include "thread_block.h"
 #include "windows_abi.h"
 
@@ -61,7 +60,7 @@ typedef int32_t(PE_STDCALL* StartUpRoutine)(void* module, uint32_t reason, void*
 
 }  // namespace
 
-std::unique_ptr<LoadedImage> LoadedImage::load(const std::string& path) {
+std::unique_ptr<LoadedImage> LoadedImage::load(const std::string& path, ImportResolver resolve) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw LoadError(path + ": cannot open the file");
     std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -70,11 +69,11 @@ std::unique_ptr<LoadedImage> LoadedImage::load(const std::string& path) {
     image->map();
     image->copy_sections();
     image->relocate();
-    image->bind_imports();
+    image->bind_imports(resolve);
     image->set_up_tls();
     image->protect_sections();
     thread_block();
-    install_illegal_instruction_dispatch();
+    dispatch_faults_in(image->base_, image->base_ + image->size_);
     loaded_images().push_back(image.get());
     image->attached_ = true;
     image->run_start_up(kDllProcessAttach);
@@ -88,7 +87,7 @@ LoadedImage::~LoadedImage() {
     if (attached_) run_start_up(kDllProcessDetach);
     auto& images = loaded_images();
     images.erase(std::remove(images.begin(), images.end(), this), images.end());
-    if (base_) forget_handlers_in(base_, base_ + size_);
+    if (base_) forget_image(base_, base_ + size_);
     if (tls_index_ >= 0) release_tls_index(tls_index_);
     std::free(tls_block_);
     if (base_) munmap(base_, size_);
@@ -183,7 +182,7 @@ void LoadedImage::relocate() {
     }
 }
 
-void LoadedImage::bind_imports() {
+void LoadedImage::bind_imports(ImportResolver resolve) {
     const DataDirectory& directory = headers_->optional.directories[kDirectoryImport];
     if (directory.size == 0) return;
     for (uint32_t d = 0;; ++d) {
@@ -198,7 +197,7 @@ void LoadedImage::bind_imports() {
                 fail("imports ordinal " + std::to_string(thunk & 0xffff) + " of " + dll +
                      "; the loader binds imports by name only");
             const std::string name = at_rva<char>(thunk + 2);
-            const void* function = find_import(dll, name);
+            const void* function = resolve(dll, name);
             if (!function) fail("imports " + name + " from " + dll + ", which the loader does not implement");
             *at_rva<uint32_t>(descriptor->address_table + 4 * i) = reinterpret_cast<uintptr_t>(function);
         }

@@ -4,7 +4,7 @@
 // a thread block in %fs, TLS set up, TLS callbacks and the entry point run
 // with process-attach. Destroying it runs them with process-detach and
 // unmaps it. A test host, not an emulator: the DLL must import only what
-// imports.cpp implements.
+// the resolver it is loaded with knows (dll.h: the loader's own functions).
 #pragma once
 
 #include <cstdint>
@@ -17,12 +17,15 @@
 
 namespace pe_loader {
 
+// The function that implements `name` of `dll`, or nullptr.
+typedef const void* (*ImportResolver)(const std::string& dll, const std::string& name);
+
 class LoadedImage {
 public:
     // Throws LoadError naming the file: not a PE32 i386 DLL, a malformed
-    // image, an import the loader does not implement, or an entry point
+    // image, an import `resolve` has no function for, or an entry point
     // that reports failure.
-    static std::unique_ptr<LoadedImage> load(const std::string& path);
+    static std::unique_ptr<LoadedImage> load(const std::string& path, ImportResolver resolve);
     ~LoadedImage();
     LoadedImage(const LoadedImage&) = delete;
     LoadedImage& operator=(const LoadedImage&) = delete;
@@ -64,7 +67,7 @@ private:
     void map();
     void copy_sections();
     void relocate();
-    void bind_imports();
+    void bind_imports(ImportResolver resolve);
     void protect_sections();
     void set_up_tls();
     void run_start_up(uint32_t reason);

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "failure.h"
-#include "pe_loader/pe_image.h"
+#include "pe_loader/dll.h"
 #include "plugin/plugin_host.h"
 
 namespace zeverive::cli {
@@ -13,7 +13,7 @@ const char* const kPluginFileKind = "a 32-bit Windows DLL, such as zeverive.auf,
 PluginFile open_plugin_file(const std::string& path) {
     std::shared_ptr<pe_loader::LoadedImage> image;
     try {
-        image = pe_loader::LoadedImage::load(path);
+        image = pe_loader::load_dll(path);
     } catch (const pe_loader::LoadError& error) {
         throw Failure(std::string("cannot load the plug-in: ") + error.what());
     }

@@ -19,6 +19,7 @@ namespace pe_loader_test {
 namespace {
 
 using pe_loader::LoadedImage;
+using pe_loader::load_dll;
 using pe_loader::LoadError;
 
 TEST(DllLoading, GetFilterTableByNameAndByOrdinalOne) {
@@ -32,7 +33,7 @@ TEST(DllLoading, GetFilterTableByNameAndByOrdinalOne) {
 
 TEST(DllLoading, SecondCopyIsRelocatedAndWorks) {
     dll();
-    const auto copy = LoadedImage::load(dll_path());
+    const auto copy = load_dll(dll_path());
     EXPECT_FALSE(copy->at_preferred_base());
     auto* record = reinterpret_cast<FilterTable* (*)()>(copy->export_by_ordinal(1))();
     ASSERT_TRUE(copy->contains(record));
@@ -106,7 +107,7 @@ std::string refusal(const std::vector<uint8_t>& file) {
     close(fd);
     std::string message;
     try {
-        LoadedImage::load(path);
+        load_dll(path);
     } catch (const LoadError& error) {
         message = error.what();
     }

@@ -18,7 +18,7 @@ const std::string& dll_path() {
 }
 
 pe_loader::LoadedImage& dll() {
-    static const std::unique_ptr<pe_loader::LoadedImage> image = pe_loader::LoadedImage::load(dll_path());
+    static const std::unique_ptr<pe_loader::LoadedImage> image = pe_loader::load_dll(dll_path());
     return *image;
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "host/records.h"
-#include "pe_loader/pe_image.h"
+#include "pe_loader/dll.h"
 
 namespace pe_loader_test {
 
