@@ -4,17 +4,18 @@
 
 #include "luma/auto_settings.h"
 #include "luma/levels.h"
+#include "luma/slider_names.h"
 
 namespace zeverive::cli {
 
-RunSettings choose_settings(const Options& options, const FilterTable& table,
+RunSettings choose_settings(const SettingsRequest& request, const FilterTable& table,
                             const std::function<NoiseSample()>& sample_noise) {
-    RunSettings run{options.settings, options.gain.value_or(luma::kGainUnity), std::nullopt};
-    if (!options.auto_settings) return run;
+    RunSettings run{request.settings, request.gain.value_or(luma::kGainUnity), std::nullopt};
+    if (!request.auto_settings) return run;
 
     luma::NoiseEstimate noise;
-    if (options.sigma) {
-        noise.sigma = *options.sigma;
+    if (request.sigma) {
+        noise.sigma = *request.sigma;
     } else {
         run.noise = sample_noise();
         noise = run.noise->estimate;
@@ -22,7 +23,7 @@ RunSettings choose_settings(const Options& options, const FilterTable& table,
     const luma::AutoSettings chosen = luma::settings_for_noise(noise);
     run.settings.sliders = luma::sliders_within(chosen, table);
     run.settings.checkboxes[0] = chosen.rows_x10 ? 1 : 0;
-    run.gain = options.gain.value_or(chosen.gain);
+    run.gain = request.gain.value_or(chosen.gain);
     return run;
 }
 
