@@ -27,7 +27,7 @@
 namespace {
 
 using namespace zeverive;
-using namespace zeverive::check;
+using namespace zeverive_test;
 
 // Decomposed-looking lines, masks with both values, and the SSE scratch.
 // Line 0 is the transforms' input and line 1 their output; lines 2 to 5
