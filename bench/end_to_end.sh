@@ -19,7 +19,7 @@
 # both with --tile.
 #
 # usage: bench/end_to_end.sh [ROUNDS]   (default 5)
-# Environment: ZEVERIVE (otherwise built in build/compare),
+# Environment: ZEVERIVE (otherwise built in build/bench),
 # ZEVERIVE_COMPARE_WORK (where the clips go; default /dev/shm/zeverive-compare).
 set -euo pipefail
 

@@ -6,12 +6,12 @@
 #
 #   scripts/demo.sh
 #
-# ZEVERIVE_BUILD_DIR  the CMake build directory (default: build)
+# ZEVERIVE_BUILD_DIR  the CMake build directory (default: build/native)
 # ZEVERIVE_DEMO_OUT   where the results go (default: <build>/demo)
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${ZEVERIVE_BUILD_DIR:-$repo/build}
+build=${ZEVERIVE_BUILD_DIR:-$repo/build/native}
 out=${ZEVERIVE_DEMO_OUT:-$build/demo}
 
 # What the build needs, from Debian, on a fresh machine (quick when present).
@@ -20,7 +20,7 @@ log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if [ ! -f "$build/CMakeCache.txt" ]; then
   echo "demo: configuring $build"
-  cmake -S "$repo" -B "$build" >"$log" 2>&1 || {
+  cmake --preset native -S "$repo" -B "$build" >"$log" 2>&1 || {
     cat "$log" >&2
     echo "demo: configuring failed; scripts/install-deps.sh installs what the build needs" >&2
     exit 1
