@@ -10,6 +10,7 @@
 #include "failure.h"
 #include "luma/levels.h"
 #include "luma/slider_names.h"
+#include "luma/variant_request.h"
 #include "report/labels.h"
 #include "whole_number.h"
 
@@ -87,7 +88,11 @@ Settings: with no slider option the luma noise is estimated on a few frames
 Frames count from 0. Frames larger than 832x832 need --tile. Output files
 appear only when complete; devices, FIFOs, sockets and standard output are
 written as the frames come. Exit status: 0 done, 1 failed, 2 bad command
-line.)";
+line.
+
+Environment: ZEVERIVE_VARIANT=x87|3dnow|sse|avx2 makes the built-in plug-in
+  run those kernels instead of the ones it chooses (refused where the
+  processor lacks them, and with --plugin, whose file chooses its own).)";
 
 }  // namespace
 
@@ -283,6 +288,18 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     options.settings.checkboxes[0] = checkbox ? 1 : 0;
     options.auto_settings = !sliders_given && !no_auto;
     if (!gain_text.empty()) options.gain = parse_gain(gain_text);
+
+    if (const std::optional<std::string> variant = luma::variant_in_environment()) {
+        const std::optional<std::string> problem =
+            options.plugin.empty()
+                ? luma::request_variant_named(*variant)
+                : std::string(luma::kVariantVariable) + " chooses the kernels of the built-in plug-in only, and " +
+                      options.plugin + " chooses its own: unset it to run --plugin";
+        if (problem) {
+            std::cerr << "zeverive: " << *problem << "\n";
+            result.exit_status = 2;
+        }
+    }
     return result;
 }
 

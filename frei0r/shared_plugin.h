@@ -12,7 +12,9 @@
 
 namespace zeverive::frei0r {
 
-// False when the plug-in could not set up its buffers.
+// False when the plug-in could not set up its buffers, or when
+// ZEVERIVE_VARIANT names kernels it cannot run here (said on stderr): a
+// filter that ran other kernels than asked would mislead a comparison.
 bool acquire_plugin();
 void release_plugin();
 

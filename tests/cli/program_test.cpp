@@ -362,6 +362,35 @@ TEST(Program, PluginFilesAreLoadedOrRefused) {
     EXPECT_EQ(shared.out.rfind("Zeverive  (" + testing::shared_plugin() + ")\n", 0), 0u);
 }
 
+// ZEVERIVE_VARIANT reaches the built-in plug-in in this process and in
+// every worker (x87's rounding differs from the SSE forms' on this clip),
+// and what cannot be honoured is refused before anything is written.
+TEST(Program, TheVariantTheEnvironmentNamesRunsOrIsRefused) {
+    TempDir dir;
+    const std::string clip = testing::samples_dir() + "/coffee-noisy.y4m";
+    auto run_with = [&](const std::string& variant, const std::string& jobs, const std::string& out) {
+        RunSettings settings;
+        if (!variant.empty()) settings.env["ZEVERIVE_VARIANT"] = variant;
+        return zeverive({"-q", "--no-auto", "-j", jobs, clip, dir.path(out)}, settings);
+    };
+    ASSERT_EQ(run_with("", "1", "chosen.y4m").status, 0);
+    ASSERT_EQ(run_with("x87", "1", "x87.y4m").status, 0);
+    ASSERT_EQ(run_with("x87", "2", "x87-workers.y4m").status, 0);
+    EXPECT_NE(read_file(dir.path("x87.y4m")), read_file(dir.path("chosen.y4m")));
+    EXPECT_EQ(read_file(dir.path("x87-workers.y4m")), read_file(dir.path("x87.y4m")));
+
+    const RunResult unknown = run_with("mmx", "1", "unknown.y4m");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err.rfind("zeverive: ZEVERIVE_VARIANT=mmx: no such kernel variant", 0), 0u) << unknown.err;
+    RunSettings with_file;
+    with_file.env["ZEVERIVE_VARIANT"] = "sse";
+    const RunResult other = zeverive({"--plugin", testing::shared_plugin(), "-q", clip, dir.path("file.y4m")}, with_file);
+    EXPECT_EQ(other.status, 2);
+    EXPECT_NE(other.err.find("built-in plug-in only"), std::string::npos) << other.err;
+    EXPECT_FALSE(testing::exists(dir.path("unknown.y4m")));
+    EXPECT_FALSE(testing::exists(dir.path("file.y4m")));
+}
+
 TEST(Program, PipesCarryTheSameBytesAsFiles) {
     TempDir dir;
     ClipShape shape = clip_shape("422p10", 40, 24);

@@ -8,12 +8,14 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <thread>
 #include <vector>
 
 #include "host/records.h"
+#include "host/working_state.h"
 #include "parameters.h"
 #include "rgb_luma.h"
 
@@ -171,6 +173,22 @@ TEST(Frei0rColour, ChangeOfLumaMovesRgbAlike) {
     // Nothing changed: every byte as it was.
     colour.to_rgba(in.data(), before.data(), scale, false, out.data());
     EXPECT_EQ(in, out);
+}
+
+// ZEVERIVE_VARIANT: the kernels it names run (x87 rounds differently from
+// the SSE forms here), and a name the plug-in cannot honour leaves the
+// filter without instances rather than running other kernels.
+TEST(Frei0rVariant, TheEnvironmentsVariantRunsOrNoInstanceIsMade) {
+    f0r_init();
+    const auto chosen = run_alone(kLight, 0);
+    setenv("ZEVERIVE_VARIANT", "x87", 1);
+    const auto x87 = run_alone(kLight, 0);
+    setenv("ZEVERIVE_VARIANT", "mmx", 1);
+    EXPECT_EQ(f0r_construct(kWidth, kHeight), nullptr);
+    unsetenv("ZEVERIVE_VARIANT");
+    zeverive::request_variant(zeverive::kNoVariantRequest);
+    EXPECT_NE(x87, chosen);
+    EXPECT_EQ(run_alone(kLight, 0), chosen);
 }
 
 // Each instance keeps its own settings and estimate though the plug-in's
