@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "failure.h"
+#include "host/slider_index.h"
 #include "luma/levels.h"
 #include "luma/slider_names.h"
 #include "luma/variant_request.h"
@@ -251,10 +252,10 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
             ->default_str(std::to_string(options.settings.sliders[i]))
             ->group("Sliders");
     }
-    bool checkbox = options.settings.checkboxes[0] != 0;
+    bool checkbox = options.settings.checkboxes[kCheckboxFinestRowsX10] != 0;
     auto* checkbox_flag =
         app.add_flag(std::string("--") + luma::kCheckboxOptionName + ",!--no-" + luma::kCheckboxOptionName, checkbox,
-                     cp932_to_utf8(table.checkbox_labels[0]) + ": " + luma::kCheckboxHelp)
+                     cp932_to_utf8(table.checkbox_labels[kCheckboxFinestRowsX10]) + ": " + luma::kCheckboxHelp)
             ->group("Sliders");
     sigma->excludes(checkbox_flag);
 
@@ -285,7 +286,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
         options.settings.sliders[i] = static_cast<int32_t>(*parse_decimal(slider_texts[i]));
         sliders_given = true;
     }
-    options.settings.checkboxes[0] = checkbox ? 1 : 0;
+    options.settings.checkboxes[kCheckboxFinestRowsX10] = checkbox ? 1 : 0;
     options.auto_settings = !sliders_given && !no_auto;
     if (!gain_text.empty()) options.gain = parse_gain(gain_text);
 

@@ -33,7 +33,7 @@ void Instance::set_parameter(int index, double value) {
         set_sliders_[slider] =
             slider_from_double(value, table.slider_minimums[slider], table.slider_maximums[slider]);
     } else if (index == kCheckboxParameter) {
-        set_checkboxes_[0] = bool_from_double(value) ? 1 : 0;
+        set_checkboxes_[kCheckboxFinestRowsX10] = bool_from_double(value) ? 1 : 0;
     }
 }
 
@@ -44,7 +44,7 @@ double Instance::parameter(int index) const {
         const int slider = index - kFirstSliderParameter;
         return slider_to_double(set_sliders_[slider], table.slider_minimums[slider], table.slider_maximums[slider]);
     }
-    if (index == kCheckboxParameter) return set_checkboxes_[0] ? 1.0 : 0.0;
+    if (index == kCheckboxParameter) return set_checkboxes_[kCheckboxFinestRowsX10] ? 1.0 : 0.0;
     return 0.0;
 }
 
@@ -63,7 +63,7 @@ void Instance::choose_settings(const std::vector<float>& codes) {
         chosen_ = luma::settings_for_noise(estimator_.estimate());
     }
     sliders_ = luma::sliders_within(chosen_, *GetFilterTable());
-    checkboxes_[0] = chosen_.rows_x10 ? 1 : 0;
+    checkboxes_[kCheckboxFinestRowsX10] = chosen_.rows_x10 ? 1 : 0;
     gain_ = chosen_.gain;
 }
 

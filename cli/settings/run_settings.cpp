@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "host/slider_index.h"
 #include "luma/auto_settings.h"
 #include "luma/levels.h"
 #include "luma/slider_names.h"
@@ -22,7 +23,7 @@ RunSettings choose_settings(const SettingsRequest& request, const FilterTable& t
     }
     const luma::AutoSettings chosen = luma::settings_for_noise(noise);
     run.settings.sliders = luma::sliders_within(chosen, table);
-    run.settings.checkboxes[0] = chosen.rows_x10 ? 1 : 0;
+    run.settings.checkboxes[kCheckboxFinestRowsX10] = chosen.rows_x10 ? 1 : 0;
     run.gain = request.gain.value_or(chosen.gain);
     return run;
 }
@@ -33,7 +34,7 @@ std::string settings_as_options(const RunSettings& run) {
     std::string text = std::string("--gain ") + gain;
     for (int i = 0; i < kSliderCount; ++i)
         text += std::string(" --") + luma::kSliderOptionNames[i] + " " + std::to_string(run.settings.sliders[i]);
-    text += std::string(run.settings.checkboxes[0] ? " --" : " --no-") + luma::kCheckboxOptionName;
+    text += std::string(run.settings.checkboxes[kCheckboxFinestRowsX10] ? " --" : " --no-") + luma::kCheckboxOptionName;
     return text;
 }
 
