@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   clang libclang-rt-14-dev
   libcli11-dev libpng-dev
-  frei0r-plugins-dev help2man dpkg-dev ffmpeg melt python3
+  frei0r-plugins-dev help2man dpkg-dev ffmpeg melt python3 python3-numpy
   # The i386 zeverive (the test host of zeverive.auf) links these statically.
   libpng-dev:i386 zlib1g-dev:i386
 )
