@@ -84,7 +84,7 @@ TEST(Tiling, EachTileIsAFreshCopyOfTheOriginalWithinTheLimit) {
     std::vector<YcPixel> frame = original;
     luma::TileBuffers buffers;
     size_t tile = 0;
-    luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
+    luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
         const luma::Span& across = columns[tile % columns.size()];
         const luma::Span& down = rows[tile / columns.size()];
         ++tile;
@@ -119,7 +119,7 @@ TEST(Tiling, UntouchedTilesBlendBackToTheExactFrame) {
     for (auto [width, height] : {std::pair{833, 600}, std::pair{1920, 1080}, std::pair{900, 2000}}) {
         const std::vector<YcPixel> original = gradient_frame(width, height);
         std::vector<YcPixel> frame = original;
-        luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [](FrameInfo&) {}, buffers);
+        luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap, [](FrameInfo&) {}, buffers);
         for (size_t i = 0; i < frame.size(); ++i) {
             ASSERT_EQ(frame[i].y, original[i].y) << width << "x" << height << " at " << i;
             ASSERT_EQ(frame[i].cb, original[i].cb);
@@ -134,7 +134,7 @@ TEST(Tiling, OverlapsFadeLinearlyBetweenTileResults) {
     std::vector<YcPixel> frame(static_cast<size_t>(width) * height, YcPixel{0, 0, 0});
     luma::TileBuffers buffers;
     int tile = 0;
-    luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
+    luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
         for (int i = 0; i < info.width * info.height; ++i) info.frame_pixels[i].y = static_cast<int16_t>(1000 * tile);
         ++tile;
     }, buffers);
@@ -210,7 +210,7 @@ TEST(Tiling, BlendsExactlyAsSumsOverTheWholeFrameWould) {
         const std::vector<luma::Span> columns = luma::split_axis(width, kMaxLineLength, luma::kTileOverlap);
         const std::vector<luma::Span> rows = luma::split_axis(height, kMaxLineLength, luma::kTileOverlap);
         size_t tile = 0;
-        luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
+        luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
             process(info, columns[tile % columns.size()], rows[tile / columns.size()]);
             ++tile;
         }, buffers);
@@ -226,7 +226,7 @@ TEST(Tiling, AFrameThatFitsIsProcessedInPlaceAsOneFrame) {
     std::vector<YcPixel> frame = gradient_frame(832, 832);
     luma::TileBuffers buffers;
     int calls = 0;
-    luma::process_in_tiles(frame.data(), 832, 832, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
+    luma::process_in_tiles(frame.data(), 832, 832, 832, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
         ++calls;
         EXPECT_EQ(info.frame_pixels, frame.data());
         EXPECT_EQ(info.width, 832);
