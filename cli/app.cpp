@@ -144,8 +144,9 @@ int run(const Options& options, const PluginLibrary& library) {
         throw Failure(options.preview + ": the preview and the output need different names");
     std::unique_ptr<VideoWriter> writer = reader->make_writer(output);
 
-    const RunSettings run = choose_settings(options, library.table(),
-                                            [&] { return sample_noise(options.input, options.size, options.fields, reader); });
+    const RunSettings run = choose_settings(options, library.table(), [&] {
+        return sample_noise(options.input, options.size, options.fields, reader);
+    });
     if (options.auto_settings && !options.quiet) {
         std::cerr << "zeverive: noise " << decimal(run.noise ? run.noise->estimate.sigma : *options.sigma, 2)
                   << (run.noise ? " codes, estimated on " + std::to_string(run.noise->frames) + " frames"

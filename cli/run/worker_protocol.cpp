@@ -21,8 +21,8 @@ std::optional<Received> receive_message(int fd) {
     if (record[0] < static_cast<uint8_t>(MessageKind::kReady) || record[0] > static_cast<uint8_t>(MessageKind::kDone) ||
         record[3] > static_cast<uint8_t>(luma::Scan::kBottomFieldFirst))
         return std::nullopt;
-    Received received{{static_cast<MessageKind>(record[0]), record[1], record[2] != 0, static_cast<luma::Scan>(record[3]), 0},
-                      {}};
+    const auto scan = static_cast<luma::Scan>(record[3]);
+    Received received{{static_cast<MessageKind>(record[0]), record[1], record[2] != 0, scan, 0}, {}};
     std::memcpy(&received.message.text_bytes, record + 4, sizeof received.message.text_bytes);
     if (received.message.text_bytes > kMaxMessageText) return std::nullopt;
     received.text.resize(received.message.text_bytes);

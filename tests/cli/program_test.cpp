@@ -188,8 +188,8 @@ TEST(Program, HelpOffersOnlyOptionsThatWorkWithTheRecordsRanges) {
     }
     for (const char* expected : {"--mode", "--edge-lv2", "--edge-lv3", "--edge-lv4", "--edge-lv5", "--nr2", "--nr3",
                                  "--nr4", "--nr5h", "--strength", "--vertical", "--display", "--nr5-rows-x10",
-                                 "--message", "--tile", "--fields", "--frames", "--jobs", "--preview", "--preview-frame", "--reference",
-                                 "--plugin", "--list", "--size", "--quiet"}) {
+                                 "--message", "--tile", "--fields", "--frames", "--jobs", "--preview",
+                                 "--preview-frame", "--reference", "--plugin", "--list", "--size", "--quiet"}) {
         EXPECT_EQ(options.count(expected), 1u) << expected;
     }
     // Every option the help names is one the parser knows.

@@ -187,7 +187,8 @@ void reference_blend(std::vector<YcPixel>& frame, int width, int height,
 // Tiles whose results depend on where they lie, with odd values that put
 // the overlaps' sums on every side of a half, and layouts of one row, one
 // column, two by two and three by three tiles (the corners where four
-// tiles meet, and sums carried from one row of tiles to the next).
+// tiles meet, and sums carried from one row of tiles to the next); the
+// same for a field, every other row of a frame.
 TEST(Tiling, BlendsExactlyAsSumsOverTheWholeFrameWould) {
     luma::TileBuffers buffers;
     for (auto [width, height] : {std::pair{1920, 400}, std::pair{500, 1700}, std::pair{1100, 1300},
@@ -210,14 +211,35 @@ TEST(Tiling, BlendsExactlyAsSumsOverTheWholeFrameWould) {
         const std::vector<luma::Span> columns = luma::split_axis(width, kMaxLineLength, luma::kTileOverlap);
         const std::vector<luma::Span> rows = luma::split_axis(height, kMaxLineLength, luma::kTileOverlap);
         size_t tile = 0;
-        luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
+        const auto tiles = [&](FrameInfo& info) {
             process(info, columns[tile % columns.size()], rows[tile / columns.size()]);
             ++tile;
-        }, buffers);
+        };
+        luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap, tiles, buffers);
         for (size_t i = 0; i < frame.size(); ++i) {
             ASSERT_EQ(frame[i].y, expected[i].y) << "pixel " << i % width << "," << i / width;
             ASSERT_EQ(frame[i].cb, expected[i].cb) << "pixel " << i % width << "," << i / width;
             ASSERT_EQ(frame[i].cr, expected[i].cr) << "pixel " << i % width << "," << i / width;
+        }
+
+        // The same picture as the bottom field of a frame twice as tall (row
+        // y at row 2y + 1): its rows come out the same, the other field's
+        // rows are not touched.
+        const std::vector<YcPixel> picture = gradient_frame(width, height);
+        std::vector<YcPixel> woven(2 * picture.size());
+        for (int y = 0; y < height; ++y) {
+            std::copy_n(&picture[size_t(y) * width], width, &woven[size_t(2 * y + 1) * width]);
+            std::fill_n(&woven[size_t(2 * y) * width], width, YcPixel{-7, 7, -7});
+        }
+        tile = 0;
+        luma::process_in_tiles(woven.data() + width, width, height, 2 * width, kMaxLineLength, luma::kTileOverlap, tiles,
+                               buffers);
+        for (size_t i = 0; i < woven.size(); ++i) {
+            const size_t row = i / width;
+            const YcPixel& want = row % 2 ? expected[row / 2 * width + i % width] : YcPixel{-7, 7, -7};
+            ASSERT_EQ(woven[i].y, want.y) << "pixel " << i % width << "," << row;
+            ASSERT_EQ(woven[i].cb, want.cb) << "pixel " << i % width << "," << row;
+            ASSERT_EQ(woven[i].cr, want.cr) << "pixel " << i % width << "," << row;
         }
     }
 }
