@@ -7,7 +7,6 @@
 #include <deque>
 #include <iostream>
 
-#include "common/size_class.h"
 #include "failure.h"
 #include "formats/frame_bytes.h"
 #include "formats/video_io.h"
@@ -37,6 +36,14 @@ void report_noise(const NoiseSample& sample, std::ostream& out) {
         << "\nfinest band over flat-block spread: " << decimal(sample.estimate.fine_share, 2)
         << "\nsmoothing: " << decimal(sample.estimate.smoothing, 2) << " (0 white noise, 1 as after a 3x3 blur)\n"
         << decimal(sample.estimate.sigma, 2) << "\n";
+}
+
+// Once, at the first interlaced frame: what the run does with it.
+void report_fields(luma::Scan scan, bool& reported) {
+    if (reported || scan == luma::Scan::kProgressive) return;
+    std::cerr << "zeverive: interlaced frames (" << luma::scan_name(scan)
+              << "): denoising field by field (--frames denoises whole frames)\n";
+    reported = true;
 }
 
 // The plug-in's result at the files' scale, for the preview.
@@ -104,13 +111,8 @@ int run(const Options& options, const PluginLibrary& library) {
     std::unique_ptr<VideoReader> reader = open_reader(*input, options.size);
     const PictureFormat format = reader->format();
     if (options.estimate) {
-        report_noise(sample_noise(options.input, options.size, reader), std::cout);
+        report_noise(sample_noise(options.input, options.size, options.fields, reader), std::cout);
         return 0;
-    }
-    if (!options.tile && (format.width > kMaxLineLength || format.height > kMaxLineLength)) {
-        throw Failure(input->name() + ": frame size " + size_text(format.width, format.height) +
-                      " is larger than the plug-in's limit of " + size_text(kMaxLineLength, kMaxLineLength) +
-                      "; use --tile to process it in overlapping tiles");
     }
     const bool host_frames = format.sampling == Sampling::kHost;
     if ((host_frames && ends_with(options.output, ".y4m")) || (!host_frames && ends_with(options.output, ".yc"))) {
@@ -142,8 +144,9 @@ int run(const Options& options, const PluginLibrary& library) {
         throw Failure(options.preview + ": the preview and the output need different names");
     std::unique_ptr<VideoWriter> writer = reader->make_writer(output);
 
-    const RunSettings run = choose_settings(options, library.table(),
-                                            [&] { return sample_noise(options.input, options.size, reader); });
+    const RunSettings run = choose_settings(options, library.table(), [&] {
+        return sample_noise(options.input, options.size, options.fields, reader);
+    });
     if (options.auto_settings && !options.quiet) {
         std::cerr << "zeverive: noise " << decimal(run.noise ? run.noise->estimate.sigma : *options.sigma, 2)
                   << (run.noise ? " codes, estimated on " + std::to_string(run.noise->frames) + " frames"
@@ -152,7 +155,7 @@ int run(const Options& options, const PluginLibrary& library) {
     }
     // Remote messages never set the display slider, so the command line
     // decides whether the output shows coefficients.
-    const FrameWork work{format, options.tile, run.settings.sliders[kSliderDisplay] != 0, run.gain};
+    const FrameWork work{format, run.settings.sliders[kSliderDisplay] != 0, run.gain};
     std::unique_ptr<FrameProcessor> processor =
         make_frame_processor(library, run.settings, jobs, work, input->name());
 
@@ -167,6 +170,7 @@ int run(const Options& options, const PluginLibrary& library) {
     Picture original, result;
     std::vector<YcPixel> preview_before, preview_after;
     int64_t frames_done = 0;
+    bool fields_reported = false;
 
     auto finish_oldest = [&] {
         const InFlight& oldest = in_flight.front();
@@ -196,7 +200,9 @@ int run(const Options& options, const PluginLibrary& library) {
         std::string frame_parameters;
         if (!reader->read(processor->next_frame(), frame_parameters)) break;
         in_flight.push_back({number, std::move(frame_parameters)});
-        processor->submit(number, want_preview && number == options.preview_frame);
+        const luma::Scan scan = chosen_scan(options.fields, reader->scan_of(in_flight.back().frame_parameters));
+        if (!options.quiet) report_fields(scan, fields_reported);
+        processor->submit(number, want_preview && number == options.preview_frame, scan);
     }
     while (!in_flight.empty()) finish_oldest();
     processor->finish();

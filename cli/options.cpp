@@ -86,7 +86,11 @@ Settings: with no slider option the luma noise is estimated on a few frames
   option, or --no-auto, means the sliders as given, the rest at the
   plug-in's defaults, and gain 1 unless --gain says otherwise.
 
-Frames count from 0. Frames larger than 832x832 need --tile. Output files
+Interlacing: frames a YUV4MPEG2 stream marks as interlaced (It, Ib, and Im
+  frames flagged so) are denoised field by field, each field a picture of its
+  own; --fields and --frames override the stream.
+
+Frames count from 0; those larger than 832x832 go in tiles. Output files
 appear only when complete; devices, FIFOs, sockets and standard output are
 written as the frames come. Exit status: 0 done, 1 failed, 2 bad command
 line.
@@ -179,8 +183,13 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     app.add_option("-j,--jobs", options.jobs, "worker processes, each with its own plug-in instance (default: the processors available)")
         ->check(CLI::Range(1, 256))
         ->capture_default_str();
-    app.add_flag("--tile", options.tile,
-                 "process frames larger than 832x832 as overlapping tiles of at most 832x832, blended");
+    app.add_flag("--tile",
+                 "frames larger than 832x832 go through the plug-in as overlapping tiles of at most 832x832, "
+                 "blended (the default; accepted for older command lines)");
+    auto* fields = app.add_flag("--fields", "denoise every frame as two fields, whatever the stream header says "
+                                            "(in the header's field order, else top field first)");
+    auto* frames = app.add_flag("--frames", "denoise every frame whole, even where the stream says it is interlaced");
+    fields->excludes(frames);
     app.add_flag("-q,--quiet", options.quiet, "no progress line (it is shown only on a terminal anyway)");
     auto* preview = app.add_option("--preview", options.preview, "write one frame, input beside output, as a PNG")
                         ->type_name("FILE.png");
@@ -279,6 +288,8 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     if (!size_text.empty()) options.size = parse_size(size_text);
     if (!preview_frame_text.empty()) options.preview_frame = *parse_frame_number(preview_frame_text);
     options.jobs_chosen = app.count("--jobs") > 0;
+    if (fields->count() > 0) options.fields = FieldChoice::kFields;
+    if (frames->count() > 0) options.fields = FieldChoice::kFrames;
     for (const std::string& text : message_texts) options.settings.messages.push_back(*parse_message(text));
     bool sliders_given = checkbox_flag->count() > 0;
     for (int i = 0; i < kSliderCount; ++i) {

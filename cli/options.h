@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/field_choice.h"
 #include "formats/video_io.h"
 #include "luma/slider_names.h"
 #include "plugin/plugin_host.h"
@@ -21,7 +22,7 @@ struct Options : SettingsRequest {
     std::optional<FrameSize> size;
     int jobs = 1;
     bool jobs_chosen = false;  // given on the command line, not the default
-    bool tile = false;
+    FieldChoice fields = FieldChoice::kAsTheStreamSays;
     bool quiet = false;
     bool list = false;
     std::string preview;

@@ -34,6 +34,8 @@ void Instance::set_parameter(int index, double value) {
             slider_from_double(value, table.slider_minimums[slider], table.slider_maximums[slider]);
     } else if (index == kCheckboxParameter) {
         set_checkboxes_[kCheckboxFinestRowsX10] = bool_from_double(value) ? 1 : 0;
+    } else if (index == kFieldsParameter) {
+        fields_ = bool_from_double(value);
     }
 }
 
@@ -45,7 +47,12 @@ double Instance::parameter(int index) const {
         return slider_to_double(set_sliders_[slider], table.slider_minimums[slider], table.slider_maximums[slider]);
     }
     if (index == kCheckboxParameter) return set_checkboxes_[kCheckboxFinestRowsX10] ? 1.0 : 0.0;
+    if (index == kFieldsParameter) return fields_ ? 1.0 : 0.0;
     return 0.0;
+}
+
+luma::FramePictures Instance::pictures() const {
+    return luma::FramePictures(fields_ ? luma::Scan::kTopFieldFirst : luma::Scan::kProgressive, height_);
 }
 
 void Instance::choose_settings(const std::vector<float>& codes) {
@@ -58,7 +65,9 @@ void Instance::choose_settings(const std::vector<float>& codes) {
     // As `zeverive` reads a few frames of a clip, the filter reads the first
     // few it is given; a host may not give the rest in order, or at all.
     if (frames_estimated_ < luma::kNoiseSampleFrames) {
-        estimator_.add_frame(codes.data(), width_, height_, kLowestCode, kHighestCode);
+        luma::for_each_picture(codes.data(), width_, pictures(), field_codes_, [&](const float* picture, int rows) {
+            estimator_.add_frame(picture, width_, rows, kLowestCode, kHighestCode);
+        });
         ++frames_estimated_;
         chosen_ = luma::settings_for_noise(estimator_.estimate());
     }
@@ -73,9 +82,12 @@ void Instance::update(const uint32_t* in, uint32_t* out) {
     const luma::LevelScale scale = luma::luma_scale(8, gain_);
     colour_.to_host(scale, host_.data());
     run_exclusively(filter_, [&] {
-        luma::process_in_tiles(
-            host_.data(), width_, height_, kMaxLineLength, luma::kTileOverlap,
-            [&](FrameInfo& frame) { filter_.process_frame(&filter_, &frame); }, tiles_);
+        for (const luma::FramePicture& picture : pictures()) {
+            luma::process_in_tiles(
+                host_.data() + static_cast<size_t>(picture.first_row) * width_, width_, picture.rows,
+                picture.row_step * width_, kMaxLineLength, luma::kTileOverlap,
+                [&](FrameInfo& frame) { filter_.process_frame(&filter_, &frame); }, tiles_);
+        }
     });
     colour_.to_rgba(in, host_.data(), scale, sliders_[kSliderDisplay] != 0, out);
 }

@@ -8,6 +8,7 @@
 
 #include "host/records.h"
 #include "luma/auto_settings.h"
+#include "luma/frame_pictures.h"
 #include "luma/noise_estimator.h"
 #include "luma/tiling.h"
 #include "parameters.h"
@@ -30,10 +31,13 @@ private:
     // The settings for the next frame: the sliders as set, or with "auto",
     // those for the noise of the frames seen so far.
     void choose_settings(const std::vector<float>& codes);
+    // The frame itself, or with "fields" its two fields, top first.
+    luma::FramePictures pictures() const;
 
     int width_;
     int height_;
     bool auto_settings_ = true;
+    bool fields_ = false;
     std::array<int32_t, kSliderCount> set_sliders_;
     std::array<int32_t, kCheckboxCount> set_checkboxes_;
 
@@ -44,6 +48,7 @@ private:
 
     luma::NoiseEstimator estimator_;
     int frames_estimated_ = 0;
+    std::vector<float> field_codes_;
     luma::AutoSettings chosen_{};
 
     LumaWeights weights_;

@@ -31,6 +31,10 @@ Texts make_texts() {
     }
     texts.names[kCheckboxParameter] = luma::kCheckboxOptionName;
     texts.explanations[kCheckboxParameter] = std::string(luma::kCheckboxHelp) + " (default off)";
+    texts.names[kFieldsParameter] = "fields";
+    texts.explanations[kFieldsParameter] =
+        "interlaced video: denoise each frame's two fields (every other row) as pictures of their own "
+        "(default off)";
     return texts;
 }
 
@@ -52,7 +56,7 @@ const char* parameter_explanation(int index) {
 }
 
 bool parameter_is_bool(int index) {
-    return index == kAutoParameter || index == kCheckboxParameter;
+    return index == kAutoParameter || index == kCheckboxParameter || index == kFieldsParameter;
 }
 
 int32_t slider_from_double(double value, int32_t minimum, int32_t maximum) {

@@ -1,6 +1,7 @@
 // The filter's parameters as frei0r hosts see them: "auto" first, so that
 // ffmpeg's positional list can switch it off with one value, then one per
-// slider in the record's order, then the check box.
+// slider in the record's order, then the check box, then what is not the
+// plug-in's: "fields" (frei0r frames carry no interlacing of their own).
 //
 // frei0r hands doubles from 0 to 1. A slider with range [min, max] takes
 // min + round(x * (max - min)), x held within [0, 1], and reports its value
@@ -18,7 +19,8 @@ namespace zeverive::frei0r {
 constexpr int kAutoParameter = 0;
 constexpr int kFirstSliderParameter = 1;
 constexpr int kCheckboxParameter = kFirstSliderParameter + kSliderCount;
-constexpr int kParameterCount = kCheckboxParameter + kCheckboxCount;
+constexpr int kFieldsParameter = kCheckboxParameter + kCheckboxCount;
+constexpr int kParameterCount = kFieldsParameter + 1;
 
 // The parameter's name and a line saying what it does, with the range and
 // default in slider units; null for an index out of range.

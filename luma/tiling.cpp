@@ -83,10 +83,10 @@ Sharing sharing_of(const std::vector<Span>& spans, size_t index) {
 
 }  // namespace
 
-void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int overlap,
+void process_in_tiles(YcPixel* frame, int width, int height, int pitch, int max_tile, int overlap,
                       const std::function<void(FrameInfo&)>& process, TileBuffers& buffers) {
     if (width <= max_tile && height <= max_tile) {
-        FrameInfo info{0, frame, 0, width, height, width};
+        FrameInfo info{0, frame, 0, width, height, pitch};
         process(info);
         return;
     }
@@ -116,7 +116,7 @@ void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int o
             const Sharing columns_shared = sharing_of(columns, c);
             tile.resize(static_cast<size_t>(across.length) * down.length);
             for (int y = 0; y < down.length; ++y) {
-                const YcPixel* source = frame + static_cast<size_t>(down.start + y) * width + across.start;
+                const YcPixel* source = frame + static_cast<size_t>(down.start + y) * pitch + across.start;
                 std::copy(source, source + across.length, &tile[static_cast<size_t>(y) * across.length]);
             }
             FrameInfo info{0, tile.data(), 0, across.length, down.length, across.length};
@@ -138,7 +138,7 @@ void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int o
                 const int alone_from = row_alone ? columns_shared.after_previous : across.end();
                 const int alone_to = row_alone ? columns_shared.before_next : across.end();
                 for (int x = across.start; x < alone_from; ++x) blend(x);
-                std::copy(result + alone_from, result + alone_to, frame + static_cast<size_t>(y) * width + alone_from);
+                std::copy(result + alone_from, result + alone_to, frame + static_cast<size_t>(y) * pitch + alone_from);
                 for (int x = alone_to; x < across.end(); ++x) blend(x);
             }
             // The overlap with the previous tile of this row is complete
@@ -147,13 +147,13 @@ void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int o
             if (c > 0) {
                 for (int y = rows_shared.after_previous; y < rows_shared.before_next; ++y) {
                     const int from = across.start, to = columns_shared.after_previous;
-                    store_sums(sums_of(y, from), frame + static_cast<size_t>(y) * width + from, to - from);
+                    store_sums(sums_of(y, from), frame + static_cast<size_t>(y) * pitch + from, to - from);
                 }
             }
         }
         // The rows shared with the previous row of tiles are complete too.
         for (int y = down.start; y < rows_shared.after_previous; ++y)
-            store_sums(sums_of(y, 0), frame + static_cast<size_t>(y) * width, width);
+            store_sums(sums_of(y, 0), frame + static_cast<size_t>(y) * pitch, width);
         // The rows shared with the next row of tiles keep their sums, moved
         // to where that row of tiles looks for them.
         if (rows_shared.before_next < down.end()) {

@@ -47,8 +47,8 @@ struct TileBuffers {
     std::vector<double> column_weights;
 };
 
-// Runs `process` over every tile of `frame` (width x height pixels,
-// contiguous rows) and blends the results back into it. Each tile is a
+// Runs `process` over every tile of `frame` (width x height pixels, row y
+// at frame + y * pitch) and blends the results back into it. Each tile is a
 // frame of its own, copied from the original picture, so no tile sees
 // another's result. A frame that fits is processed in place as it is.
 //
@@ -57,7 +57,7 @@ struct TileBuffers {
 // tiles' results, added in tile order and rounded to nearest. A row of the
 // frame is written once no later tile reads it, so besides the frame the
 // work needs one tile and the overlaps' sums, never a copy of the frame.
-void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int overlap,
+void process_in_tiles(YcPixel* frame, int width, int height, int pitch, int max_tile, int overlap,
                       const std::function<void(FrameInfo&)>& process, TileBuffers& buffers);
 
 }  // namespace zeverive::luma

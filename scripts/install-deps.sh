@@ -12,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev
   libcli11-dev libpng-dev
   frei0r-plugins-dev help2man dpkg-dev ffmpeg melt python3 python3-numpy
+  # GStreamer's frei0r bridge, and what its tests decode and write with.
+  gstreamer1.0-tools gstreamer1.0-plugins-bad gstreamer1.0-plugins-good gstreamer1.0-libav
   # The i386 zeverive (the test host of zeverive.auf) links these statically.
   libpng-dev:i386 zlib1g-dev:i386
 )

@@ -1,12 +1,14 @@
 // What every frame goes through, in whichever process: its samples mapped
-// to the host's scale, the plug-in (in tiles where the frame is larger than
-// it holds), and the way back to samples.
+// to the host's scale, the plug-in once for each of the frame's pictures
+// (the frame, or its two fields), in tiles where a picture is larger than
+// the plug-in holds, and the way back to samples.
 #pragma once
 
 #include <cstdint>
 
 #include "formats/picture.h"
 #include "host/records.h"
+#include "luma/frame_pictures.h"
 #include "luma/levels.h"
 #include "luma/tiling.h"
 #include "plugin/plugin_host.h"
@@ -16,7 +18,6 @@ namespace zeverive::cli {
 // What is done to every frame.
 struct FrameWork {
     PictureFormat format;
-    bool tile;            // frames larger than the plug-in holds go in tiles
     bool neutral_chroma;  // the coefficient display replaces the picture
     int32_t gain;         // the level gain, thousandths
 };
@@ -26,7 +27,7 @@ public:
     FrameRunner(PluginSession& session, const FrameWork& work);
     // `input` and `output` hold frame_bytes(format) bytes; `host` holds
     // width * height pixels and is left as the plug-in left it.
-    void run(const uint8_t* input, YcPixel* host, uint8_t* output);
+    void run(const uint8_t* input, luma::Scan scan, YcPixel* host, uint8_t* output);
 
 private:
     PluginSession& session_;

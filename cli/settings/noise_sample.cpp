@@ -23,6 +23,7 @@ public:
 
     const PictureFormat& format() const override { return rest_->format(); }
     size_t frame_bytes() const override { return rest_->frame_bytes(); }
+    luma::Scan scan_of(const std::string& frame_parameters) const override { return rest_->scan_of(frame_parameters); }
     std::optional<int64_t> frame_count() const override { return rest_->frame_count(); }
     std::optional<int64_t> exact_frame_count() const override { return rest_->exact_frame_count(); }
     std::unique_ptr<VideoWriter> make_writer(ByteSink& sink) const override { return rest_->make_writer(sink); }
@@ -92,10 +93,16 @@ void luma_of(const PictureFormat& format, const uint8_t* bytes, float per_unit, 
     }
 }
 
-void add_frame(luma::NoiseEstimator& estimator, const PictureFormat& format, const uint8_t* bytes, std::vector<float>& luma) {
+// Each of the frame's pictures: a field's rows are next to each other only
+// in the frame, and read as one picture would show motion as structure.
+void add_frame(luma::NoiseEstimator& estimator, const PictureFormat& format, const uint8_t* bytes, luma::Scan scan,
+               std::vector<float>& luma, std::vector<float>& field) {
     const LumaScale scale = luma_in_codes(format);
     luma_of(format, bytes, scale.per_unit, luma);
-    estimator.add_frame(luma.data(), format.width, format.height, scale.lowest, scale.highest);
+    luma::for_each_picture(luma.data(), format.width, luma::FramePictures(scan, format.height), field,
+                           [&](const float* picture, int rows) {
+                               estimator.add_frame(picture, format.width, rows, scale.lowest, scale.highest);
+                           });
 }
 
 }  // namespace
@@ -104,12 +111,12 @@ bool sample_replayed(const std::string& path, const VideoReader& reader) {
     return path == "-" || !reader.frame_count();
 }
 
-NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
+NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size, FieldChoice fields,
                          std::unique_ptr<VideoReader>& reader) {
     luma::NoiseEstimator estimator;
     NoiseSample sample;
     const PictureFormat format = reader->format();
-    std::vector<float> luma;
+    std::vector<float> luma, field;
 
     if (!sample_replayed(path, *reader)) {
         const int64_t frames = *reader->frame_count();
@@ -127,7 +134,7 @@ NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
                 continue;
             }
             if (!own->read(bytes.data(), parameters)) break;
-            add_frame(estimator, format, bytes.data(), luma);
+            add_frame(estimator, format, bytes.data(), chosen_scan(fields, own->scan_of(parameters)), luma, field);
             ++next;
         }
         sample.frames = static_cast<int>(next);
@@ -141,7 +148,8 @@ NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
                 first.pop_back();
                 break;
             }
-            add_frame(estimator, format, frame.bytes.data(), luma);
+            add_frame(estimator, format, frame.bytes.data(), chosen_scan(fields, reader->scan_of(frame.parameters)),
+                      luma, field);
         }
         sample.frames = static_cast<int>(first.size());
         reader = std::make_unique<ReplayingReader>(std::move(reader), std::move(first));

@@ -188,8 +188,8 @@ TEST(Program, HelpOffersOnlyOptionsThatWorkWithTheRecordsRanges) {
     }
     for (const char* expected : {"--mode", "--edge-lv2", "--edge-lv3", "--edge-lv4", "--edge-lv5", "--nr2", "--nr3",
                                  "--nr4", "--nr5h", "--strength", "--vertical", "--display", "--nr5-rows-x10",
-                                 "--message", "--tile", "--jobs", "--preview", "--preview-frame", "--reference",
-                                 "--plugin", "--list", "--size", "--quiet"}) {
+                                 "--message", "--tile", "--fields", "--frames", "--jobs", "--preview",
+                                 "--preview-frame", "--reference", "--plugin", "--list", "--size", "--quiet"}) {
         EXPECT_EQ(options.count(expected), 1u) << expected;
     }
     // Every option the help names is one the parser knows.
@@ -246,7 +246,6 @@ TEST(Program, BadInputFailsWithOneMessageAndLeavesNothingBehind) {
     write_file(dir.path("zero.y4m"), "YUV4MPEG2 W0 H8\n");
     write_file(dir.path("marker.y4m"), good.substr(0, header + frame) + "FRAMES\n" + good.substr(header + frame + 6));
     write_file(dir.path("raw.yc"), std::string(16 * 8 * 6 * 2 + 30, '\0'));
-    write_file(dir.path("big.y4m"), make_y4m(clip_shape("420jpeg", 900, 8)));
     std::filesystem::create_directory(dir.path("adir"));
 
     struct Case {
@@ -266,8 +265,6 @@ TEST(Program, BadInputFailsWithOneMessageAndLeavesNothingBehind) {
          dir.path("truncated.y4m") + ": stream header: the frames are 16x8, not 8x16 as --size says"},
         {{dir.path("missing.y4m"), out}, dir.path("missing.y4m") + ": cannot open: No such file or directory"},
         {{dir.path("adir"), out}, dir.path("adir") + ": cannot read: it is a directory"},
-        {{dir.path("big.y4m"), out},
-         dir.path("big.y4m") + ": frame size 900x8 is larger than the plug-in's limit of 832x832; use --tile"},
         {{dir.path("truncated.y4m"), dir.path("no/dir/out.y4m")},
          dir.path("no/dir/out.y4m") + ": cannot create: No such file or directory"},
         {{dir.path("truncated.y4m"), dir.path("adir")}, dir.path("adir") + ": cannot write: it is a directory"},
@@ -546,13 +543,14 @@ TEST(Program, ProgressGoesToATerminalOnly) {
     EXPECT_EQ(piped.err.find(" fps"), std::string::npos) << piped.err;
 }
 
+// Frames larger than the plug-in holds go in tiles without being asked.
 TEST(Program, TilesOfALargeFrameBlendBackExactlyWhenThePluginChangesNothing) {
     TempDir dir;
     ClipShape shape = clip_shape("420jpeg", 1000, 900);
     shape.frames = 2;
     const std::string input = make_y4m(shape);
     write_file(dir.path("in.y4m"), input);
-    const RunResult result = zeverive(with_probe({"--tile", dir.path("in.y4m"), dir.path("out.y4m")}));
+    const RunResult result = zeverive(with_probe({dir.path("in.y4m"), dir.path("out.y4m")}));
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(read_file(dir.path("out.y4m")), input);
 }

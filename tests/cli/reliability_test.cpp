@@ -306,7 +306,7 @@ TEST(Workers, ARefusedPipeLeavesNoDescriptorOpen) {
     format.height = 16;
     std::exception_ptr refused;
     try {
-        make_frame_processor(library, default_settings(library.table()), 2, {format, false, false, luma::kGainUnity},
+        make_frame_processor(library, default_settings(library.table()), 2, {format, false, luma::kGainUnity},
                              "in.y4m");
     } catch (...) {
         refused = std::current_exception();

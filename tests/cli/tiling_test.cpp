@@ -84,7 +84,7 @@ TEST(Tiling, EachTileIsAFreshCopyOfTheOriginalWithinTheLimit) {
     std::vector<YcPixel> frame = original;
     luma::TileBuffers buffers;
     size_t tile = 0;
-    luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
+    luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
         const luma::Span& across = columns[tile % columns.size()];
         const luma::Span& down = rows[tile / columns.size()];
         ++tile;
@@ -119,7 +119,7 @@ TEST(Tiling, UntouchedTilesBlendBackToTheExactFrame) {
     for (auto [width, height] : {std::pair{833, 600}, std::pair{1920, 1080}, std::pair{900, 2000}}) {
         const std::vector<YcPixel> original = gradient_frame(width, height);
         std::vector<YcPixel> frame = original;
-        luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [](FrameInfo&) {}, buffers);
+        luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap, [](FrameInfo&) {}, buffers);
         for (size_t i = 0; i < frame.size(); ++i) {
             ASSERT_EQ(frame[i].y, original[i].y) << width << "x" << height << " at " << i;
             ASSERT_EQ(frame[i].cb, original[i].cb);
@@ -134,7 +134,7 @@ TEST(Tiling, OverlapsFadeLinearlyBetweenTileResults) {
     std::vector<YcPixel> frame(static_cast<size_t>(width) * height, YcPixel{0, 0, 0});
     luma::TileBuffers buffers;
     int tile = 0;
-    luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
+    luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
         for (int i = 0; i < info.width * info.height; ++i) info.frame_pixels[i].y = static_cast<int16_t>(1000 * tile);
         ++tile;
     }, buffers);
@@ -187,7 +187,8 @@ void reference_blend(std::vector<YcPixel>& frame, int width, int height,
 // Tiles whose results depend on where they lie, with odd values that put
 // the overlaps' sums on every side of a half, and layouts of one row, one
 // column, two by two and three by three tiles (the corners where four
-// tiles meet, and sums carried from one row of tiles to the next).
+// tiles meet, and sums carried from one row of tiles to the next); the
+// same for a field, every other row of a frame.
 TEST(Tiling, BlendsExactlyAsSumsOverTheWholeFrameWould) {
     luma::TileBuffers buffers;
     for (auto [width, height] : {std::pair{1920, 400}, std::pair{500, 1700}, std::pair{1100, 1300},
@@ -210,14 +211,35 @@ TEST(Tiling, BlendsExactlyAsSumsOverTheWholeFrameWould) {
         const std::vector<luma::Span> columns = luma::split_axis(width, kMaxLineLength, luma::kTileOverlap);
         const std::vector<luma::Span> rows = luma::split_axis(height, kMaxLineLength, luma::kTileOverlap);
         size_t tile = 0;
-        luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
+        const auto tiles = [&](FrameInfo& info) {
             process(info, columns[tile % columns.size()], rows[tile / columns.size()]);
             ++tile;
-        }, buffers);
+        };
+        luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap, tiles, buffers);
         for (size_t i = 0; i < frame.size(); ++i) {
             ASSERT_EQ(frame[i].y, expected[i].y) << "pixel " << i % width << "," << i / width;
             ASSERT_EQ(frame[i].cb, expected[i].cb) << "pixel " << i % width << "," << i / width;
             ASSERT_EQ(frame[i].cr, expected[i].cr) << "pixel " << i % width << "," << i / width;
+        }
+
+        // The same picture as the bottom field of a frame twice as tall (row
+        // y at row 2y + 1): its rows come out the same, the other field's
+        // rows are not touched.
+        const std::vector<YcPixel> picture = gradient_frame(width, height);
+        std::vector<YcPixel> woven(2 * picture.size());
+        for (int y = 0; y < height; ++y) {
+            std::copy_n(&picture[size_t(y) * width], width, &woven[size_t(2 * y + 1) * width]);
+            std::fill_n(&woven[size_t(2 * y) * width], width, YcPixel{-7, 7, -7});
+        }
+        tile = 0;
+        luma::process_in_tiles(woven.data() + width, width, height, 2 * width, kMaxLineLength, luma::kTileOverlap, tiles,
+                               buffers);
+        for (size_t i = 0; i < woven.size(); ++i) {
+            const size_t row = i / width;
+            const YcPixel& want = row % 2 ? expected[row / 2 * width + i % width] : YcPixel{-7, 7, -7};
+            ASSERT_EQ(woven[i].y, want.y) << "pixel " << i % width << "," << row;
+            ASSERT_EQ(woven[i].cb, want.cb) << "pixel " << i % width << "," << row;
+            ASSERT_EQ(woven[i].cr, want.cr) << "pixel " << i % width << "," << row;
         }
     }
 }
@@ -226,7 +248,7 @@ TEST(Tiling, AFrameThatFitsIsProcessedInPlaceAsOneFrame) {
     std::vector<YcPixel> frame = gradient_frame(832, 832);
     luma::TileBuffers buffers;
     int calls = 0;
-    luma::process_in_tiles(frame.data(), 832, 832, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
+    luma::process_in_tiles(frame.data(), 832, 832, 832, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
         ++calls;
         EXPECT_EQ(info.frame_pixels, frame.data());
         EXPECT_EQ(info.width, 832);

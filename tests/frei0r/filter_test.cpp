@@ -109,9 +109,11 @@ TEST(Frei0rParameters, EndsAndDefaultsMapExactly) {
         EXPECT_EQ(slider_from_double(7.0, min, max), max);
         EXPECT_EQ(slider_from_double(std::nan(""), min, max), min);
     }
-    double automatic = 0;
+    double automatic = 0, fields = 1;
     f0r_get_param_value(instance, &automatic, kAutoParameter);
+    f0r_get_param_value(instance, &fields, kFieldsParameter);
     EXPECT_EQ(automatic, 1.0);
+    EXPECT_EQ(fields, 0.0);
     f0r_destruct(instance);
     f0r_deinit();
 }
@@ -189,6 +191,42 @@ TEST(Frei0rVariant, TheEnvironmentsVariantRunsOrNoInstanceIsMade) {
     zeverive::request_variant(zeverive::kNoVariantRequest);
     EXPECT_NE(x87, chosen);
     EXPECT_EQ(run_alone(kLight, 0), chosen);
+}
+
+// With "fields" a frame is its two fields, every other row, each denoised
+// as a frame of its own.
+TEST(Frei0rFields, EachFieldIsAPictureOfItsOwn) {
+    f0r_init();
+    const std::vector<uint32_t> in = noisy_frame(3);
+    const size_t row = kWidth;
+    std::vector<uint32_t> frame_out(in.size()), fields_out(in.size()), woven(in.size());
+
+    f0r_instance_t whole = make_instance(kLight);
+    f0r_update(whole, 0, in.data(), frame_out.data());
+    f0r_instance_t split = make_instance(kLight);
+    double on = 1.0;
+    f0r_set_param_value(split, &on, kFieldsParameter);
+    f0r_update(split, 0, in.data(), fields_out.data());
+
+    f0r_instance_t half = f0r_construct(kWidth, kHeight / 2);
+    double automatic = 0.0, mode = kLight.mode, strength = kLight.strength;
+    f0r_set_param_value(half, &automatic, kAutoParameter);
+    f0r_set_param_value(half, &mode, kModeParameter);
+    f0r_set_param_value(half, &strength, kStrengthParameter);
+    std::vector<uint32_t> field(row * kHeight / 2), field_out(field.size());
+    for (int parity = 0; parity < 2; ++parity) {
+        for (int y = parity; y < kHeight; y += 2)
+            std::copy_n(&in[y * row], row, &field[y / 2 * row]);
+        f0r_update(half, 0, field.data(), field_out.data());
+        for (int y = parity; y < kHeight; y += 2)
+            std::copy_n(&field_out[y / 2 * row], row, &woven[y * row]);
+    }
+    EXPECT_EQ(fields_out, woven);
+    EXPECT_NE(fields_out, frame_out);
+    f0r_destruct(whole);
+    f0r_destruct(split);
+    f0r_destruct(half);
+    f0r_deinit();
 }
 
 // Each instance keeps its own settings and estimate though the plug-in's
