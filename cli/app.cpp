@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <iostream>
+#include <new>
 
 #include "common/size_class.h"
 #include "failure.h"
@@ -127,7 +128,7 @@ int run(const Options& options, const PluginLibrary& library) {
     const bool replayed_sample = options.auto_settings && !options.sigma && sample_replayed(options.input, *reader);
     const int jobs = jobs_within_memory(format, options.jobs, options.jobs_chosen,
                                         side_memory(format, reference.has_value(), want_preview, replayed_sample),
-                                        machine_memory(), input->name());
+                                        memory_limit(), input->name());
 
     std::vector<std::string> inputs = {options.input};
     if (!options.reference.empty()) inputs.push_back(options.reference);
@@ -153,8 +154,13 @@ int run(const Options& options, const PluginLibrary& library) {
     // Remote messages never set the display slider, so the command line
     // decides whether the output shows coefficients.
     const FrameWork work{format, options.tile, run.settings.sliders[kSliderDisplay] != 0, run.gain};
-    std::unique_ptr<FrameProcessor> processor =
-        make_frame_processor(library, run.settings, jobs, work, input->name());
+    std::unique_ptr<FrameProcessor> processor;
+    try {
+        processor = make_frame_processor(library, run.settings, jobs, work, input->name());
+    } catch (const std::bad_alloc&) {
+        throw Failure(input->name() + ": out of memory for the frames in flight" +
+                      (jobs > 1 ? " with -j " + std::to_string(jobs) : std::string()));
+    }
 
     Progress progress(!options.quiet && isatty(STDERR_FILENO), reader->frame_count());
     struct InFlight {
@@ -167,9 +173,11 @@ int run(const Options& options, const PluginLibrary& library) {
     Picture original, result;
     std::vector<YcPixel> preview_before, preview_after;
     int64_t frames_done = 0;
+    int64_t frame_at = 0;  // the frame being read or finished
 
     auto finish_oldest = [&] {
         const InFlight& oldest = in_flight.front();
+        frame_at = oldest.number;
         const ProcessedFrame frame = processor->take();
         try {
             writer->write(oldest.frame_parameters, frame.output);
@@ -191,14 +199,19 @@ int run(const Options& options, const PluginLibrary& library) {
         progress.update(++frames_done);
     };
 
-    for (int64_t number = 0;; ++number) {
-        if (processor->in_flight() == processor->capacity()) finish_oldest();
-        std::string frame_parameters;
-        if (!reader->read(processor->next_frame(), frame_parameters)) break;
-        in_flight.push_back({number, std::move(frame_parameters)});
-        processor->submit(number, want_preview && number == options.preview_frame);
+    try {
+        for (int64_t number = 0;; ++number) {
+            if (processor->in_flight() == processor->capacity()) finish_oldest();
+            frame_at = number;
+            std::string frame_parameters;
+            if (!reader->read(processor->next_frame(), frame_parameters)) break;
+            in_flight.push_back({number, std::move(frame_parameters)});
+            processor->submit(number, want_preview && number == options.preview_frame);
+        }
+        while (!in_flight.empty()) finish_oldest();
+    } catch (const std::bad_alloc&) {
+        throw frame_failure(input->name(), frame_at, "out of memory");
     }
-    while (!in_flight.empty()) finish_oldest();
     processor->finish();
     progress.finish(frames_done);
     try {
