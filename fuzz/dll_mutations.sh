@@ -48,7 +48,8 @@ for ((i = 0; i < count; i++)); do
   lines=$(wc -l <"$work/err")
   if [ "$status" -eq 0 ]; then
     class=ok
-    cmp -s "$work/out" "$work/listing" && same=$((same + 1))
+    # The first line names the file listed.
+    cmp -s <(tail -n +2 "$work/out") <(tail -n +2 "$work/listing") && same=$((same + 1))
   elif [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
     class=hang
   elif [ "$status" -eq 1 ] && [ "$lines" -eq 1 ] && grep -q '^zeverive: ' "$work/err"; then

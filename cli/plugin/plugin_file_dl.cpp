@@ -51,7 +51,9 @@ PluginFile open_plugin_file(const std::string& path) {
     void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) throw Failure(path + ": cannot load the plug-in: " + dlerror());
     void* symbol = dlsym(handle, "GetFilterTable");
-    const char* problem = !symbol ? "it has no GetFilterTable" : !is_function(symbol) ? "its GetFilterTable is no function" : nullptr;
+    const char* problem = !symbol                ? "it has no GetFilterTable"
+                          : !is_function(symbol) ? "its GetFilterTable is no function"
+                                                 : nullptr;
     if (problem) {
         dlclose(handle);
         throw Failure(path + ": not a plug-in: " + problem);

@@ -146,10 +146,11 @@ int jobs_within_memory(const PictureFormat& format, int jobs, bool jobs_chosen, 
     }
     if (fits(jobs)) return jobs;
     const std::string size = size_text(format.width, format.height);
+    const std::string limit =
+        address_bound ? "a 32-bit process can map, " + mebibytes(available.bytes) : described(available);
     std::string message = input_name + ": frames of " + size + " need " +
                           mebibytes(frame_memory(format, jobs) + other_bytes) + " of memory" +
-                          (jobs > 1 ? " with -j " + std::to_string(jobs) : "") + ", more than " +
-                          (address_bound ? "a 32-bit process can map, " + mebibytes(available.bytes) : described(available));
+                          (jobs > 1 ? " with -j " + std::to_string(jobs) : "") + ", more than " + limit;
     int fewer = jobs - 1;
     while (fewer >= 1 && !fits(fewer)) --fewer;
     if (fewer >= 1) message += "; -j " + std::to_string(fewer) + " fits";

@@ -32,14 +32,6 @@ EXPORTED int open(const char* path, int flags, ...) {
     return fd;
 }
 
-EXPORTED int open64(const char* path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const int fd = open_without_tmpfile(AT_FDCWD, path, flags, arguments);
-    va_end(arguments);
-    return fd;
-}
-
 EXPORTED int openat(int directory, const char* path, int flags, ...) {
     va_list arguments;
     va_start(arguments, flags);
@@ -48,10 +40,6 @@ EXPORTED int openat(int directory, const char* path, int flags, ...) {
     return fd;
 }
 
-EXPORTED int openat64(int directory, const char* path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const int fd = open_without_tmpfile(directory, path, flags, arguments);
-    va_end(arguments);
-    return fd;
-}
+// The same functions under the names of the large-file interface.
+EXPORTED int open64(const char* path, int flags, ...) __attribute__((alias("open")));
+EXPORTED int openat64(int directory, const char* path, int flags, ...) __attribute__((alias("openat")));

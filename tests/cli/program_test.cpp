@@ -370,7 +370,8 @@ TEST(Program, PluginFilesAreLoadedOrRefused) {
     EXPECT_EQ(other.err, std::string("zeverive: ") + NOT_A_PLUGIN + ": not a plug-in: it has no GetFilterTable\n");
     const RunResult data = zeverive({"--plugin", DATA_SYMBOL_PLUGIN, "--list"});
     EXPECT_EQ(data.status, 1);
-    EXPECT_EQ(data.err, std::string("zeverive: ") + DATA_SYMBOL_PLUGIN + ": not a plug-in: its GetFilterTable is no function\n");
+    EXPECT_EQ(data.err,
+              std::string("zeverive: ") + DATA_SYMBOL_PLUGIN + ": not a plug-in: its GetFilterTable is no function\n");
     const RunResult shared = zeverive({"--plugin", testing::shared_plugin(), "--list"});
     EXPECT_EQ(shared.status, 0);
     EXPECT_EQ(shared.out.rfind("Zeverive  (" + testing::shared_plugin() + ")\n", 0), 0u);

@@ -428,6 +428,12 @@ TEST(Memory, JobsAreFittedToTheMemoryOnlyWhenNotChosen) {
     EXPECT_THROW(jobs_within_memory(format, 1, false, room, room, "in.y4m"), Failure);
 }
 
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 // A header that promises huge frames costs memory only as their data
 // arrives: the estimate of a pipe that ends early takes little.
 TEST(Memory, ATruncatedHugeFrameTakesMemoryOnlyAsItsDataArrives) {
@@ -436,14 +442,12 @@ TEST(Memory, ATruncatedHugeFrameTakesMemoryOnlyAsItsDataArrives) {
     const RunResult result = zeverive({"--estimate", "-"}, piped);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "zeverive: standard input: frame 0: truncated: 100000 of 1610612736 bytes of picture data\n");
-    EXPECT_LT(result.peak_kib, 256 * 1024) << "the 1.5 GiB frame was taken before its data came";
+    // AddressSanitizer writes the shadow of every mapping it is told of,
+    // 192 MiB for this frame, so there the resident size says nothing.
+    if (!kAddressSanitizer) {
+        EXPECT_LT(result.peak_kib, 256 * 1024) << "the 1.5 GiB frame was taken before its data came";
+    }
 }
-
-#ifdef __SANITIZE_ADDRESS__
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 
 // RLIMIT_AS (ulimit -v) bounds the memory as the machine's size does:
 // the jobs are fitted to it, a -j that does not fit is refused naming it,

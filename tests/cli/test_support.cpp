@@ -75,8 +75,8 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
             const rlimit limit{settings.address_space, settings.address_space};
             if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
         }
-        if (settings.user && (setgroups(0, nullptr) != 0 || setresgid(settings.user, settings.user, settings.user) != 0 ||
-                              setresuid(settings.user, settings.user, settings.user) != 0))
+        const uid_t user = settings.user;
+        if (user && (setgroups(0, nullptr) != 0 || setresgid(user, user, user) != 0 || setresuid(user, user, user) != 0))
             _exit(126);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));

@@ -183,7 +183,8 @@ TEST(ImageBounds, ExportTablesOutsideTheImageAndHugeCountsAreRefused) {
          "the export name table at 0x2050 lies outside the image"},
         {"function address", [](TinyDll& d) { d.word(kExportFunctions) = kImageSize; },
          "export 1 at 0x3000 lies outside the image"},
-        {"ordinal index", [](TinyDll& d) { d.half(kExportOrdinals) = 7; }, "export Probe has index 7, past the 1 exports"},
+        {"ordinal index", [](TinyDll& d) { d.half(kExportOrdinals) = 7; },
+         "export Probe has index 7, past the 1 exports"},
     };
     for (const Damage& damage : damages) expect_refused(damage);
 }
