@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <iostream>
+#include <new>
 
 #include "failure.h"
 #include "formats/frame_bytes.h"
@@ -129,7 +130,7 @@ int run(const Options& options, const PluginLibrary& library) {
     const bool replayed_sample = options.auto_settings && !options.sigma && sample_replayed(options.input, *reader);
     const int jobs = jobs_within_memory(format, options.jobs, options.jobs_chosen,
                                         side_memory(format, reference.has_value(), want_preview, replayed_sample),
-                                        machine_memory(), input->name());
+                                        memory_limit(), input->name());
 
     std::vector<std::string> inputs = {options.input};
     if (!options.reference.empty()) inputs.push_back(options.reference);
@@ -156,8 +157,13 @@ int run(const Options& options, const PluginLibrary& library) {
     // Remote messages never set the display slider, so the command line
     // decides whether the output shows coefficients.
     const FrameWork work{format, run.settings.sliders[kSliderDisplay] != 0, run.gain};
-    std::unique_ptr<FrameProcessor> processor =
-        make_frame_processor(library, run.settings, jobs, work, input->name());
+    std::unique_ptr<FrameProcessor> processor;
+    try {
+        processor = make_frame_processor(library, run.settings, jobs, work, input->name());
+    } catch (const std::bad_alloc&) {
+        throw Failure(input->name() + ": out of memory for the frames in flight" +
+                      (jobs > 1 ? " with -j " + std::to_string(jobs) : std::string()));
+    }
 
     Progress progress(!options.quiet && isatty(STDERR_FILENO), reader->frame_count());
     struct InFlight {
@@ -171,9 +177,11 @@ int run(const Options& options, const PluginLibrary& library) {
     std::vector<YcPixel> preview_before, preview_after;
     int64_t frames_done = 0;
     bool fields_reported = false;
+    int64_t frame_at = 0;  // the frame being read or finished
 
     auto finish_oldest = [&] {
         const InFlight& oldest = in_flight.front();
+        frame_at = oldest.number;
         const ProcessedFrame frame = processor->take();
         try {
             writer->write(oldest.frame_parameters, frame.output);
@@ -195,16 +203,21 @@ int run(const Options& options, const PluginLibrary& library) {
         progress.update(++frames_done);
     };
 
-    for (int64_t number = 0;; ++number) {
-        if (processor->in_flight() == processor->capacity()) finish_oldest();
-        std::string frame_parameters;
-        if (!reader->read(processor->next_frame(), frame_parameters)) break;
-        in_flight.push_back({number, std::move(frame_parameters)});
-        const luma::Scan scan = chosen_scan(options.fields, reader->scan_of(in_flight.back().frame_parameters));
-        if (!options.quiet) report_fields(scan, fields_reported);
-        processor->submit(number, want_preview && number == options.preview_frame, scan);
+    try {
+        for (int64_t number = 0;; ++number) {
+            if (processor->in_flight() == processor->capacity()) finish_oldest();
+            frame_at = number;
+            std::string frame_parameters;
+            if (!reader->read(processor->next_frame(), frame_parameters)) break;
+            in_flight.push_back({number, std::move(frame_parameters)});
+            const luma::Scan scan = chosen_scan(options.fields, reader->scan_of(in_flight.back().frame_parameters));
+            if (!options.quiet) report_fields(scan, fields_reported);
+            processor->submit(number, want_preview && number == options.preview_frame, scan);
+        }
+        while (!in_flight.empty()) finish_oldest();
+    } catch (const std::bad_alloc&) {
+        throw frame_failure(input->name(), frame_at, "out of memory");
     }
-    while (!in_flight.empty()) finish_oldest();
     processor->finish();
     progress.finish(frames_done);
     try {

@@ -19,6 +19,9 @@ namespace zeverive::cli {
 
 namespace {
 
+constexpr int kMaxJobs = 256;
+constexpr double kMaxSigma = 100;
+
 std::optional<uint64_t> parse_unsigned(std::string_view text) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const std::string_view digits = hex ? text.substr(2) : text;
@@ -180,9 +183,17 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
             },
             ""));
     options.jobs = processors();
-    app.add_option("-j,--jobs", options.jobs, "worker processes, each with its own plug-in instance (default: the processors available)")
-        ->check(CLI::Range(1, 256))
-        ->capture_default_str();
+    std::string jobs_text;
+    app.add_option("-j,--jobs", jobs_text, "worker processes, each with its own plug-in instance (default: the processors available)")
+        ->type_name("INT")
+        ->default_str(std::to_string(options.jobs))
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                const std::optional<int64_t> jobs = parse_decimal(text);
+                if (!jobs) return text + " is not a whole number; it takes 1.." + std::to_string(kMaxJobs);
+                return *jobs >= 1 && *jobs <= kMaxJobs ? "" : text + " is outside 1.." + std::to_string(kMaxJobs);
+            },
+            ""));
     app.add_flag("--tile",
                  "frames larger than 832x832 go through the plug-in as overlapping tiles of at most 832x832, "
                  "blended (the default; accepted for older command lines)");
@@ -215,10 +226,17 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
 
     app.add_flag("--estimate", options.estimate,
                  "print the luma noise of INPUT, a standard deviation in 8-bit codes, on the last line, and exit");
-    auto* sigma = app.add_option("--sigma", options.sigma,
+    std::string sigma_text;
+    auto* sigma = app.add_option("--sigma", sigma_text,
                                  "the luma noise in 8-bit codes: the automatic settings take it instead of an estimate")
-                      ->type_name("SIGMA")
-                      ->check(CLI::Range(0.0, 100.0));
+                      ->type_name("SIGMA:0..100")
+                      ->check(CLI::Validator(
+                          [](std::string& text) -> std::string {
+                              const std::optional<double> value = decimal_number(text);
+                              if (!value) return text + " is not a number; the noise is 0 to 100 codes";
+                              return *value >= 0 && *value <= kMaxSigma ? "" : text + " is outside 0..100";
+                          },
+                          ""));
     bool no_auto = false;
     auto* no_auto_flag =
         app.add_flag("--no-auto", no_auto, "no automatic settings: the plug-in's defaults for the sliders not given");
@@ -230,7 +248,9 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
         ->type_name("G:0.05..1")
         ->check(CLI::Validator(
             [](std::string& text) -> std::string {
-                return parse_gain(text) ? "" : "expected a gain from 0.05 to 1, at most three decimals";
+                if (parse_gain(text)) return "";
+                return (decimal_number(text) ? text + ": expected" : text + " is not a number; expected") +
+                       " a gain from 0.05 to 1, at most three decimals";
             },
             ""));
 
@@ -287,7 +307,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     }
     if (!size_text.empty()) options.size = parse_size(size_text);
     if (!preview_frame_text.empty()) options.preview_frame = *parse_frame_number(preview_frame_text);
-    options.jobs_chosen = app.count("--jobs") > 0;
+    options.jobs_chosen = !jobs_text.empty();
     if (fields->count() > 0) options.fields = FieldChoice::kFields;
     if (frames->count() > 0) options.fields = FieldChoice::kFrames;
     for (const std::string& text : message_texts) options.settings.messages.push_back(*parse_message(text));
@@ -300,6 +320,8 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     options.settings.checkboxes[kCheckboxFinestRowsX10] = checkbox ? 1 : 0;
     options.auto_settings = !sliders_given && !no_auto;
     if (!gain_text.empty()) options.gain = parse_gain(gain_text);
+    if (!sigma_text.empty()) options.sigma = decimal_number(sigma_text);
+    if (!jobs_text.empty()) options.jobs = static_cast<int>(*parse_decimal(jobs_text));
 
     if (const std::optional<std::string> variant = luma::variant_in_environment()) {
         const std::optional<std::string> problem =

@@ -4,12 +4,14 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <list>
 #include <utility>
 #include <vector>
+
+#include "call_guard.h"
 
 namespace pe_loader {
 namespace {
@@ -78,6 +80,7 @@ void resume_with(mcontext_t& machine, const Context& context) {
 // Leaves the signal to its default action: returning re-executes the
 // instruction, which then ends the process as it would have without us.
 void give_up(const char* why, uint32_t eip) {
+    report_guarded_fault(SIGILL, eip);
     char text[160];
     std::snprintf(text, sizeof text, "pe_loader: illegal instruction at 0x%08x %s\n", eip, why);
     say(text);

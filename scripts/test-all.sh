@@ -3,7 +3,8 @@
 # native tests, the same under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the checks of the Windows DLL, and the i386 build, whose ctest runs it
 # under emulated processors of each kind, compares its bytes with the
-# native build's and runs the DLL itself. Every ctest test counts in the
+# native build's and runs the DLL itself, then damaged copies of the DLL
+# in the i386 zeverive (fuzz/dll_mutations.sh). Every ctest test counts in the
 # summary, which ends "N passed, N failed"; exits non-zero on any failure.
 set -uo pipefail
 
@@ -98,6 +99,8 @@ check "isa leaks in windows objects" env OBJDUMP=i686-w64-mingw32-objdump \
 # i386 zeverive.
 check "i386 build" configure_and_build i386 "$build/i386" -DZEVERIVE_NATIVE_BUILD="$build/native" -DZEVERIVE_DLL="$dll"
 run_ctest "i386 tests" "$build/i386"
+check "damaged copies of zeverive.auf in the i386 zeverive (100 mutations)" env ZEVERIVE_FUZZ_DIR="$build/dll-mutations" \
+  bash "$root/fuzz/dll_mutations.sh" "$build/i386/cli/zeverive" "$dll" 100
 
 echo
 if [ "$failed" -gt 0 ]; then

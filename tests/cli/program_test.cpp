@@ -219,7 +219,18 @@ TEST(Program, SliderValuesOutsideTheRecordsRangeAreRefusedByName) {
          "--edge-lv2: 0 is outside the range of slider 'Probe1', 1..7"},
         {{"--message", "2031"}, "--message: expected NUMBER:VALUE"},
         {{"--size", "0x16"}, "--size: expected WIDTHxHEIGHT"},
-        {{"-j", "0"}, "--jobs"},
+        {{"-j", "0"}, "--jobs: 0 is outside 1..256"},
+        // Numbers are plain decimals: no hexadecimal, no spaces, nothing
+        // that is not a finite number.
+        {{"-j", "0x10"}, "--jobs: 0x10 is not a whole number"},
+        {{"--sigma", "nan"}, "--sigma: nan is not a number"},
+        {{"--sigma", "-nan"}, "--sigma: -nan is not a number"},
+        {{"--sigma", "4,5"}, "--sigma: 4,5 is not a number"},
+        {{"--sigma", "5 "}, "--sigma: 5  is not a number"},
+        {{"--sigma", "0x10"}, "--sigma: 0x10 is not a number"},
+        {{"--sigma", "100.5"}, "--sigma: 100.5 is outside 0..100"},
+        {{"--gain", "nan"}, "--gain: nan is not a number"},
+        {{"--gain", "0.0001"}, "--gain: 0.0001: expected a gain from 0.05 to 1"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
@@ -354,6 +365,10 @@ TEST(Program, PluginFilesAreLoadedOrRefused) {
     const RunResult other = zeverive({"--plugin", NOT_A_PLUGIN, "--list"});
     EXPECT_EQ(other.status, 1);
     EXPECT_EQ(other.err, std::string("zeverive: ") + NOT_A_PLUGIN + ": not a plug-in: it has no GetFilterTable\n");
+    const RunResult data = zeverive({"--plugin", DATA_SYMBOL_PLUGIN, "--list"});
+    EXPECT_EQ(data.status, 1);
+    EXPECT_EQ(data.err,
+              std::string("zeverive: ") + DATA_SYMBOL_PLUGIN + ": not a plug-in: its GetFilterTable is no function\n");
     const RunResult shared = zeverive({"--plugin", testing::shared_plugin(), "--list"});
     EXPECT_EQ(shared.status, 0);
     EXPECT_EQ(shared.out.rfind("Zeverive  (" + testing::shared_plugin() + ")\n", 0), 0u);

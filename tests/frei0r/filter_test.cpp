@@ -118,6 +118,45 @@ TEST(Frei0rParameters, EndsAndDefaultsMapExactly) {
     f0r_deinit();
 }
 
+// A host that calls with null pointers or asks past the parameter list
+// gets no crash and no effect; a null instance destroyed does not release
+// the plug-in that a live instance still uses.
+TEST(Frei0rInterface, NullArgumentsAndIndicesOutsideTheListDoNothing) {
+    f0r_init();
+    f0r_get_plugin_info(nullptr);
+    f0r_get_param_info(nullptr, 0);
+    for (int index : {-1, kParameterCount, 1000}) {
+        f0r_param_info_t info{};
+        f0r_get_param_info(&info, index);
+        ASSERT_NE(info.name, nullptr) << index;
+        ASSERT_NE(info.explanation, nullptr) << index;
+        EXPECT_STREQ(info.name, "") << index;
+    }
+
+    const std::vector<uint32_t> denoised = run_alone(kLight, 0)[0];
+    f0r_instance_t instance = make_instance(kLight);
+    const std::vector<uint32_t> in = noisy_frame(0);
+    std::vector<uint32_t> out(in.size(), 0x12345678);
+    double value = 0.25;
+    f0r_set_param_value(nullptr, &value, kStrengthParameter);
+    f0r_set_param_value(instance, nullptr, kStrengthParameter);
+    f0r_get_param_value(nullptr, &value, kStrengthParameter);
+    f0r_get_param_value(instance, nullptr, kStrengthParameter);
+    EXPECT_EQ(value, 0.25);
+    f0r_update(nullptr, 0, in.data(), out.data());
+    f0r_update(instance, 0, nullptr, out.data());
+    EXPECT_EQ(out, std::vector<uint32_t>(in.size(), 0x12345678));
+    f0r_update(instance, 0, in.data(), nullptr);
+    f0r_destruct(nullptr);
+    f0r_destruct(nullptr);
+
+    f0r_update(instance, 0, in.data(), out.data());
+    EXPECT_EQ(out, denoised);
+    EXPECT_NE(out, in);
+    f0r_destruct(instance);
+    f0r_deinit();
+}
+
 // Y' by BT.601 at 576 lines, BT.709 from 577; each set of weights keeps
 // grey at its level.
 TEST(Frei0rColour, LumaWeightsKeepGreyAndFollowTheHeight) {

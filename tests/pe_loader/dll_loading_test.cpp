@@ -1,7 +1,6 @@
 // Loading: the exports, a second copy away from the preferred base, and the
 // images the loader must refuse with a reason.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -20,7 +19,6 @@ namespace {
 
 using pe_loader::LoadedImage;
 using pe_loader::load_dll;
-using pe_loader::LoadError;
 
 TEST(DllLoading, GetFilterTableByNameAndByOrdinalOne) {
     void* by_name = dll().export_by_name("GetFilterTable");
@@ -97,22 +95,6 @@ std::vector<uint8_t> dll_bytes() {
 
 pe_loader::NtHeaders& headers_of(std::vector<uint8_t>& file) {
     return *reinterpret_cast<pe_loader::NtHeaders*>(file.data() + reinterpret_cast<pe_loader::DosHeader*>(file.data())->pe_header_offset);
-}
-
-// The loader's message for the file, or "" if it loaded.
-std::string refusal(const std::vector<uint8_t>& file) {
-    char path[] = "/tmp/pe_loader_testXXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0 || write(fd, file.data(), file.size()) != static_cast<ssize_t>(file.size())) return "cannot write " + std::string(path);
-    close(fd);
-    std::string message;
-    try {
-        load_dll(path);
-    } catch (const LoadError& error) {
-        message = error.what();
-    }
-    unlink(path);
-    return message;
 }
 
 void replace_text(std::vector<uint8_t>& file, const std::string& from, const std::string& to) {

@@ -1,6 +1,7 @@
 #include "dll_under_test.h"
 
 #include <cpuid.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
@@ -24,6 +25,21 @@ pe_loader::LoadedImage& dll() {
 
 FilterTable* dll_record() {
     return reinterpret_cast<FilterTable* (*)()>(dll().export_by_name("GetFilterTable"))();
+}
+
+std::string refusal(const std::vector<uint8_t>& file) {
+    char path[] = "/tmp/pe_loader_testXXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0 || write(fd, file.data(), file.size()) != static_cast<ssize_t>(file.size())) return "cannot write " + std::string(path);
+    close(fd);
+    std::string message;
+    try {
+        pe_loader::load_dll(path);
+    } catch (const pe_loader::LoadError& error) {
+        message = error.what();
+    }
+    unlink(path);
+    return message;
 }
 
 bool processor_has_sse() {
