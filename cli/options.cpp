@@ -89,6 +89,14 @@ appear only when complete; devices, FIFOs, sockets and standard output are
 written as the frames come. Exit status: 0 done, 1 failed, 2 bad command
 line.)";
 
+// GNU style: scripts and help2man read the name and version from the first
+// line.
+const char* const kVersion = "zeverive " ZEVERIVE_VERSION R"(
+Copyright (C) 2026 the Zeverive developers.
+License: MIT (the file LICENSE, installed as /usr/share/doc/zeverive/copyright).
+This is free software: you are free to change and redistribute it.
+There is NO WARRANTY, to the extent permitted by law.)";
+
 }  // namespace
 
 std::optional<WindowMessage> parse_message(const std::string& text) {
@@ -158,6 +166,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
                  "zeverive");
     app.get_formatter()->column_width(34);
     app.footer(kFooter);
+    app.set_version_flag("--version", kVersion, "print the version and the licence, and exit");
     app.add_option("INPUT", options.input, "video to denoise, or - for standard input")->type_name("");
     app.add_option("OUTPUT", options.output, "where to write the result, or - for standard output")->type_name("");
 
@@ -170,9 +179,10 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
             },
             ""));
     options.jobs = processors();
+    // The default is described, not shown: the count is this machine's, and
+    // the manual page is made on the build machine.
     app.add_option("-j,--jobs", options.jobs, "worker processes, each with its own plug-in instance (default: the processors available)")
-        ->check(CLI::Range(1, 256))
-        ->capture_default_str();
+        ->check(CLI::Range(1, 256));
     app.add_flag("--tile", options.tile,
                  "process frames larger than 832x832 as overlapping tiles of at most 832x832, blended");
     app.add_flag("-q,--quiet", options.quiet, "no progress line (it is shown only on a terminal anyway)");
@@ -199,7 +209,8 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     app.add_flag("--list", options.list, "print the plug-in's record (name, sliders, check box) and exit");
 
     app.add_flag("--estimate", options.estimate,
-                 "print the luma noise of INPUT, a standard deviation in 8-bit codes, on the last line, and exit");
+                 "print the luma noise of INPUT, a standard deviation in 8-bit codes, alone on standard output "
+                 "(how it was measured on standard error), and exit");
     auto* sigma = app.add_option("--sigma", options.sigma,
                                  "the luma noise in 8-bit codes: the automatic settings take it instead of an estimate")
                       ->type_name("SIGMA")
