@@ -12,7 +12,8 @@ install(TARGETS zeverive LIBRARY DESTINATION lib/zeverive)
 install(TARGETS zeverive_frei0r LIBRARY DESTINATION lib/frei0r-1)
 install(FILES ${ZEVERIVE_KDENLIVE_EFFECT} DESTINATION ${CMAKE_INSTALL_DATADIR}/kdenlive/effects)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES ${CMAKE_SOURCE_DIR}/docs/frei0r-before-after.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/frei0r-before-after.png ${CMAKE_SOURCE_DIR}/docs/batch.md
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 
 # zeverive-batch carries the project's version like the program.
 set(ZEVERIVE_BATCH ${CMAKE_BINARY_DIR}/zeverive-batch)

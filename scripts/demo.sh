@@ -28,8 +28,8 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     exit 1
   }
 fi
-echo "demo: building zeverive"
-cmake --build "$build" --target zeverive_cli -j "$(nproc)" >"$log" 2>&1 || {
+echo "demo: building zeverive and the frei0r filter"
+cmake --build "$build" --target zeverive_cli zeverive_frei0r -j "$(nproc)" >"$log" 2>&1 || {
   cat "$log" >&2
   exit 1
 }
