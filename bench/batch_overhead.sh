@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What zeverive-batch costs over the one pipeline a user would otherwise
-# type, on one machine: a 2-minute 1280x720 H.264 clip with AAC audio,
-# noise of sigma 6 on the luma, denoised into lossless FFV1 with its audio,
+# type, on one machine: a 2-minute 1280x720 30 fps H.264 clip with AAC
+# audio and noise on the luma, denoised into lossless FFV1 with its audio,
 #
 #   pipeline:  ffmpeg -i clip -f yuv4mpegpipe - | zeverive --tile - - | ffmpeg ... -c:v ffv1 -c:a copy
 #   batch:     zeverive-batch clip OUTDIR        (default hosts ":", pieces of 60 s)
@@ -12,13 +12,14 @@
 #
 # usage: bench/batch_overhead.sh [ROUNDS]   (default 3)
 # Environment: ZEVERIVE (otherwise built in build/compare), ZEVERIVE_BATCH
-# (otherwise build/compare/zeverive-batch), ZEVERIVE_COMPARE_WORK (where the
-# clip goes; default /dev/shm/zeverive-compare).
+# (otherwise build/compare/zeverive-batch), ZEVERIVE_BATCH_WORK (where the
+# clip and the results go, about 8 GB; default build/batch-overhead: the
+# lossless results are too large for memory).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-3}
-work=${ZEVERIVE_COMPARE_WORK:-/dev/shm/zeverive-compare}/batch
+work=${ZEVERIVE_BATCH_WORK:-$root/build/batch-overhead}
 source "$root/bench/zeverive_binary.sh"
 batch=${ZEVERIVE_BATCH:-$root/build/compare/zeverive-batch}
 [ -x "$batch" ] || cmake --build "$root/build/compare" --target zeverive_manual >/dev/null
@@ -27,8 +28,8 @@ export PATH=$(dirname "$zeverive"):$PATH
 mkdir -p "$work"
 clip=$work/clip-720p-120s.mp4
 if [ ! -e "$clip" ]; then
-  ffmpeg -v error -f lavfi -i "testsrc2=size=1280x720:rate=30:duration=120,noise=c0s=18:c0f=t" \
-    -f lavfi -i "sine=frequency=440:duration=120" -c:v libx264 -crf 12 -preset veryfast -pix_fmt yuv420p \
+  ffmpeg -v error -f lavfi -i "testsrc2=size=1280x720:rate=30:duration=120,noise=c0s=8:c0f=t" \
+    -f lavfi -i "sine=frequency=440:duration=120" -c:v libx264 -crf 20 -preset veryfast -pix_fmt yuv420p \
     -c:a aac "$clip"
 fi
 
