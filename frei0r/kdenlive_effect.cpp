@@ -15,12 +15,12 @@ extern "C" {
 #include <dlfcn.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <optional>
 #include <stdexcept>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -34,10 +34,26 @@ struct Range {
 };
 
 std::optional<Range> range_in(const std::string& explanation) {
-    static const std::regex pattern(R"( ?\((-?[0-9.]+)\.\.(-?[0-9.]+)( [^ ()]+)? from 0\.\.1[^()]*\))");
-    std::smatch match;
-    if (!std::regex_search(explanation, match, pattern)) return std::nullopt;
-    return Range{std::stod(match[1]), std::stod(match[2]), match[3], match.prefix().str() + match.suffix().str()};
+    const size_t marker = explanation.find(" from 0..1");
+    if (marker == std::string::npos) return std::nullopt;
+    const size_t open = explanation.rfind('(', marker);
+    const size_t close = explanation.find(')', marker);
+    if (open == std::string::npos || close == std::string::npos) return std::nullopt;
+    // "MIN..MAX" or "MIN..MAX UNIT" between the parenthesis and the marker.
+    const std::string range = explanation.substr(open + 1, marker - open - 1);
+    const size_t dots = range.find("..");
+    if (dots == std::string::npos) return std::nullopt;
+    const size_t space = range.find(' ', dots);
+    const std::string low = range.substr(0, dots);
+    const std::string high = range.substr(dots + 2, space == std::string::npos ? std::string::npos : space - dots - 2);
+    char* end = nullptr;
+    const double minimum = std::strtod(low.c_str(), &end);
+    if (low.empty() || *end) return std::nullopt;
+    const double maximum = std::strtod(high.c_str(), &end);
+    if (high.empty() || *end) return std::nullopt;
+    const size_t before = open > 0 && explanation[open - 1] == ' ' ? open - 1 : open;
+    return Range{minimum, maximum, space == std::string::npos ? "" : range.substr(space),
+                 explanation.substr(0, before) + explanation.substr(close + 1)};
 }
 
 std::string escaped(const std::string& text) {

@@ -61,7 +61,7 @@ ffmpeg -v error -f lavfi -i "mandelbrot=size=256x192:rate=25,trim=duration=1.6,n
   -colorspace bt470bg -c:a libopus two.mkv
 
 hosts=1/hostA,1/hostB
-pieces_run() { wc -l <pieces.log 2>/dev/null || echo 0; }
+pieces_run() { wc -l 2>/dev/null <pieces.log || echo 0; }
 
 # 1. Interrupted, as a terminal's Ctrl-C does, once a piece is done.
 touch slow
