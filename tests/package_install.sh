@@ -9,6 +9,7 @@
 #   package_install.sh PACKAGE_DIR SAMPLES_DIR WORK_DIR
 set -euo pipefail
 
+source "$(dirname "${BASH_SOURCE[0]}")/frei0r/melt_render.sh"
 package=$(ls "$1"/zeverive_*.deb)
 samples=$2
 work=$3
@@ -48,10 +49,7 @@ echo "zeverive $version installed; man zeverive shows '$label'"
 unset FREI0R_PATH
 ffmpeg -v error -i "$samples/coffee-noisy.y4m" -frames:v 2 -vf frei0r=zeverive -f null - ||
   fail "ffmpeg does not find the installed filter"
-timeout 60 melt -silent -quiet "$samples/coffee-noisy.y4m" in=0 out=1 -filter frei0r.zeverive \
-  -consumer avformat:melt.y4m f=yuv4mpegpipe vcodec=wrapped_avframe pix_fmt=yuv420p terminate_on_pause=1 \
-  </dev/null >melt.log 2>&1 || { cat melt.log; fail "melt with the installed filter"; }
-[ -s melt.y4m ] || fail "melt wrote nothing"
+melt_render melt.y4m 2 "$samples/coffee-noisy.y4m" -filter frei0r.zeverive || fail "melt with the installed filter"
 melt -query filter=frei0r.zeverive 2>/dev/null | grep -q 'identifier: frei0r.zeverive' || fail "melt does not list the filter"
 echo "ffmpeg and melt find the filter in /usr/lib/frei0r-1"
 

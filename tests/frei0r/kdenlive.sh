@@ -16,7 +16,8 @@ export FREI0R_PATH=$1
 xml=$1/frei0r_zeverive.xml
 zeverive=$2
 work=$3
-samples=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../samples" && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+samples=$here/../../samples
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
@@ -62,25 +63,11 @@ open("by-number.txt", "w").write(" ".join(by_number))
 print(f"{len(parameters)} parameters, as MLT lists them")
 PY
 
+source "$here/melt_render.sh"
 render() {
   local out=$1
   shift
-  # melt waits for keys on a terminal, and on a busy machine it often never
-  # starts writing, with or without the filter (here two of four melts run
-  # at once at a load of 20; the others done in 5 s): a run that wrote every
-  # frame counts, one that did not is cut off and tried again. real_time=0
-  # drops no frame.
-  local attempt frames=3 frame_bytes=$((6 + 480 * 320 * 3 / 2))
-  for attempt in $(seq 10); do
-    rm -f "$out"
-    timeout 15 melt -silent -quiet "$samples/coffee-noisy.y4m" in=0 out=$((frames - 1)) -filter frei0r.zeverive "$@" \
-      -consumer "avformat:$out" f=yuv4mpegpipe vcodec=wrapped_avframe pix_fmt=yuv420p terminate_on_pause=1 \
-      real_time=0 </dev/null >/dev/null 2>&1 || true
-    [ -s "$out" ] || continue
-    [ "$(stat -c %s "$out")" -eq $(($(head -n 1 "$out" | wc -c) + frames * frame_bytes)) ] && return 0
-  done
-  echo "FAILED: melt wrote no complete $out in $attempt tries"
-  return 1
+  melt_render "$out" 3 "$samples/coffee-noisy.y4m" -filter frei0r.zeverive "$@"
 }
 # shellcheck disable=SC2046 # one property a word
 render by-name.y4m $(cat by-name.txt)
