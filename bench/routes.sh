@@ -9,12 +9,12 @@
 #                             comes from the same build, FREI0R_DIR=dir
 #                             overrides)
 # Needs ffmpeg, melt, GStreamer (scripts/install-deps.sh) and, for the
-# 10-bit clip, python3-numpy (install-deps.sh --bench).
+# 10-bit clip, python3-numpy (install-deps.sh --all).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/compare"
 if [ -z "${ZEVERIVE:-}" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEVERIVE_TESTS=OFF >/dev/null
+  cmake --preset native -S "$root" -B "$build" -DZEVERIVE_TESTS=OFF >/dev/null
   cmake --build "$build" -j "$(nproc)" --target zeverive_cli zeverive_frei0r >/dev/null
 fi
 zeverive=${ZEVERIVE:-$build/cli/zeverive}

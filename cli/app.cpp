@@ -32,11 +32,13 @@ std::string decimal(double value, int places) {
     return text;
 }
 
-void report_noise(const NoiseSample& sample, std::ostream& out) {
-    out << "frames read: " << sample.frames << "\nflat blocks: " << sample.estimate.blocks
+// The figure alone on standard output, for scripts; how it was reached on
+// standard error, for people.
+void report_noise(const NoiseSample& sample) {
+    std::cerr << "frames read: " << sample.frames << "\nflat blocks: " << sample.estimate.blocks
         << "\nfinest band over flat-block spread: " << decimal(sample.estimate.fine_share, 2)
-        << "\nsmoothing: " << decimal(sample.estimate.smoothing, 2) << " (0 white noise, 1 as after a 3x3 blur)\n"
-        << decimal(sample.estimate.sigma, 2) << "\n";
+        << "\nsmoothing: " << decimal(sample.estimate.smoothing, 2) << " (0 white noise, 1 as after a 3x3 blur)\n";
+    std::cout << decimal(sample.estimate.sigma, 2) << "\n";
 }
 
 // Once, at the first interlaced frame: what the run does with it.
@@ -112,7 +114,7 @@ int run(const Options& options, const PluginLibrary& library) {
     std::unique_ptr<VideoReader> reader = open_reader(*input, options.size);
     const PictureFormat format = reader->format();
     if (options.estimate) {
-        report_noise(sample_noise(options.input, options.size, options.fields, reader), std::cout);
+        report_noise(sample_noise(options.input, options.size, options.fields, reader));
         return 0;
     }
     const bool host_frames = format.sampling == Sampling::kHost;

@@ -102,6 +102,14 @@ Environment: ZEVERIVE_VARIANT=x87|3dnow|sse|avx2 makes the built-in plug-in
   run those kernels instead of the ones it chooses (refused where the
   processor lacks them, and with --plugin, whose file chooses its own).)";
 
+// GNU style: scripts and help2man read the name and version from the first
+// line.
+const char* const kVersion = "zeverive " ZEVERIVE_VERSION R"(
+Copyright (C) 2026 the Zeverive developers.
+License: MIT (the file LICENSE, installed as /usr/share/doc/zeverive/copyright).
+This is free software: you are free to change and redistribute it.
+There is NO WARRANTY, to the extent permitted by law.)";
+
 }  // namespace
 
 std::optional<WindowMessage> parse_message(const std::string& text) {
@@ -171,6 +179,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
                  "zeverive");
     app.get_formatter()->column_width(34);
     app.footer(kFooter);
+    app.set_version_flag("--version", kVersion, "print the version and the licence, and exit");
     app.add_option("INPUT", options.input, "video to denoise, or - for standard input")->type_name("");
     app.add_option("OUTPUT", options.output, "where to write the result, or - for standard output")->type_name("");
 
@@ -183,10 +192,11 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
             },
             ""));
     options.jobs = processors();
+    // The default is described, not shown: the count is this machine's, and
+    // the manual page is made on the build machine.
     std::string jobs_text;
     app.add_option("-j,--jobs", jobs_text, "worker processes, each with its own plug-in instance (default: the processors available)")
         ->type_name("INT")
-        ->default_str(std::to_string(options.jobs))
         ->check(CLI::Validator(
             [](std::string& text) -> std::string {
                 const std::optional<int64_t> jobs = parse_decimal(text);
@@ -225,7 +235,8 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     app.add_flag("--list", options.list, "print the plug-in's record (name, sliders, check box) and exit");
 
     app.add_flag("--estimate", options.estimate,
-                 "print the luma noise of INPUT, a standard deviation in 8-bit codes, on the last line, and exit");
+                 "print the luma noise of INPUT, a standard deviation in 8-bit codes, alone on standard output "
+                 "(how it was measured on standard error), and exit");
     std::string sigma_text;
     auto* sigma = app.add_option("--sigma", sigma_text,
                                  "the luma noise in 8-bit codes: the automatic settings take it instead of an estimate")

@@ -25,8 +25,9 @@ Texts make_texts() {
         const int min = table.slider_minimums[i];
         const int max = table.slider_maximums[i];
         texts.names[kFirstSliderParameter + i] = luma::kSliderOptionNames[i];
+        const std::string unit = *luma::kSliderUnits[i] ? std::string(" ") + luma::kSliderUnits[i] : "";
         texts.explanations[kFirstSliderParameter + i] =
-            std::string(luma::kSliderHelp[i]) + " (" + std::to_string(min) + ".." + std::to_string(max) +
+            std::string(luma::kSliderHelp[i]) + " (" + std::to_string(min) + ".." + std::to_string(max) + unit +
             " from 0..1, default " + std::to_string(table.slider_defaults[i]) + ")";
     }
     texts.names[kCheckboxParameter] = luma::kCheckboxOptionName;

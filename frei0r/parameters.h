@@ -22,8 +22,10 @@ constexpr int kCheckboxParameter = kFirstSliderParameter + kSliderCount;
 constexpr int kFieldsParameter = kCheckboxParameter + kCheckboxCount;
 constexpr int kParameterCount = kFieldsParameter + 1;
 
-// The parameter's name and a line saying what it does, with the range and
-// default in slider units; null for an index out of range.
+// The parameter's name and a line saying what it does; null for an index
+// out of range. A parameter that stands for a range of numbers ends its
+// line with "(MIN..MAX[ UNIT] from 0..1, default D)", which tools read to
+// show it in its own units (the Kdenlive effect description).
 const char* parameter_name(int index);
 const char* parameter_explanation(int index);
 bool parameter_is_bool(int index);

@@ -69,7 +69,7 @@ run_ctest() {
 }
 
 
-bash "$root/scripts/install-deps.sh" || { echo "0 passed, 1 failed"; exit 1; }
+bash "$root/scripts/install-deps.sh" --all || { echo "0 passed, 1 failed"; exit 1; }
 mkdir -p "$build"
 
 # --- native x86-64 ---------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -172,6 +173,22 @@ TEST(Program, ListPrintsTheRecordWithLabelsInUtf8) {
     EXPECT_NE(probe.out.find("1      --edge-lv2       5        1..7     Probe1\n"), std::string::npos) << probe.out;
     EXPECT_NE(probe.out.find("0      --nr5-rows-x10   1        0, 1     ProbeBox\n"), std::string::npos);
     EXPECT_NE(probe.out.find("probe plug-in for the host program's tests"), std::string::npos);
+}
+
+// Scripts (zeverive-batch, help2man) read these from standard output.
+TEST(Program, VersionAndEstimateGiveScriptsOneLineToRead) {
+    const RunResult version = zeverive({"--version"});
+    ASSERT_EQ(version.status, 0) << version.err;
+    EXPECT_EQ(version.out.substr(0, version.out.find('\n')), "zeverive " ZEVERIVE_VERSION);
+    EXPECT_NE(version.out.find("License: MIT"), std::string::npos) << version.out;
+
+    const RunResult estimate = zeverive({"--estimate", testing::samples_dir() + "/coffee-noisy.y4m"});
+    ASSERT_EQ(estimate.status, 0) << estimate.err;
+    char* end = nullptr;
+    const double sigma = std::strtod(estimate.out.c_str(), &end);
+    EXPECT_EQ(std::string(end), "\n") << "standard output: " << estimate.out;
+    EXPECT_NEAR(sigma, 4, 0.5);
+    EXPECT_NE(estimate.err.find("frames read"), std::string::npos) << estimate.err;
 }
 
 TEST(Program, HelpOffersOnlyOptionsThatWorkWithTheRecordsRanges) {
