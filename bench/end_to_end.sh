@@ -26,7 +26,7 @@
 # frames, both with --tile.
 #
 # usage: bench/end_to_end.sh [ROUNDS]   (default 5)
-# Environment: ZEVERIVE (otherwise built in build/compare), FREI0R_PATH
+# Environment: ZEVERIVE (otherwise built in build/bench), FREI0R_PATH
 # (the directory of the frei0r filter; otherwise that build's frei0r/),
 # ZEVERIVE_COMPARE_WORK (where the clips go; default
 # /dev/shm/zeverive-compare).
@@ -37,8 +37,8 @@ rounds=${1:-5}
 work=${ZEVERIVE_COMPARE_WORK:-/dev/shm/zeverive-compare}
 source "$root/bench/zeverive_binary.sh"
 if [ -z "${FREI0R_PATH:-}" ]; then
-  build="$root/build/compare"
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEVERIVE_TESTS=OFF >/dev/null
+  build="$root/build/bench"
+  cmake --preset bench -S "$root" -B "$build" >/dev/null
   cmake --build "$build" -j "$(nproc)" --target zeverive_frei0r >/dev/null
   export FREI0R_PATH="$build/frei0r"
 fi

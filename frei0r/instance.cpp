@@ -1,5 +1,7 @@
 #include "instance.h"
 
+#include <algorithm>
+
 #include "host/slider_index.h"
 #include "luma/processors.h"
 #include "plugin_states.h"
@@ -34,7 +36,9 @@ void Instance::set_parameter(int index, double value) {
         set_sliders_[slider] =
             slider_from_double(value, table.slider_minimums[slider], table.slider_maximums[slider]);
     } else if (index == kCheckboxParameter) {
-        set_checkboxes_[0] = bool_from_double(value) ? 1 : 0;
+        set_checkboxes_[kCheckboxFinestRowsX10] = bool_from_double(value) ? 1 : 0;
+    } else if (index == kFieldsParameter) {
+        fields_ = bool_from_double(value);
     } else if (index == kThreadsParameter) {
         threads_ = slider_from_double(value, 0, kMostThreads);
     }
@@ -47,7 +51,8 @@ double Instance::parameter(int index) const {
         const int slider = index - kFirstSliderParameter;
         return slider_to_double(set_sliders_[slider], table.slider_minimums[slider], table.slider_maximums[slider]);
     }
-    if (index == kCheckboxParameter) return set_checkboxes_[0] ? 1.0 : 0.0;
+    if (index == kCheckboxParameter) return set_checkboxes_[kCheckboxFinestRowsX10] ? 1.0 : 0.0;
+    if (index == kFieldsParameter) return fields_ ? 1.0 : 0.0;
     if (index == kThreadsParameter) return slider_to_double(threads_, 0, kMostThreads);
     return 0.0;
 }
@@ -61,6 +66,10 @@ const char* Instance::text(int index) const {
     return index == kPresetParameter ? luma::name_of(preset_) : "";
 }
 
+luma::FramePictures Instance::pictures() const {
+    return luma::FramePictures(fields_ ? luma::Scan::kTopFieldFirst : luma::Scan::kProgressive, height_);
+}
+
 void Instance::choose_settings(const std::vector<float>& codes) {
     if (!auto_settings_) {
         sliders_ = set_sliders_;
@@ -71,13 +80,15 @@ void Instance::choose_settings(const std::vector<float>& codes) {
     // As `zeverive` reads a few frames of a clip, the filter reads the first
     // few it is given; a host may not give the rest in order, or at all.
     if (frames_estimated_ < luma::kNoiseSampleFrames) {
-        estimator_.add_frame(codes.data(), width_, height_, kLowestCode, kHighestCode);
+        luma::for_each_picture(codes.data(), width_, pictures(), field_codes_, [&](const float* picture, int rows) {
+            estimator_.add_frame(picture, width_, rows, kLowestCode, kHighestCode);
+        });
         ++frames_estimated_;
         estimate_ = estimator_.estimate();
     }
     chosen_ = luma::settings_for_noise(estimate_, preset_);
     sliders_ = luma::sliders_within(chosen_, *GetFilterTable());
-    checkboxes_[0] = chosen_.rows_x10 ? 1 : 0;
+    checkboxes_[kCheckboxFinestRowsX10] = chosen_.rows_x10 ? 1 : 0;
     gain_ = chosen_.gain;
 }
 
@@ -86,15 +97,21 @@ void Instance::update(const uint32_t* in, uint32_t* out) {
     choose_settings(colour_.codes());
     const luma::LevelScale scale = luma::luma_scale(8, gain_);
     colour_.to_host(scale, host_.data());
-    // A frame's tiles go to as many of the plug-in's states at once as the
-    // threads allow; each state takes this instance's settings first.
+    // A picture's tiles go to as many of the plug-in's states at once as
+    // the threads allow; each state takes this instance's settings first.
+    const luma::FramePictures frame_pictures = pictures();
+    size_t tiles = 1;
+    for (const luma::FramePicture& picture : frame_pictures)
+        tiles = std::max(tiles, luma::tile_count(width_, picture.rows, kMaxLineLength, luma::kTileOverlap));
     const int threads = threads_ > 0 ? threads_ : luma::available_processors();
-    const size_t tiles = luma::tile_count(width_, height_, kMaxLineLength, luma::kTileOverlap);
     std::vector<BorrowedState> states = borrow_states(static_cast<int>(std::min<size_t>(tiles, threads)));
     for (BorrowedState& state : states) state.apply(filter_);
-    luma::process_in_tiles(
-        host_.data(), width_, height_, kMaxLineLength, luma::kTileOverlap, static_cast<int>(states.size()),
-        [&](int lane, FrameInfo& frame) { states[lane].process(filter_, frame); }, tiles_);
+    for (const luma::FramePicture& picture : frame_pictures) {
+        luma::process_in_tiles(
+            host_.data() + static_cast<size_t>(picture.first_row) * width_, width_, picture.rows,
+            picture.row_step * width_, kMaxLineLength, luma::kTileOverlap, static_cast<int>(states.size()),
+            [&](int lane, FrameInfo& frame) { states[lane].process(filter_, frame); }, tiles_);
+    }
     colour_.to_rgba(in, host_.data(), scale, sliders_[kSliderDisplay] != 0, out);
 }
 

@@ -8,6 +8,7 @@
 
 #include "host/records.h"
 #include "luma/auto_settings.h"
+#include "luma/frame_pictures.h"
 #include "luma/noise_estimator.h"
 #include "luma/presets.h"
 #include "luma/tiling.h"
@@ -34,12 +35,15 @@ private:
     // The settings for the next frame: the sliders as set, or with "auto",
     // those for the noise of the frames seen so far.
     void choose_settings(const std::vector<float>& codes);
+    // The frame itself, or with "fields" its two fields, top first.
+    luma::FramePictures pictures() const;
 
     int width_;
     int height_;
     bool auto_settings_ = true;
     luma::Preset preset_ = luma::Preset::kDefault;
     int32_t threads_ = 0;  // 0: every processor
+    bool fields_ = false;
     std::array<int32_t, kSliderCount> set_sliders_;
     std::array<int32_t, kCheckboxCount> set_checkboxes_;
 
@@ -51,6 +55,7 @@ private:
     luma::NoiseEstimator estimator_;
     int frames_estimated_ = 0;
     luma::NoiseEstimate estimate_{};
+    std::vector<float> field_codes_;
     luma::AutoSettings chosen_{};
 
     LumaWeights weights_;

@@ -1,11 +1,13 @@
 #include "plugin_states.h"
 
 #include <condition_variable>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 
 #include "host/working_state.h"
 #include "luma/plugin_copies.h"
+#include "luma/variant_request.h"
 
 namespace zeverive::frei0r {
 
@@ -24,6 +26,16 @@ std::vector<std::unique_ptr<PluginState>> states;
 std::vector<PluginState*> free_states;
 // Set once loading a copy failed: the system will not give more.
 bool copies_refused = false;
+
+// The variant the environment asks for, requested from the plug-in; false
+// with the reason on stderr when it cannot be had.
+bool variant_requested_as_set() {
+    const std::optional<std::string> name = luma::variant_in_environment();
+    if (!name) return true;
+    const std::optional<std::string> problem = luma::request_variant_named(*name);
+    if (problem) std::fprintf(stderr, "zeverive frei0r filter: %s\n", problem->c_str());
+    return !problem;
+}
 
 // A further copy, initialised with the variant the linked-in plug-in
 // runs (the one it detected, or the one forced on it), so every state
@@ -50,7 +62,7 @@ bool acquire_plugin() {
     std::lock_guard<std::mutex> lock(states_mutex);
     if (users == 0) {
         FilterTable* table = GetFilterTable();
-        if (table->initialise() == 0) return false;
+        if (!variant_requested_as_set() || table->initialise() == 0) return false;
         states.push_back(std::unique_ptr<PluginState>(new PluginState{table, nullptr}));
         free_states.push_back(states.back().get());
         copies_refused = false;

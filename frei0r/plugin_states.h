@@ -18,7 +18,10 @@ namespace zeverive::frei0r {
 
 // The first instance to come initialises the plug-in, the last one to go
 // finalises it and unloads the copies. acquire_plugin is false when the
-// plug-in could not set up its buffers.
+// plug-in could not set up its buffers, or when ZEVERIVE_VARIANT names
+// kernels it cannot run here (said on stderr): a filter that ran other
+// kernels than asked would mislead a comparison. Every copy runs the
+// variant the linked-in plug-in runs.
 bool acquire_plugin();
 void release_plugin();
 

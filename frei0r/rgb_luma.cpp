@@ -38,7 +38,7 @@ void RgbLuma::read(const uint32_t* rgba, size_t pixels, LumaWeights weights) {
     codes_.resize(pixels);
     size_t i = 0;
 #if defined(__x86_64__)
-    if (luma::wide_loops_run()) i = video_lumas(rgba, pixels, weights, codes_.data());
+    if (luma::wide_loops_run()) i = video_lumas_avx2(rgba, pixels, weights, codes_.data());
 #endif
     for (; i < pixels; ++i)
         codes_[i] = static_cast<float>(video_luma(reinterpret_cast<const uint8_t*>(rgba + i), weights));
@@ -63,7 +63,7 @@ void RgbLuma::to_rgba(const uint32_t* in, const YcPixel* host, luma::LevelScale 
                             (static_cast<double>(luma::kHostSpan) * scale.gain * kVideoRange);
     size_t i = 0;
 #if defined(__x86_64__)
-    if (!grey && luma::wide_loops_run()) i = changed_rgba(in, host, before_.data(), before_.size(), per_host, out);
+    if (!grey && luma::wide_loops_run()) i = changed_rgba_avx2(in, host, before_.data(), before_.size(), per_host, out);
 #endif
     for (; i < before_.size(); ++i) {
         const int32_t change = host[i].y - before_[i];

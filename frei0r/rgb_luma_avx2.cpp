@@ -41,7 +41,7 @@ ZEVERIVE_AVX2_HELPER __m256i moved(__m256i channel_values, __m256d delta_low, __
 // full * 219 + 255 * 32768 stays below 2^32, and the division goes by
 // 65536, then by 255 as (v * 257 + 257) >> 16, exact for every v below
 // 65535.
-ZEVERIVE_TARGET_AVX2 size_t video_lumas(const uint32_t* rgba, size_t pixels, LumaWeights weights, float* codes) {
+ZEVERIVE_TARGET_AVX2 size_t video_lumas_avx2(const uint32_t* rgba, size_t pixels, LumaWeights weights, float* codes) {
     const __m256i wr = _mm256_set1_epi32(weights.r), wg = _mm256_set1_epi32(weights.g),
                   wb = _mm256_set1_epi32(weights.b);
     size_t i = 0;
@@ -62,8 +62,8 @@ ZEVERIVE_TARGET_AVX2 size_t video_lumas(const uint32_t* rgba, size_t pixels, Lum
     return i;
 }
 
-ZEVERIVE_TARGET_AVX2 size_t changed_rgba(const uint32_t* in, const YcPixel* host, const int16_t* before, size_t pixels,
-                                       double per_host, uint32_t* out) {
+ZEVERIVE_TARGET_AVX2 size_t changed_rgba_avx2(const uint32_t* in, const YcPixel* host, const int16_t* before,
+                                              size_t pixels, double per_host, uint32_t* out) {
     const __m256d step = _mm256_set1_pd(per_host);
     size_t i = 0;
     for (; i + 8 <= pixels; i += 8) {

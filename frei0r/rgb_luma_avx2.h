@@ -14,12 +14,12 @@ namespace zeverive::frei0r {
 
 #if defined(__x86_64__)
 // video_luma of each of `pixels` R'G'B'A words, as floats.
-size_t video_lumas(const uint32_t* rgba, size_t pixels, LumaWeights weights, float* codes);
+size_t video_lumas_avx2(const uint32_t* rgba, size_t pixels, LumaWeights weights, float* codes);
 // The words of `in` with the change of Y' from `before` to `host`, times
 // `per_host`, added to R', G' and B', rounded half away from zero and
 // clamped; alpha copied.
-size_t changed_rgba(const uint32_t* in, const YcPixel* host, const int16_t* before, size_t pixels, double per_host,
-                  uint32_t* out);
+size_t changed_rgba_avx2(const uint32_t* in, const YcPixel* host, const int16_t* before, size_t pixels,
+                         double per_host, uint32_t* out);
 #endif
 
 }  // namespace zeverive::frei0r

@@ -31,7 +31,7 @@ namespace zeverive::luma {
 
 struct AutoSettings {
     int32_t gain;  // thousandths, as LevelScale takes it
-    std::array<int32_t, 12> sliders;
+    std::array<int32_t, kSliderCount> sliders;
     bool rows_x10;
 };
 

@@ -144,14 +144,14 @@ void LevelMapping::wide_row([[maybe_unused]] const uint8_t* luma, [[maybe_unused
                             [[maybe_unused]] const uint8_t* cr, [[maybe_unused]] size_t width,
                             [[maybe_unused]] int shift_x, [[maybe_unused]] YcPixel* row) const {
 #if defined(__x86_64__)
-    host_row_from_8bit(luma, cb, cr, width, shift_x, luma_, chroma_, row);
+    host_row_from_8bit_avx2(luma, cb, cr, width, shift_x, luma_, chroma_, row);
 #endif
 }
 
 void LevelMapping::wide_codes([[maybe_unused]] const YcPixel* host_after, [[maybe_unused]] size_t pixels,
                               [[maybe_unused]] uint8_t* codes) const {
 #if defined(__x86_64__)
-    codes_from_host_8bit(host_after, pixels, luma_code_.data(), codes);
+    codes_from_host_8bit_avx2(host_after, pixels, luma_code_.data(), codes);
 #endif
 }
 

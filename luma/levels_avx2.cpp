@@ -2,15 +2,14 @@
 
 #include <cstring>
 
-#include "cpu/detect.h"
 #include "kernels/pixel_lanes.h"
+#include "luma/variant_request.h"
 
 namespace zeverive::luma {
 
 bool wide_loops_run() {
 #if defined(__x86_64__)
-    static const bool avx2 = read_processor_features().avx2;
-    return avx2;
+    return variant_in_use() == kVariantAvx2;
 #else
     return false;
 #endif
@@ -79,9 +78,9 @@ ZEVERIVE_AVX2_HELPER __m128i mapped(const Line& line, __m128i codes) {
 
 }  // namespace
 
-ZEVERIVE_TARGET_AVX2 void host_row_from_8bit(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, size_t width,
-                                             int shift_x, LevelScale luma_scale, LevelScale chroma_scale,
-                                             YcPixel* row) {
+ZEVERIVE_TARGET_AVX2 void host_row_from_8bit_avx2(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr,
+                                                  size_t width, int shift_x, LevelScale luma_scale,
+                                                  LevelScale chroma_scale, YcPixel* row) {
     const Line luma_line = line_of(luma_scale), chroma_line = line_of(chroma_scale);
     int16_t* samples = &row->y;
     size_t x = 0;
@@ -106,8 +105,8 @@ ZEVERIVE_TARGET_AVX2 void host_row_from_8bit(const uint8_t* luma, const uint8_t*
     }
 }
 
-ZEVERIVE_TARGET_AVX2 void codes_from_host_8bit(const YcPixel* host, size_t pixels, const uint16_t* code_by_host,
-                                               uint8_t* codes) {
+ZEVERIVE_TARGET_AVX2 void codes_from_host_8bit_avx2(const YcPixel* host, size_t pixels,
+                                                    const uint16_t* code_by_host, uint8_t* codes) {
     const int16_t* table = reinterpret_cast<const int16_t*>(code_by_host);
     const __m256i offset = _mm256_set1_epi32(kHostOffset);
     size_t i = 0;

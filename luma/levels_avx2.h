@@ -13,8 +13,8 @@
 
 namespace zeverive::luma {
 
-// Whether this processor runs the AVX2 forms (x86-64 with AVX2, the
-// plug-in's own test).
+// Whether the AVX2 forms run: where the built-in plug-in runs its AVX2
+// kernels (x86-64 with AVX2, and no other variant asked for).
 bool wide_loops_run();
 
 #if defined(__x86_64__)
@@ -22,11 +22,11 @@ bool wide_loops_run();
 // Y on `luma_scale`, Cb and Cr on `chroma_scale` from their rows, each
 // chroma sample serving 1 << shift_x pixels; no chroma rows (monochrome)
 // gives Cb and Cr 0.
-void host_row_from_8bit(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, size_t width, int shift_x,
-                        LevelScale luma_scale, LevelScale chroma_scale, YcPixel* row);
+void host_row_from_8bit_avx2(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, size_t width, int shift_x,
+                             LevelScale luma_scale, LevelScale chroma_scale, YcPixel* row);
 // 8-bit codes of `pixels` host pixels' Y by `code_by_host`, indexed by Y +
 // 32768.
-void codes_from_host_8bit(const YcPixel* host, size_t pixels, const uint16_t* code_by_host, uint8_t* codes);
+void codes_from_host_8bit_avx2(const YcPixel* host, size_t pixels, const uint16_t* code_by_host, uint8_t* codes);
 #endif
 
 }  // namespace zeverive::luma

@@ -38,10 +38,11 @@ public:
     // working state only.
     FilterTable& table() const { return *table_; }
 
-    // initialise, as on a processor whose detection chose `variant`
-    // (table().initialise detects as usual): 1 when every buffer exists, 0
-    // otherwise or when the build has no such variant. Forcing a variant
-    // the processor lacks is the caller's to refuse.
+    // initialise with `variant` where this processor runs it, else with
+    // the copy's own choice, for this and every later initialise of the
+    // copy: 1 when every buffer exists, 0 otherwise or when the build has
+    // no such variant. Given the variant the built-in plug-in runs, every
+    // copy runs the same kernels.
     int32_t initialise_variant(KernelVariant variant) const;
 
 private:

@@ -96,6 +96,7 @@ Sharing sharing_of(const std::vector<Span>& spans, size_t index) {
 struct Blend {
     YcPixel* frame;
     int width;
+    int pitch;
     const std::vector<Span>& columns;
     const std::vector<Span>& rows;
     double* sums;
@@ -107,7 +108,7 @@ struct Blend {
         const Span& across = columns[index % columns.size()];
         tile.resize(static_cast<size_t>(across.length) * down.length);
         for (int y = 0; y < down.length; ++y) {
-            const YcPixel* source = frame + static_cast<size_t>(down.start + y) * width + across.start;
+            const YcPixel* source = frame + static_cast<size_t>(down.start + y) * pitch + across.start;
             std::copy(source, source + across.length, &tile[static_cast<size_t>(y) * across.length]);
         }
         return FrameInfo{0, tile.data(), 0, across.length, down.length, across.length};
@@ -142,7 +143,7 @@ struct Blend {
             const int alone_from = row_alone ? columns_shared.after_previous : across.end();
             const int alone_to = row_alone ? columns_shared.before_next : across.end();
             for (int x = across.start; x < alone_from; ++x) blend(x);
-            std::copy(result + alone_from, result + alone_to, frame + static_cast<size_t>(y) * width + alone_from);
+            std::copy(result + alone_from, result + alone_to, frame + static_cast<size_t>(y) * pitch + alone_from);
             for (int x = alone_to; x < across.end(); ++x) blend(x);
         }
         // The overlap with the previous tile of this row is complete
@@ -151,14 +152,14 @@ struct Blend {
         if (c > 0) {
             for (int y = rows_shared.after_previous; y < rows_shared.before_next; ++y) {
                 const int from = across.start, to = columns_shared.after_previous;
-                store_sums(sums_of(y, from), frame + static_cast<size_t>(y) * width + from, to - from);
+                store_sums(sums_of(y, from), frame + static_cast<size_t>(y) * pitch + from, to - from);
             }
         }
         if (c + 1 < columns.size()) return;
         // The row of tiles is done. The rows shared with the previous row
         // of tiles are complete too.
         for (int y = down.start; y < rows_shared.after_previous; ++y)
-            store_sums(sums_of(y, 0), frame + static_cast<size_t>(y) * width, width);
+            store_sums(sums_of(y, 0), frame + static_cast<size_t>(y) * pitch, width);
         // The rows shared with the next row of tiles keep their sums, moved
         // to where that row of tiles looks for them.
         if (rows_shared.before_next < down.end()) {
@@ -220,10 +221,10 @@ void tiles_on_lanes(Blend& blend, size_t count, int lanes, const std::function<v
 
 }  // namespace
 
-void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int overlap, int lanes,
+void process_in_tiles(YcPixel* frame, int width, int height, int pitch, int max_tile, int overlap, int lanes,
                       const std::function<void(int, FrameInfo&)>& process, TileBuffers& buffers) {
     if (width <= max_tile && height <= max_tile) {
-        FrameInfo info{0, frame, 0, width, height, width};
+        FrameInfo info{0, frame, 0, width, height, pitch};
         process(0, info);
         return;
     }
@@ -241,7 +242,7 @@ void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int o
     lanes = static_cast<int>(std::clamp<size_t>(static_cast<size_t>(std::max(lanes, 1)), 1, count));
     if (buffers.tiles.size() < static_cast<size_t>(lanes)) buffers.tiles.resize(static_cast<size_t>(lanes));
 
-    Blend blend{frame, width, columns, rows, buffers.sums.get(), buffers.column_weights};
+    Blend blend{frame, width, pitch, columns, rows, buffers.sums.get(), buffers.column_weights};
     if (lanes == 1) {
         for (size_t index = 0; index < count; ++index) {
             FrameInfo info = blend.tile_frame(index, buffers.tiles[0]);
@@ -253,9 +254,9 @@ void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int o
     tiles_on_lanes(blend, count, lanes, process, buffers.tiles);
 }
 
-void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int overlap,
+void process_in_tiles(YcPixel* frame, int width, int height, int pitch, int max_tile, int overlap,
                       const std::function<void(FrameInfo&)>& process, TileBuffers& buffers) {
-    process_in_tiles(frame, width, height, max_tile, overlap, 1, [&](int, FrameInfo& info) { process(info); },
+    process_in_tiles(frame, width, height, pitch, max_tile, overlap, 1, [&](int, FrameInfo& info) { process(info); },
                      buffers);
 }
 

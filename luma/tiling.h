@@ -50,8 +50,8 @@ struct TileBuffers {
     std::vector<double> column_weights;
 };
 
-// Runs `process` over every tile of `frame` (width x height pixels,
-// contiguous rows) and blends the results back into it. Each tile is a
+// Runs `process` over every tile of `frame` (width x height pixels, row y
+// at frame + y * pitch) and blends the results back into it. Each tile is a
 // frame of its own, copied from the original picture, so no tile sees
 // another's result. A frame that fits is processed in place as it is.
 //
@@ -60,7 +60,7 @@ struct TileBuffers {
 // tiles' results, added in tile order and rounded to nearest. A row of the
 // frame is written once no later tile reads it, so besides the frame the
 // work needs one tile and the overlaps' sums, never a copy of the frame.
-void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int overlap,
+void process_in_tiles(YcPixel* frame, int width, int height, int pitch, int max_tile, int overlap,
                       const std::function<void(FrameInfo&)>& process, TileBuffers& buffers);
 
 // The same with the tiles shared among up to `lanes` threads, this one
@@ -70,7 +70,7 @@ void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int o
 // for bit as with one lane; the work needs one tile per lane. What
 // `process` throws comes out of here once every lane has stopped, with
 // the frame partly blended.
-void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int overlap, int lanes,
+void process_in_tiles(YcPixel* frame, int width, int height, int pitch, int max_tile, int overlap, int lanes,
                       const std::function<void(int lane, FrameInfo&)>& process, TileBuffers& buffers);
 
 }  // namespace zeverive::luma

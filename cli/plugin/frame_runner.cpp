@@ -9,18 +9,18 @@ FrameRunner::FrameRunner(PluginSession& session, const FrameWork& work) : FrameR
 FrameRunner::FrameRunner(std::vector<PluginSession*> sessions, const FrameWork& work)
     : sessions_(std::move(sessions)), work_(work), levels_(work.format, work.gain) {}
 
-void FrameRunner::run(const uint8_t* input, YcPixel* host, uint8_t* output, bool keep_host) {
-    const PictureFormat& format = work_.format;
+void FrameRunner::run(const uint8_t* input, luma::Scan scan, YcPixel* host, uint8_t* output, bool keep_host) {
+    const int width = work_.format.width;
     // The built-in plug-in reads only Y, and the program writes the
     // original chroma (or neutral chroma under the coefficient display).
     levels_.to_host(input, host, work_.chroma_read || keep_host);
-    if (work_.tile) {
+    // A field is every other row of the frame: the plug-in reads it in
+    // place through the row pitch.
+    for (const luma::FramePicture& picture : luma::FramePictures(scan, work_.format.height)) {
         luma::process_in_tiles(
-            host, format.width, format.height, kMaxLineLength, luma::kTileOverlap, static_cast<int>(sessions_.size()),
+            host + static_cast<size_t>(picture.first_row) * width, width, picture.rows, picture.row_step * width,
+            kMaxLineLength, luma::kTileOverlap, static_cast<int>(sessions_.size()),
             [&](int lane, FrameInfo& info) { sessions_[lane]->process(info); }, buffers_);
-    } else {
-        FrameInfo info{0, host, 0, format.width, format.height, format.width};
-        sessions_[0]->process(info);
     }
     levels_.to_samples(input, host, work_.neutral_chroma, output);
 }

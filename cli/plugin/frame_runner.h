@@ -1,6 +1,7 @@
 // What every frame goes through, in whichever process: its samples mapped
-// to the host's scale, the plug-in (in tiles where the frame is larger than
-// it holds), and the way back to samples.
+// to the host's scale, the plug-in once for each of the frame's pictures
+// (the frame, or its two fields), in tiles where a picture is larger than
+// the plug-in holds, and the way back to samples.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 
 #include "formats/picture.h"
 #include "host/records.h"
+#include "luma/frame_pictures.h"
 #include "luma/levels.h"
 #include "luma/tiling.h"
 #include "plugin/plugin_host.h"
@@ -17,7 +19,6 @@ namespace zeverive::cli {
 // What is done to every frame.
 struct FrameWork {
     PictureFormat format;
-    bool tile;            // frames larger than the plug-in holds go in tiles
     bool neutral_chroma;  // the coefficient display replaces the picture
     int32_t gain;         // the level gain, thousandths
     bool chroma_read;     // the plug-in may read Cb and Cr: a plug-in file, not the built-in one
@@ -32,8 +33,9 @@ public:
     // `input` and `output` hold frame_bytes(format) bytes; `host` holds
     // width * height pixels and is left as the plug-in left it; its chroma
     // is mapped only where the plug-in may read it or `keep_host` says the
-    // host frame will be seen.
-    void run(const uint8_t* input, YcPixel* host, uint8_t* output, bool keep_host);
+    // host frame will be seen. `scan` says whether the frame is denoised
+    // whole or field by field.
+    void run(const uint8_t* input, luma::Scan scan, YcPixel* host, uint8_t* output, bool keep_host);
 
 private:
     std::vector<PluginSession*> sessions_;

@@ -16,7 +16,7 @@ namespace zeverive::cli {
 // A plug-in file as the platform's loader opened it: its GetFilterTable,
 // and what closes the file again.
 struct PluginFile {
-    FilterTable* (*get_filter_table)();
+    std::function<FilterTable*()> get_filter_table;
     std::function<void()> close;
 };
 

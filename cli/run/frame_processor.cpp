@@ -30,7 +30,7 @@ std::unique_ptr<FrameProcessor> make_frame_processor(const PluginLibrary& librar
     // memory holds one frame.
     if (library.built_in_plugin() && threads > 1) {
         try {
-            if (jobs < threads && work.tile) return process_here(library, settings, work, threads);
+            if (jobs < threads) return process_here(library, settings, work, threads);
             if (jobs > 1) return run_threads(library, settings, jobs, work, input_name);
         } catch (const Failure&) {
         }

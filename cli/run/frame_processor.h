@@ -42,8 +42,9 @@ public:
     // while fewer than capacity() frames are in flight.
     virtual uint8_t* next_frame() = 0;
     // Hands over the frame read into next_frame(); `frame_number` only
-    // names it in messages, `keep_host` asks for its host frame in take().
-    virtual void submit(int64_t frame_number, bool keep_host) = 0;
+    // names it in messages, `keep_host` asks for its host frame in take(),
+    // `scan` says whether it is denoised whole or field by field.
+    virtual void submit(int64_t frame_number, bool keep_host, luma::Scan scan) = 0;
     // The oldest frame submitted; readable until the next call to
     // next_frame().
     virtual ProcessedFrame take() = 0;

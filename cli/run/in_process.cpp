@@ -36,8 +36,8 @@ public:
 
     uint8_t* next_frame() override { return input(); }
 
-    void submit(int64_t, bool keep_host) override {
-        runner_->run(input(), host(), output(), keep_host);
+    void submit(int64_t, bool keep_host, luma::Scan scan) override {
+        runner_->run(input(), scan, host(), output(), keep_host);
         kept_ = keep_host;
         done_ = true;
     }

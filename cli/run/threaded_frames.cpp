@@ -4,6 +4,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -56,12 +57,12 @@ public:
     // for a slot beyond capacity, so the next slot is always free.
     uint8_t* next_frame() override { return input(next_slot_); }
 
-    void submit(int64_t frame_number, bool keep_host) override {
+    void submit(int64_t frame_number, bool keep_host, luma::Scan scan) override {
         const size_t slot = next_slot_;
         next_slot_ = (next_slot_ + 1) % slots_.size();
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            slots_[slot] = Slot{frame_number, keep_host, false, nullptr};
+            slots_[slot] = Slot{frame_number, keep_host, scan, false, nullptr};
             queue_.push_back(slot);
         }
         pending_.push_back(slot);
@@ -76,6 +77,8 @@ public:
         if (slots_[slot].error) {
             try {
                 std::rethrow_exception(slots_[slot].error);
+            } catch (const std::bad_alloc&) {
+                throw frame_failure(input_name_, slots_[slot].frame_number, "out of memory");
             } catch (const std::exception& error) {
                 throw frame_failure(input_name_, slots_[slot].frame_number, error.what());
             }
@@ -94,6 +97,7 @@ private:
     struct Slot {
         int64_t frame_number;
         bool keep_host;
+        luma::Scan scan;
         bool done;
         std::exception_ptr error;
     };
@@ -107,6 +111,7 @@ private:
         for (;;) {
             size_t slot;
             bool keep_host;
+            luma::Scan scan;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 work_waiting_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
@@ -114,10 +119,11 @@ private:
                 slot = queue_.front();
                 queue_.pop_front();
                 keep_host = slots_[slot].keep_host;
+                scan = slots_[slot].scan;
             }
             std::exception_ptr error;
             try {
-                runner.run(input(slot), host(slot), output(slot), keep_host);
+                runner.run(input(slot), scan, host(slot), output(slot), keep_host);
             } catch (...) {
                 error = std::current_exception();
             }

@@ -2,27 +2,29 @@
 
 #include <cstdio>
 
+#include "host/slider_index.h"
 #include "luma/auto_settings.h"
 #include "luma/levels.h"
+#include "luma/slider_names.h"
 
 namespace zeverive::cli {
 
-RunSettings choose_settings(const Options& options, const FilterTable& table,
+RunSettings choose_settings(const SettingsRequest& request, const FilterTable& table,
                             const std::function<NoiseSample()>& sample_noise) {
-    RunSettings run{options.settings, options.gain.value_or(luma::kGainUnity), std::nullopt};
-    if (!options.auto_settings) return run;
+    RunSettings run{request.settings, request.gain.value_or(luma::kGainUnity), std::nullopt};
+    if (!request.auto_settings) return run;
 
     luma::NoiseEstimate noise;
-    if (options.sigma) {
-        noise.sigma = *options.sigma;
+    if (request.sigma) {
+        noise.sigma = *request.sigma;
     } else {
         run.noise = sample_noise();
         noise = run.noise->estimate;
     }
-    const luma::AutoSettings chosen = luma::settings_for_noise(noise, options.preset);
+    const luma::AutoSettings chosen = luma::settings_for_noise(noise, request.preset);
     run.settings.sliders = luma::sliders_within(chosen, table);
-    run.settings.checkboxes[0] = chosen.rows_x10 ? 1 : 0;
-    run.gain = options.gain.value_or(chosen.gain);
+    run.settings.checkboxes[kCheckboxFinestRowsX10] = chosen.rows_x10 ? 1 : 0;
+    run.gain = request.gain.value_or(chosen.gain);
     return run;
 }
 
@@ -32,7 +34,7 @@ std::string settings_as_options(const RunSettings& run) {
     std::string text = std::string("--gain ") + gain;
     for (int i = 0; i < kSliderCount; ++i)
         text += std::string(" --") + luma::kSliderOptionNames[i] + " " + std::to_string(run.settings.sliders[i]);
-    text += std::string(run.settings.checkboxes[0] ? " --" : " --no-") + luma::kCheckboxOptionName;
+    text += std::string(run.settings.checkboxes[kCheckboxFinestRowsX10] ? " --" : " --no-") + luma::kCheckboxOptionName;
     return text;
 }
 

@@ -18,10 +18,10 @@ struct TransformKernels {
     void (*inverse)(const float* approx, const float* detail, int half_length, float* dst);
 };
 struct ShrinkKernels {
-    void (*one_phase)(float* line, int start, int end, float threshold, const float* mask);
-    void (*two_phase)(float* line0, float* line1, int start, int end, float threshold, const float* mask);
-    void (*four_phase)(float* line0, float* line1, float* line2, float* line3, int start, int end,
-                       float threshold, const float* mask);
+    void (*shrink_band)(float* line, int start, int end, float threshold, const float* mask);
+    void (*shrink_band_2phase)(float* line0, float* line1, int start, int end, float threshold, const float* mask);
+    void (*shrink_band_4phase)(float* line0, float* line1, float* line2, float* line3, int start, int end,
+                               float threshold, const float* mask);
 };
 struct EdgeMaskKernels {
     void (*single)(float* mask, int half, const float* line, float threshold);
@@ -49,12 +49,12 @@ struct LineKernels {
 // Slot-major: the entry of slot s for variant v is pointer
 // kVariantCount * s + v.
 struct KernelTable {
-    decltype(TransformKernels::forward) forward_transform[kVariantCount];      // slot 0
-    decltype(TransformKernels::inverse) inverse_transform[kVariantCount];      // slot 1
-    decltype(ShrinkKernels::one_phase) shrink_band[kVariantCount];             // slot 2
-    decltype(ShrinkKernels::four_phase) shrink_band_4phase[kVariantCount];     // slot 3
-    decltype(ShrinkKernels::two_phase) shrink_band_2phase[kVariantCount];      // slot 4
-    decltype(EdgeMaskKernels::single) edge_mask[kVariantCount];                // slot 5
+    decltype(TransformKernels::forward) forward_transform[kVariantCount];           // slot 0
+    decltype(TransformKernels::inverse) inverse_transform[kVariantCount];           // slot 1
+    decltype(ShrinkKernels::shrink_band) shrink_band[kVariantCount];                // slot 2
+    decltype(ShrinkKernels::shrink_band_4phase) shrink_band_4phase[kVariantCount];  // slot 3
+    decltype(ShrinkKernels::shrink_band_2phase) shrink_band_2phase[kVariantCount];  // slot 4
+    decltype(EdgeMaskKernels::single) edge_mask[kVariantCount];                     // slot 5
 };
 static_assert(sizeof(KernelTable) == 6 * kVariantCount * sizeof(void (*)()), "six slots of every variant");
 

@@ -123,10 +123,12 @@ void shrink_bands(const Pass& pass) {
         const int end = 2 * start;
         const float threshold = pass.in.thresholds[band];
         switch (pass.mode.shrink) {
-            case ShrinkForm::kOneLine: k.one_phase(b.shift0, start, end, threshold, b.mask); break;
-            case ShrinkForm::kTwoLines: k.two_phase(b.shift0, b.shift2, start, end, threshold, b.mask); break;
-            case ShrinkForm::kFourLines:
-                k.four_phase(b.shift0, b.shift1, b.shift2, b.shift3, start, end, threshold, b.mask);
+            case ShrinkForm::kShrinkBand: k.shrink_band(b.shift0, start, end, threshold, b.mask); break;
+            case ShrinkForm::kShrinkBand2Phase:
+                k.shrink_band_2phase(b.shift0, b.shift2, start, end, threshold, b.mask);
+                break;
+            case ShrinkForm::kShrinkBand4Phase:
+                k.shrink_band_4phase(b.shift0, b.shift1, b.shift2, b.shift3, start, end, threshold, b.mask);
                 break;
         }
     }

@@ -37,7 +37,8 @@ std::vector<std::vector<uint8_t>> noisy_frames(const PictureFormat& format, int 
 // Every frame through the processor, read into its buffers and taken back
 // in order as the program does; the outputs.
 std::vector<std::vector<uint8_t>> run_through(FrameProcessor& processor, const PictureFormat& format,
-                                              const std::vector<std::vector<uint8_t>>& frames) {
+                                              const std::vector<std::vector<uint8_t>>& frames,
+                                              luma::Scan scan = luma::Scan::kProgressive) {
     std::vector<std::vector<uint8_t>> outputs;
     const size_t bytes = frame_bytes(format);
     const auto take = [&] {
@@ -47,7 +48,7 @@ std::vector<std::vector<uint8_t>> run_through(FrameProcessor& processor, const P
     for (size_t f = 0; f < frames.size(); ++f) {
         if (processor.in_flight() == processor.capacity()) take();
         std::memcpy(processor.next_frame(), frames[f].data(), bytes);
-        processor.submit(static_cast<int64_t>(f), false);
+        processor.submit(static_cast<int64_t>(f), false, scan);
     }
     while (outputs.size() < frames.size()) take();
     processor.finish();
@@ -63,7 +64,7 @@ HostSettings mode(const PluginLibrary& library, int32_t value) {
 TEST(Threads, FramesInFlightOnCopiesGiveTheBytesOfOnePlugin) {
     const PluginLibrary library = PluginLibrary::built_in();
     const PictureFormat format{353, 241, luma::Sampling::k420, 8};
-    const FrameWork work{format, false, false, 700, false};
+    const FrameWork work{format, false, 700, false};
     const auto frames = noisy_frames(format, 11);
     for (int32_t m : {2, 3}) {
         SCOPED_TRACE("mode " + std::to_string(m));
@@ -76,14 +77,19 @@ TEST(Threads, FramesInFlightOnCopiesGiveTheBytesOfOnePlugin) {
     }
 }
 
+// The frame as 3 x 2 tiles, or as two fields of 3 x 1 tiles each, read
+// through the row pitch.
 TEST(Threads, TilesOnCopiesGiveTheBytesOfOnePlugin) {
     const PluginLibrary library = PluginLibrary::built_in();
-    const PictureFormat format{1733, 901, luma::Sampling::k420, 8};  // 3 x 2 tiles
-    const FrameWork work{format, true, false, 1000, false};
+    const PictureFormat format{1733, 901, luma::Sampling::k420, 8};
+    const FrameWork work{format, false, 1000, false};
     const auto frames = noisy_frames(format, 2);
-    const auto one = run_through(*process_here(library, mode(library, 2), work), format, frames);
-    EXPECT_EQ(run_through(*process_here(library, mode(library, 2), work, 3), format, frames), one);
-    EXPECT_EQ(run_through(*run_threads(library, mode(library, 2), 2, work, "in.y4m"), format, frames), one);
+    for (luma::Scan scan : {luma::Scan::kProgressive, luma::Scan::kBottomFieldFirst}) {
+        SCOPED_TRACE(luma::scan_name(scan));
+        const auto one = run_through(*process_here(library, mode(library, 2), work), format, frames, scan);
+        EXPECT_EQ(run_through(*process_here(library, mode(library, 2), work, 3), format, frames, scan), one);
+        EXPECT_EQ(run_through(*run_threads(library, mode(library, 2), 2, work, "in.y4m"), format, frames, scan), one);
+    }
 }
 
 }  // namespace

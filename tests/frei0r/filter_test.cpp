@@ -8,12 +8,15 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <thread>
 #include <vector>
 
 #include "host/records.h"
+#include "host/working_state.h"
+#include "luma/levels_avx2.h"
 #include "parameters.h"
 #include "rgb_luma.h"
 
@@ -107,9 +110,11 @@ TEST(Frei0rParameters, EndsAndDefaultsMapExactly) {
         EXPECT_EQ(slider_from_double(7.0, min, max), max);
         EXPECT_EQ(slider_from_double(std::nan(""), min, max), min);
     }
-    double automatic = 0;
+    double automatic = 0, fields = 1;
     f0r_get_param_value(instance, &automatic, kAutoParameter);
+    f0r_get_param_value(instance, &fields, kFieldsParameter);
     EXPECT_EQ(automatic, 1.0);
+    EXPECT_EQ(fields, 0.0);
     // The preset by name; a name it does not know changes nothing.
     f0r_param_string preset = nullptr;
     f0r_get_param_value(instance, &preset, kPresetParameter);
@@ -120,6 +125,45 @@ TEST(Frei0rParameters, EndsAndDefaultsMapExactly) {
         f0r_get_param_value(instance, &preset, kPresetParameter);
         EXPECT_STREQ(preset, "fast") << "after " << name;
     }
+    f0r_destruct(instance);
+    f0r_deinit();
+}
+
+// A host that calls with null pointers or asks past the parameter list
+// gets no crash and no effect; a null instance destroyed does not release
+// the plug-in that a live instance still uses.
+TEST(Frei0rInterface, NullArgumentsAndIndicesOutsideTheListDoNothing) {
+    f0r_init();
+    f0r_get_plugin_info(nullptr);
+    f0r_get_param_info(nullptr, 0);
+    for (int index : {-1, kParameterCount, 1000}) {
+        f0r_param_info_t info{};
+        f0r_get_param_info(&info, index);
+        ASSERT_NE(info.name, nullptr) << index;
+        ASSERT_NE(info.explanation, nullptr) << index;
+        EXPECT_STREQ(info.name, "") << index;
+    }
+
+    const std::vector<uint32_t> denoised = run_alone(kLight, 0)[0];
+    f0r_instance_t instance = make_instance(kLight);
+    const std::vector<uint32_t> in = noisy_frame(0);
+    std::vector<uint32_t> out(in.size(), 0x12345678);
+    double value = 0.25;
+    f0r_set_param_value(nullptr, &value, kStrengthParameter);
+    f0r_set_param_value(instance, nullptr, kStrengthParameter);
+    f0r_get_param_value(nullptr, &value, kStrengthParameter);
+    f0r_get_param_value(instance, nullptr, kStrengthParameter);
+    EXPECT_EQ(value, 0.25);
+    f0r_update(nullptr, 0, in.data(), out.data());
+    f0r_update(instance, 0, nullptr, out.data());
+    EXPECT_EQ(out, std::vector<uint32_t>(in.size(), 0x12345678));
+    f0r_update(instance, 0, in.data(), nullptr);
+    f0r_destruct(nullptr);
+    f0r_destruct(nullptr);
+
+    f0r_update(instance, 0, in.data(), out.data());
+    EXPECT_EQ(out, denoised);
+    EXPECT_NE(out, in);
     f0r_destruct(instance);
     f0r_deinit();
 }
@@ -188,6 +232,61 @@ TEST(Frei0rColour, ChangeOfLumaMovesRgbAlike) {
     // Nothing changed: every byte as it was.
     colour.to_rgba(in.data(), before.data(), scale, false, out.data());
     EXPECT_EQ(in, out);
+}
+
+// ZEVERIVE_VARIANT: the kernels it names run (x87 rounds differently from
+// the SSE forms here), also in the host's own loops, and a name the
+// plug-in cannot honour leaves the filter without instances rather than
+// running other kernels.
+TEST(Frei0rVariant, TheEnvironmentsVariantRunsOrNoInstanceIsMade) {
+    f0r_init();
+    const auto chosen = run_alone(kLight, 0);
+    setenv("ZEVERIVE_VARIANT", "x87", 1);
+    const auto x87 = run_alone(kLight, 0);
+    EXPECT_FALSE(zeverive::luma::wide_loops_run());
+    setenv("ZEVERIVE_VARIANT", "mmx", 1);
+    EXPECT_EQ(f0r_construct(kWidth, kHeight), nullptr);
+    unsetenv("ZEVERIVE_VARIANT");
+    zeverive::request_variant(zeverive::kNoVariantRequest);
+    EXPECT_NE(x87, chosen);
+    EXPECT_EQ(run_alone(kLight, 0), chosen);
+    EXPECT_EQ(zeverive::luma::wide_loops_run(), zeverive::usable_variants().chosen == zeverive::kVariantAvx2);
+}
+
+// With "fields" a frame is its two fields, every other row, each denoised
+// as a frame of its own.
+TEST(Frei0rFields, EachFieldIsAPictureOfItsOwn) {
+    f0r_init();
+    const std::vector<uint32_t> in = noisy_frame(3);
+    const size_t row = kWidth;
+    std::vector<uint32_t> frame_out(in.size()), fields_out(in.size()), woven(in.size());
+
+    f0r_instance_t whole = make_instance(kLight);
+    f0r_update(whole, 0, in.data(), frame_out.data());
+    f0r_instance_t split = make_instance(kLight);
+    double on = 1.0;
+    f0r_set_param_value(split, &on, kFieldsParameter);
+    f0r_update(split, 0, in.data(), fields_out.data());
+
+    f0r_instance_t half = f0r_construct(kWidth, kHeight / 2);
+    double automatic = 0.0, mode = kLight.mode, strength = kLight.strength;
+    f0r_set_param_value(half, &automatic, kAutoParameter);
+    f0r_set_param_value(half, &mode, kModeParameter);
+    f0r_set_param_value(half, &strength, kStrengthParameter);
+    std::vector<uint32_t> field(row * kHeight / 2), field_out(field.size());
+    for (int parity = 0; parity < 2; ++parity) {
+        for (int y = parity; y < kHeight; y += 2)
+            std::copy_n(&in[y * row], row, &field[y / 2 * row]);
+        f0r_update(half, 0, field.data(), field_out.data());
+        for (int y = parity; y < kHeight; y += 2)
+            std::copy_n(&field_out[y / 2 * row], row, &woven[y * row]);
+    }
+    EXPECT_EQ(fields_out, woven);
+    EXPECT_NE(fields_out, frame_out);
+    f0r_destruct(whole);
+    f0r_destruct(split);
+    f0r_destruct(half);
+    f0r_deinit();
 }
 
 // A frame converts as each of its pixels alone does (a frame of one pixel
@@ -299,6 +398,15 @@ TEST(Frei0rThreads, TiledFramesComeOutTheSameOnAnyNumberOfThreads) {
     second.join();
     third.join();
     EXPECT_EQ(mismatches[0] + mismatches[1] + mismatches[2], 0);
+
+    // A variant forced on the filter reaches every copy: x87 on three
+    // threads gives what it gives on one, not the chosen variant's tiles.
+    setenv("ZEVERIVE_VARIANT", "x87", 1);
+    const auto x87 = run_big(kLight, 1, 0);
+    EXPECT_EQ(run_big(kLight, 3, 0), x87);
+    unsetenv("ZEVERIVE_VARIANT");
+    zeverive::request_variant(zeverive::kNoVariantRequest);
+    EXPECT_NE(x87, light);
     f0r_deinit();
 }
 
