@@ -33,7 +33,8 @@ BANDS = {"white": [1.0, 1.0, 1.0, 1.0], "smoothed": [1.474, 1.0, 0.5, 0.5]}
 
 
 def reading(zeverive, path):
-    lines = subprocess.run([zeverive, "--estimate", path], check=True, capture_output=True, text=True).stdout
+    # How the figure was reached comes on standard error.
+    lines = subprocess.run([zeverive, "--estimate", path], check=True, capture_output=True, text=True).stderr
     out = {"stabilised": "levels stabilised" in lines}
     for line in lines.splitlines():
         if line.startswith("growing with brightness:"):

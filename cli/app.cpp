@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <deque>
 #include <iostream>
+#include <new>
 
 #include "common/size_class.h"
 #include "failure.h"
@@ -34,7 +35,10 @@ std::string decimal(double value, int places) {
     return text;
 }
 
-void report_noise(const NoiseSample& sample, const PictureFormat& format, std::ostream& out) {
+// The figure alone on standard output, for scripts; how it was reached on
+// standard error, for people.
+void report_noise(const NoiseSample& sample, const PictureFormat& format) {
+    std::ostream& out = std::cerr;
     out << "frames read: " << sample.frames << "\nflat blocks: " << sample.estimate.blocks
         << "\nfinest band over flat-block spread: " << decimal(sample.estimate.fine_share, 2)
         << "\nsmoothing: " << decimal(sample.estimate.smoothing, 2) << " (0 white noise, 1 as after a 3x3 blur)\n";
@@ -61,7 +65,16 @@ void report_noise(const NoiseSample& sample, const PictureFormat& format, std::o
     out << "noise per band, coarsest to finest, over the picture's:";
     for (double band : luma::band_deviations(sample.model.rows, sample.model.columns, format.width, format.height))
         out << " " << decimal(band, 2);
-    out << "\n" << decimal(sample.estimate.sigma, 2) << "\n";
+    out << "\n";
+    std::cout << decimal(sample.estimate.sigma, 2) << "\n";
+}
+
+// Once, at the first interlaced frame: what the run does with it.
+void report_fields(luma::Scan scan, bool& reported) {
+    if (reported || scan == luma::Scan::kProgressive) return;
+    std::cerr << "zeverive: interlaced frames (" << luma::scan_name(scan)
+              << "): denoising field by field (--frames denoises whole frames)\n";
+    reported = true;
 }
 
 // The plug-in's result at the files' scale, for the preview.
@@ -129,13 +142,8 @@ int run(const Options& options, const PluginLibrary& library) {
     std::unique_ptr<VideoReader> reader = open_reader(*input, options.size);
     const PictureFormat format = reader->format();
     if (options.estimate) {
-        report_noise(sample_noise(options.input, options.size, reader), format, std::cout);
+        report_noise(sample_noise(options.input, options.size, options.fields, reader), format);
         return 0;
-    }
-    if (!options.tile && (format.width > kMaxLineLength || format.height > kMaxLineLength)) {
-        throw Failure(input->name() + ": frame size " + size_text(format.width, format.height) +
-                      " is larger than the plug-in's limit of " + size_text(kMaxLineLength, kMaxLineLength) +
-                      "; use --tile to process it in overlapping tiles");
     }
     const bool host_frames = format.sampling == Sampling::kHost;
     if ((host_frames && ends_with(options.output, ".y4m")) || (!host_frames && ends_with(options.output, ".yc"))) {
@@ -150,9 +158,14 @@ int run(const Options& options, const PluginLibrary& library) {
 
     const size_t pixels = static_cast<size_t>(format.width) * static_cast<size_t>(format.height);
     const bool replayed_sample = options.auto_settings && !options.sigma && sample_replayed(options.input, *reader);
+    // Threads on the tiles of one frame need the memory of one frame in
+    // flight, so large frames that do not fit once per processor still get
+    // a thread per processor. A -j given is kept or refused as it stands.
+    const bool tiled = format.width > kMaxLineLength || format.height > kMaxLineLength;
+    const bool tile_threads = tiled && !options.jobs_chosen && library.built_in_plugin() && plugin_copies_available();
     const int jobs = jobs_within_memory(format, options.jobs, options.jobs_chosen,
                                         side_memory(format, reference.has_value(), want_preview, replayed_sample),
-                                        machine_memory(), input->name());
+                                        memory_limit(), input->name());
 
     std::vector<std::string> inputs = {options.input};
     if (!options.reference.empty()) inputs.push_back(options.reference);
@@ -167,8 +180,9 @@ int run(const Options& options, const PluginLibrary& library) {
         throw Failure(options.preview + ": the preview and the output need different names");
     std::unique_ptr<VideoWriter> writer = reader->make_writer(output);
 
-    const RunSettings run = choose_settings(options, library.table(), format,
-                                            [&] { return sample_noise(options.input, options.size, reader); });
+    const RunSettings run = choose_settings(options, library.table(), format, [&] {
+        return sample_noise(options.input, options.size, options.fields, reader);
+    });
     if (options.auto_settings && !options.quiet) {
         std::cerr << "zeverive: noise " << decimal(run.noise ? run.noise->estimate.sigma : *options.sigma, 2)
                   << (run.noise ? " codes, estimated on " + std::to_string(run.noise->frames) + " frames"
@@ -179,10 +193,20 @@ int run(const Options& options, const PluginLibrary& library) {
     }
     // Remote messages never set the display slider, so the command line
     // decides whether the output shows coefficients.
-    const FrameWork work{format,   options.tile,     run.settings.sliders[kSliderDisplay] != 0,
-                         run.gain, run.stabiliser, run.second_pass};
-    std::unique_ptr<FrameProcessor> processor =
-        make_frame_processor(library, run.settings, jobs, work, input->name());
+    const FrameWork work{format,
+                         run.settings.sliders[kSliderDisplay] != 0,
+                         run.gain,
+                         !library.built_in_plugin(),
+                         run.stabiliser,
+                         run.second_pass};
+    std::unique_ptr<FrameProcessor> processor;
+    try {
+        processor = make_frame_processor(library, run.settings, jobs, tile_threads ? options.jobs : jobs, work,
+                                         input->name());
+    } catch (const std::bad_alloc&) {
+        throw Failure(input->name() + ": out of memory for the frames in flight" +
+                      (jobs > 1 ? " with -j " + std::to_string(jobs) : std::string()));
+    }
 
     Progress progress(!options.quiet && isatty(STDERR_FILENO), reader->frame_count());
     struct InFlight {
@@ -195,9 +219,12 @@ int run(const Options& options, const PluginLibrary& library) {
     Picture original, result;
     std::vector<YcPixel> preview_before, preview_after;
     int64_t frames_done = 0;
+    bool fields_reported = false;
+    int64_t frame_at = 0;  // the frame being read or finished
 
     auto finish_oldest = [&] {
         const InFlight& oldest = in_flight.front();
+        frame_at = oldest.number;
         const ProcessedFrame frame = processor->take();
         try {
             writer->write(oldest.frame_parameters, frame.output);
@@ -225,14 +252,21 @@ int run(const Options& options, const PluginLibrary& library) {
         progress.update(++frames_done);
     };
 
-    for (int64_t number = 0;; ++number) {
-        if (processor->in_flight() == processor->capacity()) finish_oldest();
-        std::string frame_parameters;
-        if (!reader->read(processor->next_frame(), frame_parameters)) break;
-        in_flight.push_back({number, std::move(frame_parameters)});
-        processor->submit(number, want_preview && number == options.preview_frame);
+    try {
+        for (int64_t number = 0;; ++number) {
+            if (processor->in_flight() == processor->capacity()) finish_oldest();
+            frame_at = number;
+            std::string frame_parameters;
+            if (!reader->read(processor->next_frame(), frame_parameters)) break;
+            in_flight.push_back({number, std::move(frame_parameters)});
+            const luma::Scan scan = chosen_scan(options.fields, reader->scan_of(in_flight.back().frame_parameters));
+            if (!options.quiet) report_fields(scan, fields_reported);
+            processor->submit(number, want_preview && number == options.preview_frame, scan);
+        }
+        while (!in_flight.empty()) finish_oldest();
+    } catch (const std::bad_alloc&) {
+        throw frame_failure(input->name(), frame_at, "out of memory");
     }
-    while (!in_flight.empty()) finish_oldest();
     processor->finish();
     progress.finish(frames_done);
     try {

@@ -4,11 +4,14 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "host/records.h"
 #include "luma/dct_wiener.h"
+#include "luma/frame_pictures.h"
 #include "luma/noise_estimator.h"
+#include "luma/noise_model.h"
 #include "luma/noise_profile.h"
 #include "luma/presets.h"
 #include "luma/tiling.h"
@@ -36,11 +39,15 @@ private:
     // The settings for the next frame: the sliders as set, or with "auto",
     // those for the noise of the frames seen so far.
     void choose_settings(const std::vector<float>& codes);
+    // The frame itself, or with "fields" its two fields, top first.
+    luma::FramePictures pictures() const;
 
     int width_;
     int height_;
     bool auto_settings_ = true;
     luma::Preset preset_ = luma::Preset::kDefault;
+    int32_t threads_ = 0;  // 0: every processor
+    bool fields_ = false;
     std::array<int32_t, kSliderCount> set_sliders_;
     std::array<int32_t, kCheckboxCount> set_checkboxes_;
 
@@ -52,10 +59,14 @@ private:
     luma::NoiseEstimator estimator_;
     luma::NoiseProfile profile_;
     int frames_estimated_ = 0;
+    luma::NoiseModel model_{};
+    std::vector<float> field_codes_;
     luma::Treatment chosen_{};
-    // With a stabiliser: host values by code, codes by host value.
+    // With a stabiliser: host values by code, codes by host value, for the
+    // gain they were made at (none: to be made).
     std::vector<int16_t> stabilised_host_;
     std::vector<double> stabilised_code_;
+    std::optional<int32_t> stabilised_gain_;
     luma::DctWiener second_pass_;
 
     LumaWeights weights_;

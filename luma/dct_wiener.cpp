@@ -87,11 +87,20 @@ std::array<float, kBlockSide> dct_basis(int k) {
 // starts at b * kStride) is item b + j / kStride of phase j % kStride. Each
 // step is then a loop over every block of a block row at once, over
 // neighbouring memory.
-void DctWiener::keep_noisy(const YcPixel* frame, int width, int height) {
+void DctWiener::keep_noisy(const YcPixel* frame, int width, int height, int pitch) {
     width_ = width;
     height_ = height;
-    noisy_.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
-    for (size_t i = 0; i < noisy_.size(); ++i) noisy_[i] = frame[i].y;
+    pitch_ = pitch;
+    keep_luma(frame, noisy_);
+}
+
+void DctWiener::keep_luma(const YcPixel* frame, std::vector<int16_t>& luma) const {
+    luma.resize(static_cast<size_t>(width_) * static_cast<size_t>(height_));
+    for (int y = 0; y < height_; ++y) {
+        const YcPixel* row = frame + static_cast<size_t>(y) * static_cast<size_t>(pitch_);
+        int16_t* kept = luma.data() + static_cast<size_t>(y) * static_cast<size_t>(width_);
+        for (int x = 0; x < width_; ++x) kept[x] = row[x].y;
+    }
 }
 
 void DctWiener::refine(YcPixel* frame, const BlockNoise& noise) {
@@ -99,8 +108,7 @@ void DctWiener::refine(YcPixel* frame, const BlockNoise& noise) {
     const int height = height_;
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
     if (pixels == 0) return;
-    pilot_.resize(pixels);
-    for (size_t i = 0; i < pixels; ++i) pilot_[i] = frame[i].y;
+    keep_luma(frame, pilot_);
 
     const int padded_width = width + 2 * kMargin;
     const int padded_height = height + 2 * kMargin;
@@ -143,7 +151,7 @@ void DctWiener::refine(YcPixel* frame, const BlockNoise& noise) {
             float* weight = weights_.data() + static_cast<size_t>(padded_y % kSide) * line;
             const int y = padded_y - kMargin;
             if (y >= 0 && y < height) {
-                YcPixel* row = frame + static_cast<size_t>(y) * width;
+                YcPixel* row = frame + static_cast<size_t>(y) * static_cast<size_t>(pitch_);
                 for (int x = 0; x < width; ++x) {
                     const size_t at = places[static_cast<size_t>(x + kMargin)];
                     const long value = std::lrint(sum[at] / weight[at]);

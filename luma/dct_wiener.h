@@ -37,15 +37,20 @@ std::array<float, kBlockSide> dct_basis(int k);
 
 class DctWiener {
 public:
-    // The luma of `frame` before the plug-in changes it: the noisy picture.
-    void keep_noisy(const YcPixel* frame, int width, int height);
+    // The luma of `frame` before the plug-in changes it: the noisy picture,
+    // its rows `pitch` pixels apart (a field's are two frame rows apart).
+    void keep_noisy(const YcPixel* frame, int width, int height, int pitch);
     // Replaces the plug-in's luma in `frame` (the pilot) by the refined
     // picture; `frame` is the one keep_noisy was given.
     void refine(YcPixel* frame, const BlockNoise& noise);
 
 private:
+    // The luma of the picture at `frame`, its rows one after the other.
+    void keep_luma(const YcPixel* frame, std::vector<int16_t>& luma) const;
+
     int width_ = 0;
     int height_ = 0;
+    int pitch_ = 0;
     std::vector<int16_t> noisy_;
     std::vector<int16_t> pilot_;
     // Working memory, kept from frame to frame (see dct_wiener.cpp): the

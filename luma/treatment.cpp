@@ -12,7 +12,7 @@ BlockNoise Treatment::second_pass_noise(int32_t gain) const {
 Treatment treatment_for(const NoiseModel& noise, int width, int height, Preset preset) {
     Treatment treatment;
     treatment.settings =
-        settings_for_noise(noise.estimate, band_deviations(noise.rows, noise.columns, width, height));
+        settings_for_noise(noise.estimate, preset, band_deviations(noise.rows, noise.columns, width, height));
     treatment.stabiliser = noise.stabiliser;
     treatment.sigma = noise.estimate.sigma;
     // Without noise there is nothing for the second pass to weigh.

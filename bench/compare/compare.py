@@ -7,8 +7,8 @@ usage: compare.py ZEVERIVE WORKDIR OUTDIR [--rounds N]
 Quality: every setting of every grid on the comparison clip of each noise
 (make_clips.py), scored by luma PSNR over all its frames against the clean
 clip; a filter's row is the best of its grid there (an oracle's choice,
-which favours the peers: zeverive's rows with no options and with
---preset best choose by themselves). SSIM is the mean over the frames of
+which favours the peers: zeverive's rows with no options, --preset fast
+and --preset best choose by themselves). SSIM is the mean over the frames of
 the luma's SSIM (scikit-image, 7x7 windows) of that best setting. bm3d
 runs on the first three frames only, one per photograph, and is scored on
 those. A best setting at the edge of its grid is marked with *. zeverive
@@ -154,7 +154,8 @@ def main():
         noisy_luma = clips.read_luma(src)
         noisy = (clips.psnr(noisy_luma, clean), clips.ssim(noisy_luma, clean))
         rows = []
-        for name, options in (("zeverive, no options", []), ("zeverive, --preset best", ["--preset", "best"])):
+        for name, options in (("zeverive, no options", []), ("zeverive, --preset fast", ["--preset", "fast"]),
+                              ("zeverive, --preset best", ["--preset", "best"])):
             chosen = subprocess.run([z, src, dst, "-j", "1"] + options, check=True, capture_output=True, text=True).stderr
             output = clips.read_luma(dst)
             rows.append(Row(name, short_settings(chosen), clips.psnr(output, clean), clips.ssim(output, clean), False,

@@ -4,22 +4,29 @@
 
 namespace zeverive::cli {
 
-FrameRunner::FrameRunner(PluginSession& session, const FrameWork& work)
-    : session_(session), work_(work), levels_(work.format, work.gain, work.stabiliser ? &*work.stabiliser : nullptr) {}
+FrameRunner::FrameRunner(PluginSession& session, const FrameWork& work) : FrameRunner({&session}, work) {}
 
-void FrameRunner::run(const uint8_t* input, YcPixel* host, uint8_t* output) {
-    const PictureFormat& format = work_.format;
-    levels_.to_host(input, host);
-    if (work_.second_pass) second_pass_.keep_noisy(host, format.width, format.height);
-    if (work_.tile) {
+FrameRunner::FrameRunner(std::vector<PluginSession*> sessions, const FrameWork& work)
+    : sessions_(std::move(sessions)),
+      work_(work),
+      levels_(work.format, work.gain, work.stabiliser ? &*work.stabiliser : nullptr) {}
+
+void FrameRunner::run(const uint8_t* input, luma::Scan scan, YcPixel* host, uint8_t* output, bool keep_host) {
+    const int width = work_.format.width;
+    // The built-in plug-in reads only Y, and the program writes the
+    // original chroma (or neutral chroma under the coefficient display).
+    levels_.to_host(input, host, work_.chroma_read || keep_host);
+    // A field is every other row of the frame: the plug-in reads it in
+    // place through the row pitch.
+    for (const luma::FramePicture& picture : luma::FramePictures(scan, work_.format.height)) {
+        YcPixel* first = host + static_cast<size_t>(picture.first_row) * width;
+        const int pitch = picture.row_step * width;
+        if (work_.second_pass) second_pass_.keep_noisy(first, width, picture.rows, pitch);
         luma::process_in_tiles(
-            host, format.width, format.height, kMaxLineLength, luma::kTileOverlap,
-            [&](FrameInfo& info) { session_.process(info); }, buffers_);
-    } else {
-        FrameInfo info{0, host, 0, format.width, format.height, format.width};
-        session_.process(info);
+            first, width, picture.rows, pitch, kMaxLineLength, luma::kTileOverlap, static_cast<int>(sessions_.size()),
+            [&](int lane, FrameInfo& info) { sessions_[lane]->process(info); }, buffers_);
+        if (work_.second_pass) second_pass_.refine(first, *work_.second_pass);
     }
-    if (work_.second_pass) second_pass_.refine(host, *work_.second_pass);
     levels_.to_samples(input, host, work_.neutral_chroma, output);
 }
 

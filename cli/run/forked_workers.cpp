@@ -70,7 +70,8 @@ struct WorkerMemory {
                 break;
             }
             YcPixel* host = order.keep_host ? layout.host(shared) : reinterpret_cast<YcPixel*>(own_host.data());
-            runner.run(layout.input(shared, order.slot), host, layout.output(shared, order.slot));
+            runner.run(layout.input(shared, order.slot), order.scan, host, layout.output(shared, order.slot),
+                       order.keep_host);
             if (!send_message(results_fd, {MessageKind::kDone, order.slot})) {
                 status = 1;
                 break;
@@ -119,13 +120,13 @@ public:
         return layout_.input(worker.shared.data(), worker.next_slot);
     }
 
-    void submit(int64_t frame_number, bool keep_host) override {
+    void submit(int64_t frame_number, bool keep_host, luma::Scan scan) override {
         const size_t index = next_worker_;
         next_worker_ = (next_worker_ + 1) % workers_.size();
         Worker& worker = workers_[index];
         const uint8_t slot = worker.next_slot;
         worker.next_slot = static_cast<uint8_t>((slot + 1) % kSlotsPerWorker);
-        const bool sent = send_to(worker, {MessageKind::kProcess, slot, keep_host});
+        const bool sent = send_to(worker, {MessageKind::kProcess, slot, keep_host, scan});
         // A worker that has gone may still have returned earlier frames,
         // and another may have lost an earlier one: the loss is reported
         // when this frame's turn comes in take, so the first frame lost is

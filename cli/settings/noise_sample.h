@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "formats/field_choice.h"
 #include "formats/video_io.h"
 #include "luma/noise_estimator.h"
 #include "luma/noise_model.h"
@@ -23,13 +24,14 @@ struct NoiseSample {
 // From an input whose length is known (a file), frames spread evenly over
 // the clip, read through a reader of their own; `reader` is left as it was.
 // From a pipe, its first frames, read through `reader`, which is then
-// replaced by one that gives them again before the rest. Throws Failure
+// replaced by one that gives them again before the rest. Interlaced
+// frames (as `fields` decides) count as their two fields. Throws Failure
 // as the readers do.
+NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size, FieldChoice fields,
+                         std::unique_ptr<VideoReader>& reader);
+
 // Whether sample_noise reads the first frames through `reader` and holds
 // them until the run takes them again.
 bool sample_replayed(const std::string& path, const VideoReader& reader);
-
-NoiseSample sample_noise(const std::string& path, std::optional<FrameSize> size,
-                         std::unique_ptr<VideoReader>& reader);
 
 }  // namespace zeverive::cli

@@ -7,12 +7,26 @@
 #include <optional>
 #include <string>
 
+#include "formats/picture.h"
 #include "luma/dct_wiener.h"
-#include "options.h"
+#include "luma/presets.h"
+#include "luma/stabiliser.h"
 #include "plugin/plugin_host.h"
 #include "settings/noise_sample.h"
 
 namespace zeverive::cli {
+
+// What the command line asks of the settings.
+struct SettingsRequest {
+    // The sliders and check box as given, the others at the record's
+    // defaults; the automatic settings replace them unless a slider option
+    // or --no-auto was given.
+    HostSettings settings;
+    bool auto_settings = true;
+    std::optional<double> sigma;  // the noise, given instead of estimated
+    std::optional<int32_t> gain;  // the level gain in thousandths
+    luma::Preset preset = luma::Preset::kDefault;  // which automatic settings
+};
 
 struct RunSettings {
     HostSettings settings;
@@ -31,7 +45,7 @@ struct RunSettings {
 // `sample_noise` is called only when the automatic settings need an
 // estimate (no --sigma). Automatic sliders are held within the record's
 // ranges, for plug-ins built with other ones.
-RunSettings choose_settings(const Options& options, const FilterTable& table, const PictureFormat& format,
+RunSettings choose_settings(const SettingsRequest& request, const FilterTable& table, const PictureFormat& format,
                             const std::function<NoiseSample()>& sample_noise);
 
 // The chosen settings as options that give them again.

@@ -94,6 +94,12 @@ TEST(Options, WithoutSlidersTheSettingsComeFromTheNoise) {
     EXPECT_EQ(given_sigma.chosen.settings.sliders, automatic.chosen.settings.sliders);
     EXPECT_EQ(given_sigma.chosen.gain, automatic.chosen.gain);
     EXPECT_EQ(choose_with({"--sigma", "0"}).chosen.settings.sliders[kSliderStrength], 0);  // no noise: strength 0
+
+    // The fast preset: its own choice for the same noise, in mode 3.
+    const Chosen fast = choose_with({"--preset", "fast"});
+    EXPECT_EQ(fast.estimates, 1);
+    EXPECT_EQ(fast.chosen.settings.sliders[kSliderMode], 3);
+    EXPECT_EQ(choose_with({"--preset", "default"}).chosen.settings.sliders, automatic.chosen.settings.sliders);
 }
 
 TEST(Options, AGainGivenWithoutSlidersKeepsTheAutomaticSliders) {
@@ -122,20 +128,27 @@ TEST(Options, ASliderOptionMeansTheDefaultsForTheRestAtGainOne) {
 
 // A noise figure or a preset asks for the automatic settings: sliders
 // given with it would silently replace them, so the command line is
-// refused.
+// refused; so is a preset of another name.
 TEST(Options, ANoiseFigureOrAPresetWithSliderOptionsIsRefused) {
-    for (const std::vector<const char*>& automatic : {std::vector<const char*>{"--sigma", "5"}, {"--preset", "best"}}) {
+    const auto refused = [](std::vector<const char*> args) {
+        args.insert(args.begin(), "zeverive");
+        args.insert(args.end(), {"in.y4m", "out.y4m"});
+        Options options;
+        return parse_options(static_cast<int>(args.size()), args.data(), options).exit_status == 2;
+    };
+    for (const std::vector<const char*>& automatic : {std::vector<const char*>{"--sigma", "5"},
+                                                      {"--preset", "fast"},
+                                                      {"--preset", "best"},
+                                                      {"--preset", "default"}}) {
         for (const std::vector<const char*>& manual :
              {std::vector<const char*>{"--nr3", "77"}, {"--no-nr5-rows-x10"}, {"--no-auto"}}) {
-            std::vector<const char*> args = {"zeverive"};
-            args.insert(args.end(), automatic.begin(), automatic.end());
+            std::vector<const char*> args = automatic;
             args.insert(args.end(), manual.begin(), manual.end());
-            args.insert(args.end(), {"in.y4m", "out.y4m"});
-            Options options;
-            EXPECT_EQ(parse_options(static_cast<int>(args.size()), args.data(), options).exit_status, 2)
-                << automatic[0] << " " << manual[0];
+            EXPECT_TRUE(refused(args)) << automatic[0] << " " << automatic[1] << " " << manual[0];
         }
     }
+    EXPECT_TRUE(refused({"--preset", "quick"}));
+    EXPECT_FALSE(refused({"--preset", "fast", "--sigma", "5"}));
 }
 
 TEST(Options, ThePrintedSettingsGiveTheSameSettingsBack) {

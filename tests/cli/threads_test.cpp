@@ -1,0 +1,112 @@
+// Frames through several copies of the built-in plug-in in this process:
+// frames in flight on threads, and a large frame's tiles on threads, give
+// the bytes one plug-in gives frame after frame, with the plain level
+// mapping and with the work of noise that grows with brightness under
+// --preset best (the bent mapping and the second pass, which each thread
+// does for its own frames). (The program's own runs with -j compare the
+// files; these make sure the threads, not forked workers standing in for
+// them, did the work.)
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "formats/frame_bytes.h"
+#include "host/slider_index.h"
+#include "luma/noise_spectrum.h"
+#include "run/in_process.h"
+#include "run/threaded_frames.h"
+
+namespace zeverive::cli {
+namespace {
+
+// Noisy 8-bit 4:2:0 frames, each its own.
+std::vector<std::vector<uint8_t>> noisy_frames(const PictureFormat& format, int count) {
+    std::mt19937 random(99);
+    std::normal_distribution<double> noise(0.0, 8.0);
+    std::vector<std::vector<uint8_t>> frames;
+    for (int f = 0; f < count; ++f) {
+        std::vector<uint8_t> frame(frame_bytes(format));
+        for (size_t i = 0; i < frame.size(); ++i) {
+            const double level = 60.0 + (i * 7 + f * 13) % 120;
+            frame[i] = static_cast<uint8_t>(std::clamp(level + noise(random), 0.0, 255.0));
+        }
+        frames.push_back(std::move(frame));
+    }
+    return frames;
+}
+
+// Every frame through the processor, read into its buffers and taken back
+// in order as the program does; the outputs.
+std::vector<std::vector<uint8_t>> run_through(FrameProcessor& processor, const PictureFormat& format,
+                                              const std::vector<std::vector<uint8_t>>& frames,
+                                              luma::Scan scan = luma::Scan::kProgressive) {
+    std::vector<std::vector<uint8_t>> outputs;
+    const size_t bytes = frame_bytes(format);
+    const auto take = [&] {
+        const ProcessedFrame frame = processor.take();
+        outputs.emplace_back(frame.output, frame.output + bytes);
+    };
+    for (size_t f = 0; f < frames.size(); ++f) {
+        if (processor.in_flight() == processor.capacity()) take();
+        std::memcpy(processor.next_frame(), frames[f].data(), bytes);
+        processor.submit(static_cast<int64_t>(f), false, scan);
+    }
+    while (outputs.size() < frames.size()) take();
+    processor.finish();
+    return outputs;
+}
+
+// Both kinds of work for frames of `format` at `gain`.
+std::vector<FrameWork> works(const PictureFormat& format, int32_t gain) {
+    FrameWork treated{format, false, gain, false};
+    treated.stabiliser = luma::Stabiliser(luma::NoiseLevelFunction{72.0 / 219, 9 - 16 * 72.0 / 219, 30, 222});
+    treated.second_pass = luma::block_noise(luma::Correlation{}, luma::Correlation{},
+                                            8 * luma::host_units_per_code(luma::luma_scale(8, gain)));
+    return {FrameWork{format, false, gain, false}, treated};
+}
+
+HostSettings mode(const PluginLibrary& library, int32_t value) {
+    HostSettings settings = default_settings(library.table());
+    settings.sliders[kSliderMode] = value;
+    return settings;
+}
+
+TEST(Threads, FramesInFlightOnCopiesGiveTheBytesOfOnePlugin) {
+    const PluginLibrary library = PluginLibrary::built_in();
+    const PictureFormat format{353, 241, luma::Sampling::k420, 8};
+    const auto frames = noisy_frames(format, 11);
+    for (const FrameWork& work : works(format, 700)) {
+        for (int32_t m : {2, 3}) {
+            SCOPED_TRACE("mode " + std::to_string(m) + (work.second_pass ? ", treated" : ""));
+            const auto one = run_through(*process_here(library, mode(library, m), work), format, frames);
+            ASSERT_NE(one[0], frames[0]);
+            for (int jobs : {2, 3}) {
+                const auto threaded = run_threads(library, mode(library, m), jobs, work, "in.y4m");
+                EXPECT_EQ(run_through(*threaded, format, frames), one) << jobs << " threads";
+            }
+        }
+    }
+}
+
+// The frame as 3 x 2 tiles, or as two fields of 3 x 1 tiles each, read
+// through the row pitch.
+TEST(Threads, TilesOnCopiesGiveTheBytesOfOnePlugin) {
+    const PluginLibrary library = PluginLibrary::built_in();
+    const PictureFormat format{1733, 901, luma::Sampling::k420, 8};
+    const auto frames = noisy_frames(format, 2);
+    for (const FrameWork& work : works(format, 1000)) {
+        for (luma::Scan scan : {luma::Scan::kProgressive, luma::Scan::kBottomFieldFirst}) {
+            SCOPED_TRACE(std::string(luma::scan_name(scan)) + (work.second_pass ? ", treated" : ""));
+            const auto one = run_through(*process_here(library, mode(library, 2), work), format, frames, scan);
+            EXPECT_EQ(run_through(*process_here(library, mode(library, 2), work, 3), format, frames, scan), one);
+            const auto threaded = run_threads(library, mode(library, 2), 2, work, "in.y4m");
+            EXPECT_EQ(run_through(*threaded, format, frames, scan), one);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zeverive::cli
