@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <iostream>
+#include <map>
 
 #include "common/size_class.h"
 #include "failure.h"
@@ -20,7 +21,7 @@
 #include "run/memory_budget.h"
 #include "run/output_file.h"
 #include "run/progress.h"
-#include "settings/noise_sample.h"
+#include "settings/scene_reader.h"
 #include "settings/run_settings.h"
 
 namespace zeverive::cli {
@@ -32,11 +33,102 @@ std::string decimal(double value, int places) {
     return text;
 }
 
-void report_noise(const NoiseSample& sample, std::ostream& out) {
-    out << "frames read: " << sample.frames << "\nflat blocks: " << sample.estimate.blocks
-        << "\nfinest band over flat-block spread: " << decimal(sample.estimate.fine_share, 2)
-        << "\nsmoothing: " << decimal(sample.estimate.smoothing, 2) << " (0 white noise, 1 as after a 3x3 blur)\n"
-        << decimal(sample.estimate.sigma, 2) << "\n";
+std::string confidence(const luma::NoiseEstimate& estimate) {
+    return std::string("confidence ") + luma::basis_text(estimate.basis);
+}
+
+std::string reading(double sigma) {
+    return sigma < 0 ? "none" : decimal(sigma, 2);
+}
+
+// --estimate: every frame through the scene tracker, a line per scene, the
+// whole input's figures, and its noise on the last line.
+void report_noise(VideoReader& reader, std::ostream& out) {
+    SceneReader scenes(reader, read_ahead_frames(reader.format()));
+    std::vector<uint8_t> bytes(reader.frame_bytes());
+    std::string parameters;
+    SceneFrame scene;
+    int64_t frames = 0;
+    while (scenes.read(bytes.data(), parameters, scene)) {
+        ++frames;
+        if (!scene.start) continue;
+        const luma::NoiseEstimate& e = scene.start->estimate;
+        out << "scene " << scene.scene << " from frame " << scene.start->frame << ": noise " << decimal(e.sigma, 2)
+            << ", smoothing " << decimal(e.smoothing, 2) << " (" << e.pictures << " frames read; " << confidence(e)
+            << ")\n";
+    }
+    const luma::NoiseEstimate whole = scenes.whole_input();
+    out << "frames: " << frames << ", read for the estimate: " << whole.pictures
+        << "\nthe change between frames reads: " << reading(whole.frames_sigma)
+        << "\nthe pictures' spread reads: " << reading(whole.picture_sigma) << "\nblocks read: " << whole.blocks
+        << ", left out as structure: " << whole.structure << "\nsmoothing: " << decimal(whole.smoothing, 2)
+        << " (0 white noise, 1 as after a 3x3 blur)\n"
+        << confidence(whole) << "\n"
+        << decimal(whole.sigma, 2) << "\n";
+}
+
+// The scene check: the settings for the scene's noise and for less of it,
+// each tried on the scene's first frame and held against the next frame
+// (luma::ResultCheck). The nearest result wins if it comes nearer than the
+// input by kLeastNearer of the input's distance (the check's own scatter);
+// none does, and the scene stays as it is. A scene whose motion the
+// matching does not follow cannot be checked, and gets kUncheckedShare of
+// its level untried. `share` tells which won.
+constexpr double kTrialShares[] = {1.0, 0.7, 0.5, 0.35};
+constexpr double kLeastNearer = 0.01;
+constexpr double kUncheckedShare = 0.5;
+
+SceneSettings checked_settings(const Options& options, const FilterTable& table, const SceneStart& start,
+                               FrameProcessor& processor, const PictureFormat& format, double& share) {
+    const luma::ResultCheck& check = *start.check;
+    if (check.misregistered()) {
+        share = kUncheckedShare;
+        return choose_settings(options, table, start.estimate, share);
+    }
+    std::vector<float> luma;
+    std::optional<SceneSettings> best;
+    double nearest = -kLeastNearer * check.input_distance();
+    for (double trial_share : kTrialShares) {
+        SceneSettings trial = choose_settings(options, table, start.estimate, trial_share);
+        const uint8_t* result = processor.trial(trial.frame);
+        const double change = check.change_from_input(luma_in_codes(format, result, luma));
+        if (change < nearest) {
+            nearest = change;
+            best = std::move(trial);
+            share = trial_share;
+        }
+    }
+    if (best) return *best;
+    share = 0;
+    return choose_settings(options, table, start.estimate, 0.0);
+}
+
+// The stderr line for a scene's settings.
+std::string scene_report(const Options& options, const SceneSettings& chosen, const std::optional<SceneStart>& scene,
+                         double share = 1) {
+    std::string text = "zeverive: ";
+    if (scene && scene->frame > 0) text += "from frame " + std::to_string(scene->frame) + ", a new scene: ";
+    const double given = options.sigma ? *options.sigma : scene ? scene->estimate.sigma : 0.0;
+    text += "noise " + decimal(given, 2) + " codes";
+    if (options.sigma) {
+        text += ", as given";
+        if (scene) text += " (smoothing " + decimal(chosen.smoothing, 2) + " from the estimate)";
+    } else if (scene) {
+        const luma::NoiseEstimate& e = scene->estimate;
+        text += ", estimated on " + std::to_string(e.pictures) + " frame" + (e.pictures == 1 ? "" : "s") +
+                " (smoothing " + decimal(chosen.smoothing, 2) + "; " + confidence(e) + ")";
+    }
+    if (share == 0) {
+        text += ", left as it is: no trial came nearer the next frame than the input";
+    } else if (scene && scene->check && scene->check->misregistered()) {
+        text += ", settings for " + decimal(*chosen.sigma, 2) + " (" + decimal(share, 2) +
+                " of it: motion the check against the next frame cannot follow)";
+    } else if (share != 1 || options.amount != 1) {
+        text += ", settings for " + decimal(*chosen.sigma, 2);
+        if (options.amount != 1) text += " (--amount " + decimal(options.amount, 2) + ")";
+        if (share != 1) text += " (" + decimal(share, 2) + " of it came nearest the next frame)";
+    }
+    return text + "; settings: " + settings_as_options(chosen.frame) + "\n";
 }
 
 // The plug-in's result at the files' scale, for the preview.
@@ -71,17 +163,22 @@ void check_lengths(const Options& options, const VideoReader& reader, const std:
     }
 }
 
+uint64_t estimate_bytes(const PictureFormat& format) {
+    const luma::Window window = luma::noise_window(format.width, format.height);
+    return 4 * uint64_t(window.width) * uint64_t(window.height) * sizeof(float);
+}
+
 // Memory beside the frames in flight: the decoded pictures of the PSNR
-// comparison, the preview's two host frames and a pipe's frames read for
-// the noise estimate, held until the run takes them again. (The estimate's
-// own working memory is given back before the first frame is processed.)
-uint64_t side_memory(const PictureFormat& format, bool reference, bool preview, bool replayed_sample) {
+// comparison, the preview's two host frames, and the frames read ahead for
+// the scenes' noise with what the estimate keeps (the luma it reads and two
+// pictures of a scene, in its window).
+uint64_t side_memory(const PictureFormat& format, bool reference, bool preview, int read_ahead) {
     uint64_t samples = 0;
     for (int plane = 0; plane < format.plane_count(); ++plane) samples += format.plane_samples(plane);
     const uint64_t pixels = format.plane_samples(0);
     return (reference ? 3 * samples * sizeof(int32_t) + frame_bytes(format) : 0) +
            (preview ? 2 * pixels * sizeof(YcPixel) : 0) +
-           (replayed_sample ? uint64_t{luma::kNoiseSampleFrames} * frame_bytes(format) : 0);
+           (read_ahead ? uint64_t(read_ahead) * frame_bytes(format) + estimate_bytes(format) : 0);
 }
 
 }  // namespace
@@ -104,7 +201,7 @@ int run(const Options& options, const PluginLibrary& library) {
     std::unique_ptr<VideoReader> reader = open_reader(*input, options.size);
     const PictureFormat format = reader->format();
     if (options.estimate) {
-        report_noise(sample_noise(options.input, options.size, reader), std::cout);
+        report_noise(*reader, std::cout);
         return 0;
     }
     if (!options.tile && (format.width > kMaxLineLength || format.height > kMaxLineLength)) {
@@ -124,9 +221,9 @@ int run(const Options& options, const PluginLibrary& library) {
     check_lengths(options, *reader, input->name(), reference);
 
     const size_t pixels = static_cast<size_t>(format.width) * static_cast<size_t>(format.height);
-    const bool replayed_sample = options.auto_settings && !options.sigma && sample_replayed(options.input, *reader);
+    const int read_ahead = estimates_noise(options) ? read_ahead_frames(format) : 0;
     const int jobs = jobs_within_memory(format, options.jobs, options.jobs_chosen,
-                                        side_memory(format, reference.has_value(), want_preview, replayed_sample),
+                                        side_memory(format, reference.has_value(), want_preview, read_ahead),
                                         machine_memory(), input->name());
 
     std::vector<std::string> inputs = {options.input};
@@ -142,24 +239,26 @@ int run(const Options& options, const PluginLibrary& library) {
         throw Failure(options.preview + ": the preview and the output need different names");
     std::unique_ptr<VideoWriter> writer = reader->make_writer(output);
 
-    const RunSettings run = choose_settings(options, library.table(),
-                                            [&] { return sample_noise(options.input, options.size, reader); });
-    if (options.auto_settings && !options.quiet) {
-        std::cerr << "zeverive: noise " << decimal(run.noise ? run.noise->estimate.sigma : *options.sigma, 2)
-                  << (run.noise ? " codes, estimated on " + std::to_string(run.noise->frames) + " frames"
-                                : std::string(" codes, as given"))
-                  << "; settings: " << settings_as_options(run) << "\n";
-    }
+    // Without an estimate the settings hold for the whole run; with one,
+    // each scene's first frame brings its own.
+    SceneSettings current = choose_settings(options, library.table(), std::nullopt);
+    if (options.auto_settings && !read_ahead && !options.quiet) std::cerr << scene_report(options, current, std::nullopt);
+    std::optional<SceneReader> scenes;
+    if (read_ahead) scenes.emplace(*reader, read_ahead);
+    // Each scene's settings, kept for a clip that cuts back to it.
+    std::map<int, SceneSettings> scene_settings;
+    int current_scene = -1;
     // Remote messages never set the display slider, so the command line
     // decides whether the output shows coefficients.
-    const FrameWork work{format, options.tile, run.settings.sliders[kSliderDisplay] != 0, run.gain};
+    const FrameWork work{format, options.tile, current.frame.host.sliders[kSliderDisplay] != 0};
     std::unique_ptr<FrameProcessor> processor =
-        make_frame_processor(library, run.settings, jobs, work, input->name());
+        make_frame_processor(library, current.frame, jobs, work, input->name());
 
     Progress progress(!options.quiet && isatty(STDERR_FILENO), reader->frame_count());
     struct InFlight {
         int64_t number;
         std::string frame_parameters;
+        int32_t gain;
     };
     std::deque<InFlight> in_flight;
     // Decoded pictures only for the reference comparison; the frames
@@ -185,7 +284,7 @@ int run(const Options& options, const PluginLibrary& library) {
             preview_before.resize(pixels);
             luma::LevelMapping(format).to_host(frame.input, preview_before.data());
             preview_after.assign(frame.host, frame.host + pixels);
-            undo_gain(preview_after, run.gain);
+            undo_gain(preview_after, oldest.gain);
         }
         in_flight.pop_front();
         progress.update(++frames_done);
@@ -194,8 +293,27 @@ int run(const Options& options, const PluginLibrary& library) {
     for (int64_t number = 0;; ++number) {
         if (processor->in_flight() == processor->capacity()) finish_oldest();
         std::string frame_parameters;
-        if (!reader->read(processor->next_frame(), frame_parameters)) break;
-        in_flight.push_back({number, std::move(frame_parameters)});
+        SceneFrame scene;
+        if (scenes ? !scenes->read(processor->next_frame(), frame_parameters, scene)
+                   : !reader->read(processor->next_frame(), frame_parameters))
+            break;
+        if (scenes && scene.start) {
+            SceneSettings chosen = choose_settings(options, library.table(), scene.start->estimate);
+            double share = 1;
+            if (scene.start->check && chosen.frame.host.sliders[kSliderStrength] > 0) {
+                while (!in_flight.empty()) finish_oldest();
+                chosen = checked_settings(options, library.table(), *scene.start, *processor, format, share);
+                current_scene = -1;  // the trials changed the processor's settings
+            }
+            if (!options.quiet) std::cerr << scene_report(options, chosen, scene.start, share);
+            scene_settings[scene.scene] = std::move(chosen);
+        }
+        if (scenes && scene.scene != current_scene) {
+            current_scene = scene.scene;
+            current = scene_settings.at(scene.scene);
+            processor->change_settings(current.frame);
+        }
+        in_flight.push_back({number, std::move(frame_parameters), current.frame.gain});
         processor->submit(number, want_preview && number == options.preview_frame);
     }
     while (!in_flight.empty()) finish_oldest();

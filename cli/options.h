@@ -33,6 +33,8 @@ struct Options {
     bool auto_settings = true;
     bool estimate = false;        // print the noise estimate and stop
     std::optional<double> sigma;  // the noise, given instead of estimated
+    bool white = false;           // the noise is white, whatever the estimate's smoothing
+    double amount = 1;            // times the noise level the automatic settings are chosen for
     std::optional<int32_t> gain;  // the level gain in thousandths
 };
 

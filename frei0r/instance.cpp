@@ -1,6 +1,7 @@
 #include "instance.h"
 
 #include "host/slider_index.h"
+#include "luma/removal_guard.h"
 #include "shared_plugin.h"
 
 namespace zeverive::frei0r {
@@ -28,6 +29,8 @@ void Instance::set_parameter(int index, double value) {
     const FilterTable& table = *GetFilterTable();
     if (index == kAutoParameter) {
         auto_settings_ = bool_from_double(value);
+    } else if (index == kAmountParameter) {
+        amount_ = amount_from_double(value);
     } else if (index >= kFirstSliderParameter && index < kCheckboxParameter) {
         const int slider = index - kFirstSliderParameter;
         set_sliders_[slider] =
@@ -45,6 +48,7 @@ double Instance::parameter(int index) const {
         return slider_to_double(set_sliders_[slider], table.slider_minimums[slider], table.slider_maximums[slider]);
     }
     if (index == kCheckboxParameter) return set_checkboxes_[0] ? 1.0 : 0.0;
+    if (index == kAmountParameter) return amount_to_double(amount_);
     return 0.0;
 }
 
@@ -53,18 +57,36 @@ void Instance::choose_settings(const std::vector<float>& codes) {
         sliders_ = set_sliders_;
         checkboxes_ = set_checkboxes_;
         gain_ = luma::kGainUnity;
+        guard_sigma_.reset();
         return;
     }
-    // As `zeverive` reads a few frames of a clip, the filter reads the first
-    // few it is given; a host may not give the rest in order, or at all.
-    if (frames_estimated_ < luma::kNoiseSampleFrames) {
-        estimator_.add_frame(codes.data(), width_, height_, kLowestCode, kHighestCode);
-        ++frames_estimated_;
-        chosen_ = luma::settings_for_noise(estimator_.estimate());
+    // As `zeverive` reads a few frames of each scene, the filter reads the
+    // first few of each scene it is given, and the frame's settings come
+    // from its scene's frames so far: a host may not give the rest in
+    // order, or at all, and cannot wait for them.
+    const luma::LumaPlane plane{codes.data(), width_, height_, kLowestCode, kHighestCode};
+    const luma::ScenePlacement placement = tracker_.add_picture(plane);
+    Scene& scene = scenes_[placement.scene];
+    scene.last_used = frames_++;
+    if (scene.pictures < luma::kNoiseSamplePictures) {
+        scene.estimator.add_picture(plane);
+        ++scene.pictures;
+        scene.estimate = scene.estimator.estimate();
     }
-    sliders_ = luma::sliders_within(chosen_, *GetFilterTable());
-    checkboxes_[0] = chosen_.rows_x10 ? 1 : 0;
-    gain_ = chosen_.gain;
+    // Only scenes the tracker can return to are worth keeping.
+    while (scenes_.size() > luma::SceneTracker::kRecentScenes) {
+        auto oldest = scenes_.begin();
+        for (auto i = scenes_.begin(); i != scenes_.end(); ++i)
+            if (i->second.last_used < oldest->second.last_used) oldest = i;
+        scenes_.erase(oldest);
+    }
+    luma::NoiseEstimate noise = scene.estimate;
+    noise.sigma *= amount_;
+    const luma::AutoSettings chosen = luma::settings_for_noise(noise);
+    sliders_ = luma::sliders_within(chosen, *GetFilterTable());
+    checkboxes_[0] = chosen.rows_x10 ? 1 : 0;
+    gain_ = chosen.gain;
+    guard_sigma_ = noise.sigma;
 }
 
 void Instance::update(const uint32_t* in, uint32_t* out) {
@@ -77,6 +99,10 @@ void Instance::update(const uint32_t* in, uint32_t* out) {
             host_.data(), width_, height_, kMaxLineLength, luma::kTileOverlap,
             [&](FrameInfo& frame) { filter_.process_frame(&filter_, &frame); }, tiles_);
     });
+    if (guard_sigma_) {
+        const double host_per_code = static_cast<double>(luma::kHostSpan) * gain_ / (luma::kGainUnity * 219.0);
+        luma::guard_change(colour_.before().data(), 1, &host_[0].y, 3, width_, height_, host_per_code, *guard_sigma_);
+    }
     colour_.to_rgba(in, host_.data(), scale, sliders_[kSliderDisplay] != 0, out);
 }
 

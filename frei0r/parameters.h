@@ -1,12 +1,14 @@
 // The filter's parameters as frei0r hosts see them: "auto" first, so that
 // ffmpeg's positional list can switch it off with one value, then one per
-// slider in the record's order, then the check box.
+// slider in the record's order, then the check box, then "amount" (more or
+// less than the automatic settings, which keeps auto on).
 //
 // frei0r hands doubles from 0 to 1. A slider with range [min, max] takes
 // min + round(x * (max - min)), x held within [0, 1], and reports its value
 // v as (v - min) / (max - min); so 0 and 1 give the ends and a reported
 // value, the default included, gives the same integer back. Booleans are
-// on from 0.5.
+// on from 0.5. The amount, 0.25 to 4, is 4^(2x - 1): 0.5 is 1, and each
+// quarter of the range doubles or halves it.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +20,8 @@ namespace zeverive::frei0r {
 constexpr int kAutoParameter = 0;
 constexpr int kFirstSliderParameter = 1;
 constexpr int kCheckboxParameter = kFirstSliderParameter + kSliderCount;
-constexpr int kParameterCount = kCheckboxParameter + kCheckboxCount;
+constexpr int kAmountParameter = kCheckboxParameter + kCheckboxCount;
+constexpr int kParameterCount = kAmountParameter + 1;
 
 // The parameter's name and a line saying what it does, with the range and
 // default in slider units; null for an index out of range.
@@ -29,5 +32,7 @@ bool parameter_is_bool(int index);
 int32_t slider_from_double(double value, int32_t minimum, int32_t maximum);
 double slider_to_double(int32_t value, int32_t minimum, int32_t maximum);
 bool bool_from_double(double value);
+double amount_from_double(double value);
+double amount_to_double(double amount);
 
 }  // namespace zeverive::frei0r

@@ -5,7 +5,7 @@
 
 namespace zeverive::cli {
 
-std::unique_ptr<FrameProcessor> make_frame_processor(const PluginLibrary& library, const HostSettings& settings,
+std::unique_ptr<FrameProcessor> make_frame_processor(const PluginLibrary& library, const FrameSettings& settings,
                                                      int jobs, const FrameWork& work, const std::string& input_name) {
     if (jobs <= 1) return process_here(library, settings, work);
     return fork_workers(library, settings, jobs, work, input_name);

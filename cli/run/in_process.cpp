@@ -11,9 +11,10 @@ namespace {
 
 class InProcess : public FrameProcessor {
 public:
-    InProcess(const PluginLibrary& library, const HostSettings& settings, const FrameWork& work)
-        : session_(std::in_place, library, settings),
-          runner_(std::in_place, *session_, work),
+    InProcess(const PluginLibrary& library, const FrameSettings& settings, const FrameWork& work)
+        : session_(std::in_place, library, settings.host),
+          runner_(std::in_place, *session_, work, settings),
+          settings_(settings),
           samples_(addressable(whole_lines(frame_bytes(work.format)))),
           memory_(addressable(frame_memory(work.format, 1)), MappedMemory::Sharing::kPrivate) {}
 
@@ -26,6 +27,18 @@ public:
         runner_->run(input(), host(), output());
         kept_ = keep_host;
         done_ = true;
+    }
+
+    void change_settings(const FrameSettings& settings) override {
+        runner_->change(settings);
+        settings_ = settings;
+    }
+
+    const uint8_t* trial(const FrameSettings& settings) override {
+        runner_->change(settings);
+        runner_->run(input(), host(), output());
+        runner_->change(settings_);
+        return output();
     }
 
     ProcessedFrame take() override {
@@ -45,6 +58,7 @@ private:
 
     std::optional<PluginSession> session_;
     std::optional<FrameRunner> runner_;
+    FrameSettings settings_;
     size_t samples_;
     MappedMemory memory_;
     bool kept_ = false;
@@ -53,7 +67,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FrameProcessor> process_here(const PluginLibrary& library, const HostSettings& settings,
+std::unique_ptr<FrameProcessor> process_here(const PluginLibrary& library, const FrameSettings& settings,
                                              const FrameWork& work) {
     return std::make_unique<InProcess>(library, settings, work);
 }

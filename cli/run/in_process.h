@@ -8,7 +8,7 @@
 namespace zeverive::cli {
 
 // Throws Failure if the plug-in instance cannot be set up.
-std::unique_ptr<FrameProcessor> process_here(const PluginLibrary& library, const HostSettings& settings,
+std::unique_ptr<FrameProcessor> process_here(const PluginLibrary& library, const FrameSettings& settings,
                                              const FrameWork& work);
 
 }  // namespace zeverive::cli

@@ -17,7 +17,7 @@ bool send_message(int fd, const Message& message, std::string_view text) {
 std::optional<Received> receive_message(int fd) {
     uint8_t record[kRecordBytes];
     if (!read_all(fd, record, sizeof record)) return std::nullopt;
-    if (record[0] < static_cast<uint8_t>(MessageKind::kReady) || record[0] > static_cast<uint8_t>(MessageKind::kDone))
+    if (record[0] < static_cast<uint8_t>(MessageKind::kReady) || record[0] > static_cast<uint8_t>(MessageKind::kSettings))
         return std::nullopt;
     Received received{{static_cast<MessageKind>(record[0]), record[1], record[2] != 0, 0}, {}};
     std::memcpy(&received.message.text_bytes, record + 4, sizeof received.message.text_bytes);
