@@ -76,7 +76,7 @@ void report_noise(VideoReader& reader, std::ostream& out) {
 // its level untried. `share` tells which won.
 constexpr double kTrialShares[] = {1.0, 0.7, 0.5, 0.35};
 constexpr double kLeastNearer = 0.01;
-constexpr double kUncheckedShare = 0.5;
+constexpr double kUncheckedShare = 0.35;
 
 SceneSettings checked_settings(const Options& options, const FilterTable& table, const SceneStart& start,
                                FrameProcessor& processor, const PictureFormat& format, double& share) {

@@ -9,8 +9,8 @@ namespace {
 
 constexpr int kCoarse = 4;           // samples per coarse cell, each way
 constexpr int kCoarseReach = 4;      // coarse cells searched each way: 16 samples
-constexpr int kCoarseWindow = 6;     // coarse cells compared each way, centred on the block
-constexpr int kFineReach = 3;        // samples searched each way around the coarse choice
+constexpr int kCoarseWindow = 4;     // coarse cells compared each way, centred on the block
+constexpr int kFineReach = 2;        // samples searched each way around the coarse choice (half a cell)
 constexpr int kRingOuter = 16;       // the ring: 16x16 centred on the 8x8 block ...
 constexpr int kRingInner = 10;       // ... less the 10x10 around it
 constexpr int kRingOffset = (kRingOuter - 8) / 2;

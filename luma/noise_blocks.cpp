@@ -139,10 +139,9 @@ bool has_period_or_direction(const std::array<double, kN>& r, double energy) {
            y2 < kLowestLag2 || x2 > kHighestLag2 || y2 > kHighestLag2 || std::fabs(x1 - y1) > kMostLag1Difference;
 }
 
-}  // namespace
 
-std::optional<BlockReading> read_block(const float* samples) {
-    std::array<double, kN> r;
+// The samples less their best fitting cubic surface, and its energy.
+double residual(const float* samples, std::array<double, kN>& r) {
     for (int i = 0; i < kN; ++i) r[i] = samples[i];
     for (const auto& term : kSurface.terms) {
         double projection = 0;
@@ -151,7 +150,14 @@ std::optional<BlockReading> read_block(const float* samples) {
     }
     double energy = 0;
     for (double v : r) energy += v * v;
-    double variance = energy / kResidualFreedom;
+    return energy;
+}
+
+}  // namespace
+
+BlockReading measure_block(const float* samples) {
+    std::array<double, kN> r;
+    double variance = residual(samples, r) / kResidualFreedom;
 
     double fine = 0;
     for (int y = 0; y < kB; y += 2) {
@@ -160,17 +166,6 @@ std::optional<BlockReading> read_block(const float* samples) {
         for (int x = 0; x < kB; x += 2) fine += std::fabs((row[x] - row[x + 1] - next[x] + next[x + 1]) / 2);
     }
     fine /= kN / 4;
-
-    if (variance > kFlat) {
-        if (has_period_or_direction(r, energy)) return std::nullopt;
-        std::array<double, kN> sorted = r;
-        std::sort(sorted.begin(), sorted.end());
-        if (within_groups(sorted, 1) < kResidualTwoGroups) return std::nullopt;
-        for (int i = 0; i < kN; ++i) sorted[i] = samples[i];
-        std::sort(sorted.begin(), sorted.end());
-        if (within_groups(sorted, 1) < kLevelsTwoGroups || within_groups(sorted, 2) < kLevelsThreeGroups)
-            return std::nullopt;
-    }
 
     std::array<float, 2 * kB * (kB - 1)> differences;
     size_t n = 0;
@@ -189,6 +184,19 @@ std::optional<BlockReading> read_block(const float* samples) {
     variance = std::min(variance, robust * robust);
     fine = std::min(fine, kFineAtCap * robust);
     return BlockReading{static_cast<float>(variance), static_cast<float>(fine)};
+}
+
+bool looks_like_noise(const float* samples) {
+    std::array<double, kN> r;
+    const double energy = residual(samples, r);
+    if (energy / kResidualFreedom <= kFlat) return true;
+    if (has_period_or_direction(r, energy)) return false;
+    std::array<double, kN> sorted = r;
+    std::sort(sorted.begin(), sorted.end());
+    if (within_groups(sorted, 1) < kResidualTwoGroups) return false;
+    for (int i = 0; i < kN; ++i) sorted[i] = samples[i];
+    std::sort(sorted.begin(), sorted.end());
+    return within_groups(sorted, 1) >= kLevelsTwoGroups && within_groups(sorted, 2) >= kLevelsThreeGroups;
 }
 
 }  // namespace zeverive::luma

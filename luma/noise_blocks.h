@@ -15,7 +15,6 @@
 // white or smoothed by a 3x3 blur, at any deviation from 1 to 20 codes.
 #pragma once
 
-#include <optional>
 
 namespace zeverive::luma {
 
@@ -28,8 +27,12 @@ struct BlockReading {
 };
 
 // `samples` is the block row by row, in 8-bit codes (any scale that keeps
-// a code at 1: the level tests count codes). Nothing when the block is
-// structure.
-std::optional<BlockReading> read_block(const float* samples);
+// a code at 1: below half a code squared a block is flat and not tested).
+// The reading, held by the neighbour differences, as if the block were
+// noise ...
+BlockReading measure_block(const float* samples);
+// ... and whether it looks like noise. The tests cost more than the
+// reading; callers that only use the quietest blocks test those.
+bool looks_like_noise(const float* samples);
 
 }  // namespace zeverive::luma

@@ -11,9 +11,19 @@ namespace zeverive::luma {
 namespace {
 
 // The reading takes the quietest tenth of the blocks that look like
-// noise, and needs at least kFewestBlocks of them.
+// noise, and needs at least kFewestBlocks of them. Only the quietest
+// blocks are tested for looking like noise: those of each picture from
+// the quietest up, until kTestedShare of its blocks passed (the others are
+// counted as passing, since the reading never reaches them).
 constexpr double kQuietShare = 0.1;
 constexpr size_t kFewestBlocks = 16;
+constexpr double kTestedShare = 0.3;
+// Pictures of a stream whose change is read (from the first to the
+// second, and around the second), and whose spread is read: more add
+// little to a figure read on thousands of blocks, and cost matching and
+// fitting.
+constexpr int kChangePictures = 3;
+constexpr int kSpreadPictures = 2;
 // For pure noise, over the quietest tenth of 8x8 blocks: the root of the
 // mean spread, and the finest band's mean magnitude over that root, each
 // per unit deviation; white noise, and white noise after a 3x3 box blur.
@@ -25,8 +35,11 @@ constexpr double kWhiteShare = 0.803;
 constexpr double kSmoothedShare = 0.471;
 // Blocks whose change is measured: every other one each way, which keeps
 // the matching to a small share of the run and still leaves hundreds of
-// blocks at standard definition.
+// blocks at standard definition; every one in pictures smaller than
+// kSmallPicture, where every other one would leave too few for a steady
+// figure.
 constexpr int kChangeStep = 16;
+constexpr int kSmallPicture = 100000;
 
 struct Reading {
     double sigma;
@@ -34,11 +47,13 @@ struct Reading {
     size_t blocks;
 };
 
-std::optional<Reading> read_quietest(const std::vector<float>& variances, const std::vector<float>& fines) {
-    if (variances.size() < kFewestBlocks) return std::nullopt;
+std::optional<Reading> read_quietest(const std::vector<float>& variances, const std::vector<float>& fines,
+                                     size_t untested) {
+    if (variances.empty() || variances.size() + untested < kFewestBlocks) return std::nullopt;
     std::vector<size_t> order(variances.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    const size_t taken = std::max<size_t>(1, static_cast<size_t>(kQuietShare * variances.size()));
+    const size_t taken = std::clamp<size_t>(static_cast<size_t>(kQuietShare * (variances.size() + untested)), 1,
+                                            variances.size());
     std::nth_element(order.begin(), order.begin() + (taken - 1), order.end(),
                      [&](size_t a, size_t b) { return variances[a] < variances[b]; });
     double spread = 0, fine = 0;
@@ -75,6 +90,15 @@ Window noise_window(int width, int height) {
     return {(width - w) / 2 / kNoiseBlock * kNoiseBlock, (height - h) / 2 / kNoiseBlock * kNoiseBlock, w, h};
 }
 
+MatchPicture window_picture(const LumaPlane& plane) {
+    const Window window = noise_window(plane.width, plane.height);
+    std::vector<float> samples(static_cast<size_t>(window.width) * window.height);
+    for (int y = 0; y < window.height; ++y)
+        std::copy_n(plane.samples + static_cast<size_t>(window.top + y) * plane.width + window.left, window.width,
+                    samples.data() + static_cast<size_t>(y) * window.width);
+    return MatchPicture(samples.data(), window.width, window.height);
+}
+
 const char* basis_text(NoiseBasis basis) {
     switch (basis) {
         case NoiseBasis::kFrames: return "high: read from the change between frames";
@@ -87,20 +111,14 @@ const char* basis_text(NoiseBasis basis) {
 
 void NoiseEstimator::add_picture(const LumaPlane& plane, int stream) {
     ++pictures_;
-    const Window window = noise_window(plane.width, plane.height);
-    std::vector<float> samples(static_cast<size_t>(window.width) * window.height);
-    for (int y = 0; y < window.height; ++y)
-        std::copy_n(plane.samples + static_cast<size_t>(window.top + y) * plane.width + window.left, window.width,
-                    samples.data() + static_cast<size_t>(y) * window.width);
-    MatchPicture picture(samples.data(), window.width, window.height);
-    samples = std::vector<float>();
+    MatchPicture picture = window_picture(plane);
 
     Stream& history = streams_[stream];
     if (history.pictures > 0 && picture.same_as(history.last)) return;
-    read_picture(picture, plane.lowest, plane.highest);
+    if (history.pictures < kSpreadPictures) read_picture(picture, plane.lowest, plane.highest);
     if (history.pictures == 1) {
         read_change(history.last, picture, nullptr, plane.lowest, plane.highest);
-    } else if (history.pictures >= 2) {
+    } else if (history.pictures >= 2 && history.pictures < kChangePictures) {
         read_change(history.last, picture, &history.before, plane.lowest, plane.highest);
     }
     history.before = std::move(history.last);
@@ -108,21 +126,42 @@ void NoiseEstimator::add_picture(const LumaPlane& plane, int stream) {
     ++history.pictures;
 }
 
+void NoiseEstimator::keep(const std::vector<float>& samples, Readings& into) {
+    const size_t blocks = samples.size() / kNoiseBlockSamples;
+    std::vector<BlockReading> readings(blocks);
+    std::vector<size_t> order(blocks);
+    for (size_t b = 0; b < blocks; ++b) {
+        readings[b] = measure_block(samples.data() + b * kNoiseBlockSamples);
+        order[b] = b;
+    }
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return readings[a].variance < readings[b].variance; });
+    const size_t wanted = static_cast<size_t>(std::ceil(kTestedShare * static_cast<double>(blocks)));
+    size_t tested = 0, passed = 0;
+    for (; tested < blocks && passed < wanted; ++tested) {
+        const size_t b = order[tested];
+        if (!looks_like_noise(samples.data() + b * kNoiseBlockSamples)) {
+            ++into.structure;
+            continue;
+        }
+        into.variances.push_back(readings[b].variance);
+        into.fines.push_back(readings[b].fine);
+        ++passed;
+    }
+    into.untested += blocks - tested;
+}
+
 void NoiseEstimator::read_picture(const MatchPicture& picture, float lowest, float highest) {
+    std::vector<float> blocks;
     float block[kNoiseBlockSamples];
     for (int top = 0; top + kNoiseBlock <= picture.height(); top += kNoiseBlock) {
         for (int left = 0; left + kNoiseBlock <= picture.width(); left += kNoiseBlock) {
             copy_block(picture, left, top, block);
             if (clipped(block, lowest, highest)) continue;
-            const std::optional<BlockReading> reading = read_block(block);
-            if (!reading) {
-                ++picture_.structure;
-                continue;
-            }
-            picture_.variances.push_back(reading->variance);
-            picture_.fines.push_back(reading->fine);
+            blocks.insert(blocks.end(), block, block + kNoiseBlockSamples);
         }
     }
+    keep(blocks, picture_);
 }
 
 // Each block of `centre` less its match in `next`, or less the mean of its
@@ -134,14 +173,16 @@ void NoiseEstimator::read_change(const MatchPicture& centre, const MatchPicture&
     const float scale = static_cast<float>(1 / std::sqrt(before ? 1.5 : 2.0));
     float own[kNoiseBlockSamples], after[kNoiseBlockSamples], earlier[kNoiseBlockSamples];
     float change[kNoiseBlockSamples];
+    std::vector<float> blocks;
     const int room = centre.width() - 2 * kMatchMargin - kNoiseBlock;
-    const int columns = room >= 0 ? room / kChangeStep + 1 : 0;
+    const int step = centre.width() * centre.height() < kSmallPicture ? kNoiseBlock : kChangeStep;
+    const int columns = room >= 0 ? room / step + 1 : 0;
     GridMatcher forward(centre, next, columns);
     std::optional<GridMatcher> backward;
     if (before) backward.emplace(centre, *before, columns);
-    for (int top = kMatchMargin; top + kNoiseBlock + kMatchMargin <= centre.height(); top += kChangeStep) {
+    for (int top = kMatchMargin; top + kNoiseBlock + kMatchMargin <= centre.height(); top += step) {
         for (int column = 0; column < columns; ++column) {
-            const int left = kMatchMargin + column * kChangeStep;
+            const int left = kMatchMargin + column * step;
             const std::optional<Offset> to_next = forward.match(column, left, top);
             const std::optional<Offset> to_before = backward ? backward->match(column, left, top) : std::nullopt;
             if (!to_next || (before && !to_before)) continue;
@@ -156,23 +197,22 @@ void NoiseEstimator::read_change(const MatchPicture& centre, const MatchPicture&
             } else {
                 for (int i = 0; i < kNoiseBlockSamples; ++i) change[i] = (own[i] - after[i]) * scale;
             }
-            const std::optional<BlockReading> reading = read_block(change);
-            if (!reading) {
-                ++frames_.structure;
-                continue;
-            }
-            frames_.variances.push_back(reading->variance);
-            frames_.fines.push_back(reading->fine);
+            blocks.insert(blocks.end(), change, change + kNoiseBlockSamples);
         }
     }
+    keep(blocks, before ? around_ : between_);
 }
 
 NoiseEstimate NoiseEstimator::estimate() const {
     NoiseEstimate result;
     result.pictures = pictures_;
     result.structure = picture_.structure;
-    const std::optional<Reading> picture = read_quietest(picture_.variances, picture_.fines);
-    const std::optional<Reading> frames = read_quietest(frames_.variances, frames_.fines);
+    const std::optional<Reading> picture = read_quietest(picture_.variances, picture_.fines, picture_.untested);
+    // The change around a picture cancels motion by a fraction of a pixel
+    // to first order, the change to the next one does not: the first is
+    // read wherever the scene has three pictures.
+    std::optional<Reading> frames = read_quietest(around_.variances, around_.fines, around_.untested);
+    if (!frames) frames = read_quietest(between_.variances, between_.fines, between_.untested);
     if (picture) result.picture_sigma = picture->sigma;
     if (frames) result.frames_sigma = frames->sigma;
     // Structure throughout (or clipping): nothing reads as noise.
@@ -194,11 +234,13 @@ NoiseEstimate NoiseEstimator::estimate() const {
 }
 
 void NoiseEstimator::merge(const NoiseEstimator& other) {
-    for (Readings* mine : {&picture_, &frames_}) {
-        const Readings& theirs = mine == &picture_ ? other.picture_ : other.frames_;
-        mine->variances.insert(mine->variances.end(), theirs.variances.begin(), theirs.variances.end());
-        mine->fines.insert(mine->fines.end(), theirs.fines.begin(), theirs.fines.end());
-        mine->structure += theirs.structure;
+    for (auto [mine, theirs] : {std::pair<Readings*, const Readings*>{&picture_, &other.picture_},
+                                {&between_, &other.between_},
+                                {&around_, &other.around_}}) {
+        mine->variances.insert(mine->variances.end(), theirs->variances.begin(), theirs->variances.end());
+        mine->fines.insert(mine->fines.end(), theirs->fines.begin(), theirs->fines.end());
+        mine->structure += theirs->structure;
+        mine->untested += theirs->untested;
     }
     pictures_ += other.pictures_;
 }

@@ -25,6 +25,9 @@ struct RegionSums {
 };
 
 constexpr int kLags[3] = {1, 2, 4};
+// A change is read as at most this many units of at least a sixteenth of
+// a code (128 codes): a region's 256 products still sum within 32 bits.
+constexpr int32_t kLargestChange = 2047;
 
 bool periodic(const RegionSums& s) {
     const double mean = s.sum / static_cast<double>(s.count);
@@ -54,60 +57,91 @@ int guard(const Sample* before, ptrdiff_t before_step, Sample* after, ptrdiff_t 
     const int across = (width + kR - 1) / kR;
     const int down = (height + kR - 1) / kR;
     std::vector<RegionSums> sums(static_cast<size_t>(across) * down);
-    // One band of kR rows of the change at a time, in sample units.
-    std::vector<int32_t> band(static_cast<size_t>(kR) * width);
+    // Samples finer than a sixteenth of a code are read in sixteenths (14
+    // and 16 bits), and a change is held within kLargestChange of them: a
+    // region's sums of products then fit 32 bits.
+    int shift = 0;
+    while ((units_per_code / (1 << shift)) > 16) ++shift;
+    // One band of kR rows of the change at a time, each row followed by
+    // zeros for the lags that reach past the frame's edge.
+    const int stride = width + kLags[2];
+    std::vector<int16_t> band(static_cast<size_t>(kR) * stride, 0);
     bool changed = false;
     for (int ry = 0; ry < down; ++ry) {
         const int rows = std::min(kR, height - ry * kR);
         for (int y = 0; y < rows; ++y) {
             const size_t row = static_cast<size_t>(ry * kR + y) * width;
-            int32_t* out = band.data() + static_cast<size_t>(y) * width;
-            for (int x = 0; x < width; ++x) {
-                out[x] = static_cast<int32_t>(before[(row + x) * before_step]) -
-                         static_cast<int32_t>(after[(row + x) * after_step]);
-                changed |= out[x] != 0;
+            int16_t* out = band.data() + static_cast<size_t>(y) * stride;
+            int32_t any = 0;
+            if (before_step == 1 && after_step == 1) {
+                // The planes of files: contiguous, which the compiler widens.
+                const Sample* b = before + row;
+                const Sample* a = after + row;
+                for (int x = 0; x < width; ++x) {
+                    const int32_t d = static_cast<int32_t>(b[x]) - static_cast<int32_t>(a[x]);
+                    out[x] = static_cast<int16_t>(std::clamp(d >> shift, -kLargestChange, kLargestChange));
+                    any |= d;
+                }
+            } else {
+                for (int x = 0; x < width; ++x) {
+                    const int32_t d = static_cast<int32_t>(before[(row + x) * before_step]) -
+                                      static_cast<int32_t>(after[(row + x) * after_step]);
+                    out[x] = static_cast<int16_t>(std::clamp(d >> shift, -kLargestChange, kLargestChange));
+                    any |= d;
+                }
             }
+            changed |= any != 0;
         }
         for (int rx = 0; rx < across; ++rx) {
             RegionSums& s = sums[static_cast<size_t>(ry) * across + rx];
             const int x0 = rx * kR;
-            const int columns = std::min(kR, width - x0);
+            const int count = std::min(kR, width - x0);
+            // Products of 16-bit values summed in 32 bits: the dot products
+            // the compiler widens best.
+            int32_t sum = 0, squares = 0, along[3] = {}, down_column[3] = {};
             for (int y = 0; y < rows; ++y) {
-                const int32_t* d = band.data() + static_cast<size_t>(y) * width + x0;
-                int64_t sum = 0, squares = 0;
-                for (int x = 0; x < columns; ++x) {
+                const int16_t* d = band.data() + static_cast<size_t>(y) * stride + x0;
+                for (int x = 0; x < count; ++x) {
                     sum += d[x];
-                    squares += int64_t{d[x]} * d[x];
+                    squares += d[x] * d[x];
                 }
-                s.sum += static_cast<double>(sum);
-                s.squares += static_cast<double>(squares);
+                // The correlations from every other row are plenty.
+                if (y % 2) continue;
                 for (int k = 0; k < 3; ++k) {
-                    const int lag = kLags[k];
-                    int64_t products = 0;
-                    for (int x = 0; x + lag < columns; ++x) products += int64_t{d[x]} * d[x + lag];
-                    s.along[0][k] += static_cast<double>(products);
-                    s.pairs[0][k] += std::max(0, columns - lag);
-                    if (y + lag >= rows) continue;
-                    const int32_t* below = d + static_cast<size_t>(lag) * width;
+                    const int16_t* right = d + kLags[k];
+                    int32_t products = 0;
+                    for (int x = 0; x < count; ++x) products += d[x] * right[x];
+                    along[k] += products;
+                    if (y + kLags[k] >= rows) continue;
+                    const int16_t* below = d + static_cast<size_t>(kLags[k]) * stride;
                     products = 0;
-                    for (int x = 0; x < columns; ++x) products += int64_t{d[x]} * below[x];
-                    s.along[1][k] += static_cast<double>(products);
-                    s.pairs[1][k] += columns;
+                    for (int x = 0; x < count; ++x) products += d[x] * below[x];
+                    down_column[k] += products;
                 }
             }
-            s.count += static_cast<int64_t>(rows) * columns;
+            s.count = static_cast<int64_t>(rows) * count;
+            s.sum = sum;
+            s.squares = squares;
+            for (int k = 0; k < 3; ++k) {
+                s.along[0][k] = along[k];
+                const int64_t even_rows = (rows + 1) / 2;
+                s.pairs[0][k] = even_rows * std::max(0, std::min(count, width - kLags[k] - x0));
+                s.along[1][k] = down_column[k];
+                s.pairs[1][k] = static_cast<int64_t>((std::max(0, rows - kLags[k]) + 1) / 2) * count;
+            }
         }
     }
     if (!changed) return 0;
 
-    const double limit = std::max(kMostRemoved * sigma, kLeastLimit) * units_per_code;
+    const double unit = units_per_code / (1 << shift);
+    const double limit = std::max(kMostRemoved * sigma, kLeastLimit) * unit;
     std::vector<double> share(sums.size(), 1.0);
     int backed_off = 0;
     for (size_t i = 0; i < sums.size(); ++i) {
         const RegionSums& s = sums[i];
         const double spread = std::sqrt(s.squares / static_cast<double>(s.count));
         if (spread > limit) share[i] = limit / spread;
-        if (spread > kLeastPatterned * units_per_code && periodic(s)) share[i] = 0;
+        if (spread > kLeastPatterned * unit && periodic(s)) share[i] = 0;
         backed_off += share[i] < 1;
     }
     if (backed_off == 0) return 0;

@@ -17,14 +17,6 @@ constexpr int kStep = 16;
 constexpr double kRingRoom = 1.3;
 constexpr double kNoiseRing = 1.1284;  // 2 / sqrt(pi)
 
-MatchPicture window_of(const LumaPlane& plane, const Window& window) {
-    std::vector<float> samples(static_cast<size_t>(window.width) * window.height);
-    for (int y = 0; y < window.height; ++y)
-        std::copy_n(plane.samples + static_cast<size_t>(window.top + y) * plane.width + window.left, window.width,
-                    samples.data() + static_cast<size_t>(y) * window.width);
-    return MatchPicture(samples.data(), window.width, window.height);
-}
-
 bool clipped(const float* row, int width, int left, int top, const LumaPlane& plane) {
     for (int y = 0; y < kB; ++y)
         for (int x = 0; x < kB; ++x) {
@@ -39,8 +31,8 @@ bool clipped(const float* row, int width, int left, int top, const LumaPlane& pl
 ResultCheck::ResultCheck(const LumaPlane& picture, const LumaPlane& next, double sigma)
     : window_(noise_window(picture.width, picture.height)) {
     const double agreeing = kRingRoom * kNoiseRing * sigma + 0.5;
-    const MatchPicture own = window_of(picture, window_);
-    const MatchPicture other = window_of(next, window_);
+    const MatchPicture own = window_picture(picture);
+    const MatchPicture other = window_picture(next);
     const int room = own.width() - 2 * kMatchMargin - kB;
     const int columns = room >= 0 ? room / kStep + 1 : 0;
     GridMatcher matcher(own, other, columns);

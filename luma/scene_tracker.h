@@ -2,8 +2,8 @@
 // cheaply enough for every picture of a run.
 //
 // A scene ends at a cut, or where its noise changes level. A cut shows in
-// the pictures' 8x8 block means: after the best shift of up to 16 samples
-// each way, consecutive pictures of a scene differ there by a few codes
+// the pictures' 16x16 block means: after the best shift of up to 32
+// samples each way, consecutive pictures of a scene differ there by a few codes
 // (motion, light), pictures of different scenes by tens. After a cut the
 // picture is also held against the last pictures of the few scenes before:
 // edits that cut back and forth between two cameras, or a clip that

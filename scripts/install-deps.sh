@@ -16,7 +16,7 @@ packages=(
   libpng-dev:i386 zlib1g-dev:i386
 )
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(python3-skimage python3-scipy python3-matplotlib time linux-perf)
+  packages+=(python3-skimage python3-scipy python3-matplotlib python3-pil time linux-perf)
 fi
 
 missing=()

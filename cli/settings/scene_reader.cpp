@@ -9,6 +9,10 @@ namespace zeverive::cli {
 namespace {
 
 constexpr size_t kMostReadAheadBytes = size_t{64} << 20;
+// A scene's sample, one frame to confirm it, and room for a clip that cuts
+// back and forth between scenes (every third frame one scene's) to show
+// each scene twice.
+constexpr size_t kMostReadAhead = 2 * luma::kNoiseSamplePictures + 1;
 
 }  // namespace
 
@@ -43,7 +47,7 @@ luma::LumaPlane luma_in_codes(const PictureFormat& format, const uint8_t* bytes,
 
 int read_ahead_frames(const PictureFormat& format) {
     const size_t frames = kMostReadAheadBytes / std::max<size_t>(1, frame_bytes(format));
-    return static_cast<int>(std::clamp<size_t>(frames, 2, luma::kNoiseSamplePictures + 1));
+    return static_cast<int>(std::clamp<size_t>(frames, 2, kMostReadAhead));
 }
 
 SceneReader::SceneReader(VideoReader& reader, int read_ahead)

@@ -44,9 +44,8 @@ struct SceneFrame {
     std::optional<SceneStart> start;
 };
 
-// Frames held ahead for `format`: the scene's sample and one to confirm
-// it, fewer for frames so large that they would take more than 64 MB (at
-// least 2).
+// Frames held ahead for `format`: seven, fewer for frames so large that
+// they would take more than 64 MB (at least 2).
 int read_ahead_frames(const PictureFormat& format);
 
 class SceneReader {
