@@ -21,6 +21,7 @@
 #include "run/memory_budget.h"
 #include "run/output_file.h"
 #include "run/progress.h"
+#include "luma/scene_tracker.h"
 #include "settings/scene_reader.h"
 #include "settings/run_settings.h"
 
@@ -245,8 +246,14 @@ int run(const Options& options, const PluginLibrary& library) {
     if (options.auto_settings && !read_ahead && !options.quiet) std::cerr << scene_report(options, current, std::nullopt);
     std::optional<SceneReader> scenes;
     if (read_ahead) scenes.emplace(*reader, read_ahead);
-    // Each scene's settings, kept for a clip that cuts back to it.
-    std::map<int, SceneSettings> scene_settings;
+    // Each scene's settings, kept for a clip that cuts back to it: the
+    // tracker returns only to its few latest scenes, so the least lately
+    // used beyond twice as many go.
+    struct KeptScene {
+        SceneSettings settings;
+        int64_t last_frame;
+    };
+    std::map<int, KeptScene> scene_settings;
     int current_scene = -1;
     // Remote messages never set the display slider, so the command line
     // decides whether the output shows coefficients.
@@ -306,12 +313,22 @@ int run(const Options& options, const PluginLibrary& library) {
                 current_scene = -1;  // the trials changed the processor's settings
             }
             if (!options.quiet) std::cerr << scene_report(options, chosen, scene.start, share);
-            scene_settings[scene.scene] = std::move(chosen);
+            scene_settings[scene.scene] = {std::move(chosen), number};
+            if (scene_settings.size() > 2 * luma::SceneTracker::kRecentScenes) {
+                auto oldest = scene_settings.begin();
+                for (auto i = scene_settings.begin(); i != scene_settings.end(); ++i)
+                    if (i->second.last_frame < oldest->second.last_frame) oldest = i;
+                scene_settings.erase(oldest);
+            }
         }
-        if (scenes && scene.scene != current_scene) {
-            current_scene = scene.scene;
-            current = scene_settings.at(scene.scene);
-            processor->change_settings(current.frame);
+        if (scenes) {
+            KeptScene& kept = scene_settings.at(scene.scene);
+            kept.last_frame = number;
+            if (scene.scene != current_scene) {
+                current_scene = scene.scene;
+                current = kept.settings;
+                processor->change_settings(current.frame);
+            }
         }
         in_flight.push_back({number, std::move(frame_parameters), current.frame.gain});
         processor->submit(number, want_preview && number == options.preview_frame);

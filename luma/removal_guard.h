@@ -8,14 +8,19 @@
 //   (on the development clips at the right settings, 1.3 s in the worst
 //   region of a frame); a region that lost more than kMostRemoved times
 //   the level lost picture, and its change is scaled down to that;
-// - its period: what is taken out of noise has no period, and its
-//   correlation at two and four samples along rows or columns stays within
-//   0.5; a change that repeats (above kMostPeriodic) took out stripes, a
-//   checkerboard, a screen: the region keeps its input.
+// - its period: what is taken out of noise has no period (its correlation
+//   at two and four samples along rows or columns stays within 0.5 on the
+//   development clips). A change alike every other sample with neighbours
+//   opposite (correlations above kMostPeriodic at two, below zero at one),
+//   or opposite at two samples, or alike every fourth and opposite at two,
+//   took out a checkerboard, stripes, a screen: the region keeps its input.
+//   (The correlations come from every other row.)
 //
 // Each region's share of the change is spread bilinearly between region
 // centres, so that backing off leaves no seams; where every share is one
-// the frame is left exactly as the plug-in made it.
+// the frame is left exactly as the plug-in made it. A change is read as at
+// most 128 codes (at 14 and 16 bits in sixteenths of a code), which keeps
+// a region's sums within 32 bits.
 #pragma once
 
 #include <cstddef>
