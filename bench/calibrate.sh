@@ -7,7 +7,7 @@
 #
 # usage: bench/calibrate.sh
 # Environment: ZEVERIVE_BUILD (a configured CMake build tree to rebuild
-# zeverive in; default build/calibrate, configured here),
+# zeverive in; default build/bench, configured here),
 # ZEVERIVE_CALIBRATE_WORK (the clips; default /dev/shm/zeverive-calibrate,
 # about 10 MB).
 set -euo pipefail
@@ -15,8 +15,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh" --bench
 work=${ZEVERIVE_CALIBRATE_WORK:-/dev/shm/zeverive-calibrate}
-build=${ZEVERIVE_BUILD:-$root/build/calibrate}
-[ -n "${ZEVERIVE_BUILD:-}" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEVERIVE_TESTS=OFF >/dev/null
+build=${ZEVERIVE_BUILD:-$root/build/bench}
+[ -n "${ZEVERIVE_BUILD:-}" ] || cmake --preset bench -S "$root" -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target zeverive_cli >/dev/null
 
 stamp="$work/.made-by-$(cat "$root/bench/clips.py" "$root/bench/calibrate/make_training_clips.py" | sha256sum | cut -c1-16)"

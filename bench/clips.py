@@ -11,9 +11,16 @@ the luma only, rounded and clipped to 0..255, from a fixed seed:
 box blur (a camera's demosaicking or a codec's smoothing leaves noise like
 that), scaled back to the same standard deviation.
 """
+import os
+import sys
+
 import numpy as np
 from scipy import ndimage
 from skimage import io, transform
+
+# The luma reader and PSNR the frei0r filter's tests use too.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
+from y4m_luma import psnr, read_luma  # noqa: E402,F401
 
 DATA = "/usr/lib/python3/dist-packages/skimage/data/"
 SEED = 20240610
@@ -84,27 +91,3 @@ def write_y4m(path, frames):
             out.write(b"FRAME\n")
             for plane in planes:
                 out.write(plane.tobytes())
-
-
-def read_luma(path, frames=None):
-    """Luma planes of an 8-bit 4:2:0 YUV4MPEG2 file, as float arrays."""
-    with open(path, "rb") as f:
-        header = f.readline().split()
-        width = int(next(t for t in header if t.startswith(b"W"))[1:])
-        height = int(next(t for t in header if t.startswith(b"H"))[1:])
-        chroma = 2 * ((width + 1) // 2) * ((height + 1) // 2)
-        planes = []
-        while frames is None or len(planes) < frames:
-            if not f.readline():
-                break
-            y = np.frombuffer(f.read(width * height), dtype=np.uint8).reshape(height, width)
-            f.read(chroma)
-            planes.append(y.astype(np.float64))
-        return planes
-
-
-def psnr(outputs, cleans):
-    """Luma PSNR from the mean squared error over all frames."""
-    squared = sum(float(np.sum((o - c) ** 2)) for o, c in zip(outputs, cleans))
-    count = sum(o.size for o in outputs)
-    return 10 * np.log10(255.0 ** 2 / max(squared / count, 1e-12))

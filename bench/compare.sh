@@ -8,7 +8,7 @@
 #
 # usage: bench/compare.sh [--rounds N]   (speed rounds, default 5)
 # Environment: ZEVERIVE (a built zeverive; otherwise it is built in
-# build/compare), ZEVERIVE_COMPARE_WORK (where the clips go; default
+# build/bench), ZEVERIVE_COMPARE_WORK (where the clips go; default
 # /dev/shm/zeverive-compare, about 90 MB).
 # Needs ffmpeg, python3-skimage and python3-matplotlib, which it installs
 # (scripts/install-deps.sh --bench).

@@ -27,7 +27,7 @@
 namespace {
 
 using namespace zeverive;
-using namespace zeverive::check;
+using namespace zeverive_test;
 
 // Decomposed-looking lines, masks with both values, and the SSE scratch.
 // Line 0 is the transforms' input and line 1 their output; lines 2 to 5
@@ -96,23 +96,23 @@ void register_all() {
             for (int h : kHalfLengths)
                 add(name_of("inverse_transform", variant, h), 2 * h,
                     [&w, f = transform.inverse, h] { f(w.line(0), w.line(0) + h, h, w.line(1)); });
-        const bool new_one_phase = first_time(shrink.one_phase);
-        const bool new_two_phase = first_time(shrink.two_phase);
-        const bool new_four_phase = first_time(shrink.four_phase);
+        const bool new_shrink_band = first_time(shrink.shrink_band);
+        const bool new_shrink_band_2phase = first_time(shrink.shrink_band_2phase);
+        const bool new_shrink_band_4phase = first_time(shrink.shrink_band_4phase);
         for (const Band& b : kBands) {
             const int n = b.end - b.start;
-            if (new_one_phase)
-                add(name_of("shrink_band", variant, b.start), n, [&w, f = shrink.one_phase, b, shrink_threshold] {
+            if (new_shrink_band)
+                add(name_of("shrink_band", variant, b.start), n, [&w, f = shrink.shrink_band, b, shrink_threshold] {
                     f(w.line(2), b.start, b.end, shrink_threshold, w.mask.data());
                 });
-            if (new_two_phase)
+            if (new_shrink_band_2phase)
                 add(name_of("shrink_band_2phase", variant, b.start), 2 * n,
-                    [&w, f = shrink.two_phase, b, shrink_threshold] {
+                    [&w, f = shrink.shrink_band_2phase, b, shrink_threshold] {
                         f(w.line(2), w.line(3), b.start, b.end, shrink_threshold, w.mask.data());
                     });
-            if (new_four_phase)
+            if (new_shrink_band_4phase)
                 add(name_of("shrink_band_4phase", variant, b.start), 4 * n,
-                    [&w, f = shrink.four_phase, b, shrink_threshold] {
+                    [&w, f = shrink.shrink_band_4phase, b, shrink_threshold] {
                         f(w.line(2), w.line(3), w.line(4), w.line(5), b.start, b.end, shrink_threshold,
                           w.mask.data());
                     });

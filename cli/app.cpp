@@ -7,23 +7,27 @@
 #include <deque>
 #include <iostream>
 #include <map>
+#include <new>
 
 #include "common/size_class.h"
 #include "failure.h"
+#include "formats/field_choice.h"
 #include "formats/frame_bytes.h"
 #include "formats/video_io.h"
 #include "host/slider_index.h"
 #include "luma/levels.h"
+#include "luma/scene_tracker.h"
 #include "report/listing.h"
 #include "report/preview.h"
 #include "report/psnr.h"
+#include "run/frame_memory.h"
 #include "run/frame_processor.h"
+#include "run/mapped_memory.h"
 #include "run/memory_budget.h"
 #include "run/output_file.h"
 #include "run/progress.h"
-#include "luma/scene_tracker.h"
-#include "settings/scene_reader.h"
 #include "settings/run_settings.h"
+#include "settings/scene_reader.h"
 
 namespace zeverive::cli {
 namespace {
@@ -42,30 +46,36 @@ std::string reading(double sigma) {
     return sigma < 0 ? "none" : decimal(sigma, 2);
 }
 
-// --estimate: every frame through the scene tracker, a line per scene, the
-// whole input's figures, and its noise on the last line.
-void report_noise(VideoReader& reader, std::ostream& out) {
-    SceneReader scenes(reader, read_ahead_frames(reader.format()));
-    std::vector<uint8_t> bytes(reader.frame_bytes());
-    std::string parameters;
-    SceneFrame scene;
+// --estimate: every frame through the scene tracker; a line per scene and
+// how the whole input was measured on standard error, for people, and the
+// whole input's noise alone on standard output, for scripts.
+void report_noise(VideoReader& reader, FieldChoice fields, const std::string& input_name) {
+    SceneReader scenes(reader, read_ahead_frames(reader.format()), fields);
+    std::ostream& out = std::cerr;
     int64_t frames = 0;
-    while (scenes.read(bytes.data(), parameters, scene)) {
-        ++frames;
-        if (!scene.start) continue;
-        const luma::NoiseEstimate& e = scene.start->estimate;
-        out << "scene " << scene.scene << " from frame " << scene.start->frame << ": noise " << decimal(e.sigma, 2)
-            << ", smoothing " << decimal(e.smoothing, 2) << " (" << e.pictures << " frames read; " << confidence(e)
-            << ")\n";
+    try {
+        const MappedMemory bytes(addressable(reader.frame_bytes()), MappedMemory::Sharing::kPrivate);
+        std::string parameters;
+        SceneFrame scene;
+        while (scenes.read(bytes.data(), parameters, scene)) {
+            ++frames;
+            if (!scene.start) continue;
+            const luma::NoiseEstimate& e = scene.start->estimate;
+            out << "scene " << scene.scene << " from frame " << scene.start->frame << ": noise " << decimal(e.sigma, 2)
+                << ", smoothing " << decimal(e.smoothing, 2) << " (" << e.pictures << " pictures read; "
+                << confidence(e) << ")\n";
+        }
+    } catch (const std::bad_alloc&) {
+        throw frame_failure(input_name, scenes.frames_read(), "out of memory while estimating the noise");
     }
     const luma::NoiseEstimate whole = scenes.whole_input();
-    out << "frames: " << frames << ", read for the estimate: " << whole.pictures
+    out << "frames: " << frames << ", pictures read for the estimate: " << whole.pictures
         << "\nthe change between frames reads: " << reading(whole.frames_sigma)
         << "\nthe pictures' spread reads: " << reading(whole.picture_sigma) << "\nblocks read: " << whole.blocks
         << ", left out as structure: " << whole.structure << "\nsmoothing: " << decimal(whole.smoothing, 2)
         << " (0 white noise, 1 as after a 3x3 blur)\n"
-        << confidence(whole) << "\n"
-        << decimal(whole.sigma, 2) << "\n";
+        << confidence(whole) << "\n";
+    std::cout << decimal(whole.sigma, 2) << "\n";
 }
 
 // The scene check: the settings for the scene's noise and for less of it,
@@ -80,7 +90,8 @@ constexpr double kLeastNearer = 0.01;
 constexpr double kUncheckedShare = 0.35;
 
 SceneSettings checked_settings(const Options& options, const FilterTable& table, const SceneStart& start,
-                               FrameProcessor& processor, const PictureFormat& format, double& share) {
+                               FrameProcessor& processor, const PictureFormat& format, luma::Scan scan,
+                               double& share) {
     const luma::ResultCheck& check = *start.check;
     if (check.misregistered()) {
         share = kUncheckedShare;
@@ -91,8 +102,8 @@ SceneSettings checked_settings(const Options& options, const FilterTable& table,
     double nearest = -kLeastNearer * check.input_distance();
     for (double trial_share : kTrialShares) {
         SceneSettings trial = choose_settings(options, table, start.estimate, trial_share);
-        const uint8_t* result = processor.trial(trial.frame);
-        const double change = check.change_from_input(luma_in_codes(format, result, luma));
+        const uint8_t* result = processor.trial(trial.frame, scan);
+        const double change = check.change_from_input(luma_in_codes(format, result, luma, start.check_picture));
         if (change < nearest) {
             nearest = change;
             best = std::move(trial);
@@ -116,7 +127,7 @@ std::string scene_report(const Options& options, const SceneSettings& chosen, co
         if (scene) text += " (smoothing " + decimal(chosen.smoothing, 2) + " from the estimate)";
     } else if (scene) {
         const luma::NoiseEstimate& e = scene->estimate;
-        text += ", estimated on " + std::to_string(e.pictures) + " frame" + (e.pictures == 1 ? "" : "s") +
+        text += ", estimated on " + std::to_string(e.pictures) + " picture" + (e.pictures == 1 ? "" : "s") +
                 " (smoothing " + decimal(chosen.smoothing, 2) + "; " + confidence(e) + ")";
     }
     if (share == 0) {
@@ -130,6 +141,14 @@ std::string scene_report(const Options& options, const SceneSettings& chosen, co
         if (share != 1) text += " (" + decimal(share, 2) + " of it came nearest the next frame)";
     }
     return text + "; settings: " + settings_as_options(chosen.frame) + "\n";
+}
+
+// Once, at the first interlaced frame: what the run does with it.
+void report_fields(luma::Scan scan, bool& reported) {
+    if (reported || scan == luma::Scan::kProgressive) return;
+    std::cerr << "zeverive: interlaced frames (" << luma::scan_name(scan)
+              << "): denoising field by field (--frames denoises whole frames)\n";
+    reported = true;
 }
 
 // The plug-in's result at the files' scale, for the preview.
@@ -202,13 +221,8 @@ int run(const Options& options, const PluginLibrary& library) {
     std::unique_ptr<VideoReader> reader = open_reader(*input, options.size);
     const PictureFormat format = reader->format();
     if (options.estimate) {
-        report_noise(*reader, std::cout);
+        report_noise(*reader, options.fields, input->name());
         return 0;
-    }
-    if (!options.tile && (format.width > kMaxLineLength || format.height > kMaxLineLength)) {
-        throw Failure(input->name() + ": frame size " + size_text(format.width, format.height) +
-                      " is larger than the plug-in's limit of " + size_text(kMaxLineLength, kMaxLineLength) +
-                      "; use --tile to process it in overlapping tiles");
     }
     const bool host_frames = format.sampling == Sampling::kHost;
     if ((host_frames && ends_with(options.output, ".y4m")) || (!host_frames && ends_with(options.output, ".yc"))) {
@@ -223,9 +237,14 @@ int run(const Options& options, const PluginLibrary& library) {
 
     const size_t pixels = static_cast<size_t>(format.width) * static_cast<size_t>(format.height);
     const int read_ahead = estimates_noise(options) ? read_ahead_frames(format) : 0;
+    // Threads on the tiles of one frame need the memory of one frame in
+    // flight, so large frames that do not fit once per processor still get
+    // a thread per processor. A -j given is kept or refused as it stands.
+    const bool tiled = format.width > kMaxLineLength || format.height > kMaxLineLength;
+    const bool tile_threads = tiled && !options.jobs_chosen && library.built_in_plugin() && plugin_copies_available();
     const int jobs = jobs_within_memory(format, options.jobs, options.jobs_chosen,
                                         side_memory(format, reference.has_value(), want_preview, read_ahead),
-                                        machine_memory(), input->name());
+                                        memory_limit(), input->name());
 
     std::vector<std::string> inputs = {options.input};
     if (!options.reference.empty()) inputs.push_back(options.reference);
@@ -245,7 +264,7 @@ int run(const Options& options, const PluginLibrary& library) {
     SceneSettings current = choose_settings(options, library.table(), std::nullopt);
     if (options.auto_settings && !read_ahead && !options.quiet) std::cerr << scene_report(options, current, std::nullopt);
     std::optional<SceneReader> scenes;
-    if (read_ahead) scenes.emplace(*reader, read_ahead);
+    if (read_ahead) scenes.emplace(*reader, read_ahead, options.fields);
     // Each scene's settings, kept for a clip that cuts back to it: the
     // tracker returns only to its few latest scenes, so the least lately
     // used beyond twice as many go.
@@ -257,9 +276,15 @@ int run(const Options& options, const PluginLibrary& library) {
     int current_scene = -1;
     // Remote messages never set the display slider, so the command line
     // decides whether the output shows coefficients.
-    const FrameWork work{format, options.tile, current.frame.host.sliders[kSliderDisplay] != 0};
-    std::unique_ptr<FrameProcessor> processor =
-        make_frame_processor(library, current.frame, jobs, work, input->name());
+    const FrameWork work{format, current.frame.host.sliders[kSliderDisplay] != 0, !library.built_in_plugin()};
+    std::unique_ptr<FrameProcessor> processor;
+    try {
+        processor = make_frame_processor(library, current.frame, jobs, tile_threads ? options.jobs : jobs, work,
+                                         input->name());
+    } catch (const std::bad_alloc&) {
+        throw Failure(input->name() + ": out of memory for the frames in flight" +
+                      (jobs > 1 ? " with -j " + std::to_string(jobs) : std::string()));
+    }
 
     Progress progress(!options.quiet && isatty(STDERR_FILENO), reader->frame_count());
     struct InFlight {
@@ -273,9 +298,12 @@ int run(const Options& options, const PluginLibrary& library) {
     Picture original, result;
     std::vector<YcPixel> preview_before, preview_after;
     int64_t frames_done = 0;
+    bool fields_reported = false;
+    int64_t frame_at = 0;  // the frame being read or finished
 
     auto finish_oldest = [&] {
         const InFlight& oldest = in_flight.front();
+        frame_at = oldest.number;
         const ProcessedFrame frame = processor->take();
         try {
             writer->write(oldest.frame_parameters, frame.output);
@@ -297,43 +325,50 @@ int run(const Options& options, const PluginLibrary& library) {
         progress.update(++frames_done);
     };
 
-    for (int64_t number = 0;; ++number) {
-        if (processor->in_flight() == processor->capacity()) finish_oldest();
-        std::string frame_parameters;
-        SceneFrame scene;
-        if (scenes ? !scenes->read(processor->next_frame(), frame_parameters, scene)
-                   : !reader->read(processor->next_frame(), frame_parameters))
-            break;
-        if (scenes && scene.start) {
-            SceneSettings chosen = choose_settings(options, library.table(), scene.start->estimate);
-            double share = 1;
-            if (scene.start->check && chosen.frame.host.sliders[kSliderStrength] > 0) {
-                while (!in_flight.empty()) finish_oldest();
-                chosen = checked_settings(options, library.table(), *scene.start, *processor, format, share);
-                current_scene = -1;  // the trials changed the processor's settings
+    try {
+        for (int64_t number = 0;; ++number) {
+            if (processor->in_flight() == processor->capacity()) finish_oldest();
+            frame_at = number;
+            std::string frame_parameters;
+            SceneFrame scene;
+            if (scenes ? !scenes->read(processor->next_frame(), frame_parameters, scene)
+                       : !reader->read(processor->next_frame(), frame_parameters))
+                break;
+            const luma::Scan scan = chosen_scan(options.fields, reader->scan_of(frame_parameters));
+            if (!options.quiet) report_fields(scan, fields_reported);
+            if (scenes && scene.start) {
+                SceneSettings chosen = choose_settings(options, library.table(), scene.start->estimate);
+                double share = 1;
+                if (scene.start->check && chosen.frame.host.sliders[kSliderStrength] > 0) {
+                    while (!in_flight.empty()) finish_oldest();
+                    chosen = checked_settings(options, library.table(), *scene.start, *processor, format, scan, share);
+                    current_scene = -1;  // the trials changed the processor's settings
+                }
+                if (!options.quiet) std::cerr << scene_report(options, chosen, scene.start, share);
+                scene_settings[scene.scene] = {std::move(chosen), number};
+                if (scene_settings.size() > 2 * luma::SceneTracker::kRecentScenes) {
+                    auto oldest = scene_settings.begin();
+                    for (auto i = scene_settings.begin(); i != scene_settings.end(); ++i)
+                        if (i->second.last_frame < oldest->second.last_frame) oldest = i;
+                    scene_settings.erase(oldest);
+                }
             }
-            if (!options.quiet) std::cerr << scene_report(options, chosen, scene.start, share);
-            scene_settings[scene.scene] = {std::move(chosen), number};
-            if (scene_settings.size() > 2 * luma::SceneTracker::kRecentScenes) {
-                auto oldest = scene_settings.begin();
-                for (auto i = scene_settings.begin(); i != scene_settings.end(); ++i)
-                    if (i->second.last_frame < oldest->second.last_frame) oldest = i;
-                scene_settings.erase(oldest);
+            if (scenes) {
+                KeptScene& kept = scene_settings.at(scene.scene);
+                kept.last_frame = number;
+                if (scene.scene != current_scene) {
+                    current_scene = scene.scene;
+                    current = kept.settings;
+                    processor->change_settings(current.frame);
+                }
             }
+            in_flight.push_back({number, std::move(frame_parameters), current.frame.gain});
+            processor->submit(number, want_preview && number == options.preview_frame, scan);
         }
-        if (scenes) {
-            KeptScene& kept = scene_settings.at(scene.scene);
-            kept.last_frame = number;
-            if (scene.scene != current_scene) {
-                current_scene = scene.scene;
-                current = kept.settings;
-                processor->change_settings(current.frame);
-            }
-        }
-        in_flight.push_back({number, std::move(frame_parameters), current.frame.gain});
-        processor->submit(number, want_preview && number == options.preview_frame);
+        while (!in_flight.empty()) finish_oldest();
+    } catch (const std::bad_alloc&) {
+        throw frame_failure(input->name(), frame_at, "out of memory");
     }
-    while (!in_flight.empty()) finish_oldest();
     processor->finish();
     progress.finish(frames_done);
     try {

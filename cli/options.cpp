@@ -1,21 +1,26 @@
 #include "options.h"
 
-#include <sched.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <iostream>
 
 #include "failure.h"
+#include "host/slider_index.h"
 #include "luma/levels.h"
+#include "luma/processors.h"
 #include "luma/slider_names.h"
+#include "luma/variant_request.h"
 #include "report/labels.h"
 #include "whole_number.h"
 
 namespace zeverive::cli {
 
 namespace {
+
+constexpr int kMaxJobs = 256;
+constexpr double kMaxSigma = 100;
+constexpr double kLeastAmount = 0.25;
+constexpr double kMostAmount = 4;
 
 std::optional<uint64_t> parse_unsigned(std::string_view text) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
@@ -33,12 +38,6 @@ std::optional<int64_t> parse_integer(const std::string& text) {
     const std::optional<uint64_t> value = parse_unsigned(text);
     if (!value || *value > (uint64_t{1} << 62)) return std::nullopt;
     return static_cast<int64_t>(*value);
-}
-
-int processors() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
-    return std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
 }
 
 // Slider values are plain decimal, as the host's slider shows them.
@@ -88,10 +87,26 @@ Settings: with no slider option the luma noise is estimated on the first
   option, or --no-auto, means the sliders as given, the rest at the
   plug-in's defaults, and gain 1 unless --gain says otherwise.
 
-Frames count from 0. Frames larger than 832x832 need --tile. Output files
+Interlacing: frames a YUV4MPEG2 stream marks as interlaced (It, Ib, and Im
+  frames flagged so) are denoised field by field, each field a picture of its
+  own; --fields and --frames override the stream.
+
+Frames count from 0; those larger than 832x832 go in tiles. Output files
 appear only when complete; devices, FIFOs, sockets and standard output are
 written as the frames come. Exit status: 0 done, 1 failed, 2 bad command
-line.)";
+line.
+
+Environment: ZEVERIVE_VARIANT=x87|3dnow|sse|avx2 makes the built-in plug-in
+  run those kernels instead of the ones it chooses (refused where the
+  processor lacks them, and with --plugin, whose file chooses its own).)";
+
+// GNU style: scripts and help2man read the name and version from the first
+// line.
+const char* const kVersion = "zeverive " ZEVERIVE_VERSION R"(
+Copyright (C) 2026 the Zeverive developers.
+License: MIT (the file LICENSE, installed as /usr/share/doc/zeverive/copyright).
+This is free software: you are free to change and redistribute it.
+There is NO WARRANTY, to the extent permitted by law.)";
 
 }  // namespace
 
@@ -162,6 +177,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
                  "zeverive");
     app.get_formatter()->column_width(34);
     app.footer(kFooter);
+    app.set_version_flag("--version", kVersion, "print the version and the licence, and exit");
     app.add_option("INPUT", options.input, "video to denoise, or - for standard input")->type_name("");
     app.add_option("OUTPUT", options.output, "where to write the result, or - for standard output")->type_name("");
 
@@ -173,12 +189,28 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
                 return parse_size(text) ? "" : "expected WIDTHxHEIGHT, each 1.." + std::to_string(kMaxFrameSide);
             },
             ""));
-    options.jobs = processors();
-    app.add_option("-j,--jobs", options.jobs, "worker processes, each with its own plug-in instance (default: the processors available)")
-        ->check(CLI::Range(1, 256))
-        ->capture_default_str();
-    app.add_flag("--tile", options.tile,
-                 "process frames larger than 832x832 as overlapping tiles of at most 832x832, blended");
+    options.jobs = luma::available_processors();
+    // The default is described, not shown: the count is this machine's, and
+    // the manual page is made on the build machine.
+    std::string jobs_text;
+    app.add_option("-j,--jobs", jobs_text,
+                   "threads (or, with --plugin, worker processes), each with a plug-in instance of its own "
+                   "(default: the processors available)")
+        ->type_name("INT")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                const std::optional<int64_t> jobs = parse_decimal(text);
+                if (!jobs) return text + " is not a whole number; it takes 1.." + std::to_string(kMaxJobs);
+                return *jobs >= 1 && *jobs <= kMaxJobs ? "" : text + " is outside 1.." + std::to_string(kMaxJobs);
+            },
+            ""));
+    app.add_flag("--tile",
+                 "frames larger than 832x832 go through the plug-in as overlapping tiles of at most 832x832, "
+                 "blended (the default; accepted for older command lines)");
+    auto* fields = app.add_flag("--fields", "denoise every frame as two fields, whatever the stream header says "
+                                            "(in the header's field order, else top field first)");
+    auto* frames = app.add_flag("--frames", "denoise every frame whole, even where the stream says it is interlaced");
+    fields->excludes(frames);
     app.add_flag("-q,--quiet", options.quiet, "no progress line (it is shown only on a terminal anyway)");
     auto* preview = app.add_option("--preview", options.preview, "write one frame, input beside output, as a PNG")
                         ->type_name("FILE.png");
@@ -203,27 +235,56 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     app.add_flag("--list", options.list, "print the plug-in's record (name, sliders, check box) and exit");
 
     app.add_flag("--estimate", options.estimate,
-                 "print the luma noise of each scene of INPUT and how sure it is, then that of the whole input, a "
-                 "standard deviation in 8-bit codes, on the last line, and exit");
-    auto* sigma = app.add_option("--sigma", options.sigma,
+                 "print the luma noise of each scene of INPUT and how sure it is (standard error), then that of "
+                 "the whole input, a standard deviation in 8-bit codes, alone on standard output, and exit");
+    std::string sigma_text;
+    auto* sigma = app.add_option("--sigma", sigma_text,
                                  "the luma noise in 8-bit codes: the automatic settings take it instead of the estimate's")
-                      ->type_name("SIGMA")
-                      ->check(CLI::Range(0.0, 100.0));
+                      ->type_name("SIGMA:0..100")
+                      ->check(CLI::Validator(
+                          [](std::string& text) -> std::string {
+                              const std::optional<double> value = decimal_number(text);
+                              if (!value) return text + " is not a number; the noise is 0 to 100 codes";
+                              return *value >= 0 && *value <= kMaxSigma ? "" : text + " is outside 0..100";
+                          },
+                          ""));
     auto* white = app.add_flag("--white", options.white,
                                "the noise is white: the automatic settings take it so, instead of the smoothing the "
                                "estimate reads");
-    auto* amount = app.add_option("--amount", options.amount,
+    std::string amount_text;
+    auto* amount = app.add_option("--amount", amount_text,
                                   "a bit less (below 1) or more (above 1) denoising than the automatic settings: "
                                   "they are chosen for X times the noise")
                        ->type_name("X:0.25..4")
                        ->default_str("1")
-                       ->check(CLI::Range(0.25, 4.0));
+                       ->check(CLI::Validator(
+                           [](std::string& text) -> std::string {
+                               const std::optional<double> value = decimal_number(text);
+                               if (!value) return text + " is not a number; the amount is 0.25 to 4";
+                               return *value >= kLeastAmount && *value <= kMostAmount ? "" : text + " is outside 0.25..4";
+                           },
+                           ""));
     bool no_auto = false;
     auto* no_auto_flag =
         app.add_flag("--no-auto", no_auto, "no automatic settings: the plug-in's defaults for the sliders not given");
+    std::string preset_text;
+    std::string preset_help = "which automatic settings:";
+    std::string preset_names;
+    for (int i = 0; i < luma::kPresetCount; ++i) {
+        preset_help += std::string(i ? "; " : " ") + luma::kPresetNames[i].name + ", " + luma::kPresetNames[i].help;
+        preset_names += std::string(i ? "|" : "") + luma::kPresetNames[i].name;
+    }
+    auto* preset = app.add_option("--preset", preset_text, preset_help)
+                       ->type_name(preset_names)
+                       ->default_str(luma::kPresetNames[0].name)
+                       ->check(CLI::Validator(
+                           [preset_names](std::string& text) -> std::string {
+                               return luma::preset_named(text) ? "" : text + " is not a preset: " + preset_names;
+                           },
+                           ""));
     // These shape the automatic settings, which sliders given would
     // silently replace: given together, the command line is refused.
-    const std::vector<CLI::Option*> automatic = {sigma, white, amount};
+    const std::vector<CLI::Option*> automatic = {sigma, white, amount, preset};
     for (CLI::Option* option : automatic) option->excludes(no_auto_flag);
     std::string gain_text;
     app.add_option("--gain", gain_text,
@@ -232,7 +293,9 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
         ->type_name("G:0.05..1")
         ->check(CLI::Validator(
             [](std::string& text) -> std::string {
-                return parse_gain(text) ? "" : "expected a gain from 0.05 to 1, at most three decimals";
+                if (parse_gain(text)) return "";
+                return (decimal_number(text) ? text + ": expected" : text + " is not a number; expected") +
+                       " a gain from 0.05 to 1, at most three decimals";
             },
             ""));
 
@@ -261,10 +324,10 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
             ->default_str(std::to_string(options.settings.sliders[i]))
             ->group("Sliders");
     }
-    bool checkbox = options.settings.checkboxes[0] != 0;
+    bool checkbox = options.settings.checkboxes[kCheckboxFinestRowsX10] != 0;
     auto* checkbox_flag =
         app.add_flag(std::string("--") + luma::kCheckboxOptionName + ",!--no-" + luma::kCheckboxOptionName, checkbox,
-                     cp932_to_utf8(table.checkbox_labels[0]) + ": " + luma::kCheckboxHelp)
+                     cp932_to_utf8(table.checkbox_labels[kCheckboxFinestRowsX10]) + ": " + luma::kCheckboxHelp)
             ->group("Sliders");
     for (CLI::Option* option : automatic) option->excludes(checkbox_flag);
 
@@ -287,7 +350,9 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     }
     if (!size_text.empty()) options.size = parse_size(size_text);
     if (!preview_frame_text.empty()) options.preview_frame = *parse_frame_number(preview_frame_text);
-    options.jobs_chosen = app.count("--jobs") > 0;
+    options.jobs_chosen = !jobs_text.empty();
+    if (fields->count() > 0) options.fields = FieldChoice::kFields;
+    if (frames->count() > 0) options.fields = FieldChoice::kFrames;
     for (const std::string& text : message_texts) options.settings.messages.push_back(*parse_message(text));
     bool sliders_given = checkbox_flag->count() > 0;
     for (int i = 0; i < kSliderCount; ++i) {
@@ -295,9 +360,25 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
         options.settings.sliders[i] = static_cast<int32_t>(*parse_decimal(slider_texts[i]));
         sliders_given = true;
     }
-    options.settings.checkboxes[0] = checkbox ? 1 : 0;
+    options.settings.checkboxes[kCheckboxFinestRowsX10] = checkbox ? 1 : 0;
     options.auto_settings = !sliders_given && !no_auto;
     if (!gain_text.empty()) options.gain = parse_gain(gain_text);
+    if (!preset_text.empty()) options.preset = *luma::preset_named(preset_text);
+    if (!sigma_text.empty()) options.sigma = decimal_number(sigma_text);
+    if (!amount_text.empty()) options.amount = *decimal_number(amount_text);
+    if (!jobs_text.empty()) options.jobs = static_cast<int>(*parse_decimal(jobs_text));
+
+    if (const std::optional<std::string> variant = luma::variant_in_environment()) {
+        const std::optional<std::string> problem =
+            options.plugin.empty()
+                ? luma::request_variant_named(*variant)
+                : std::string(luma::kVariantVariable) + " chooses the kernels of the built-in plug-in only, and " +
+                      options.plugin + " chooses its own: unset it to run --plugin";
+        if (problem) {
+            std::cerr << "zeverive: " << *problem << "\n";
+            result.exit_status = 2;
+        }
+    }
     return result;
 }
 

@@ -7,35 +7,29 @@
 #include <string>
 #include <vector>
 
+#include "formats/field_choice.h"
 #include "formats/video_io.h"
 #include "luma/slider_names.h"
 #include "plugin/plugin_host.h"
+#include "settings/run_settings.h"
 
 namespace zeverive::cli {
 
-struct Options {
+// The command line: the settings it asks for, and the files and the run.
+struct Options : SettingsRequest {
     std::string input;
     std::string output;
     std::optional<FrameSize> size;
     int jobs = 1;
     bool jobs_chosen = false;  // given on the command line, not the default
-    bool tile = false;
+    FieldChoice fields = FieldChoice::kAsTheStreamSays;
     bool quiet = false;
     bool list = false;
     std::string preview;
     int64_t preview_frame = 0;
     std::string reference;
     std::string plugin;
-    // The sliders and check box as given, the others at the record's
-    // defaults; the automatic settings replace them unless a slider option
-    // or --no-auto was given.
-    HostSettings settings;
-    bool auto_settings = true;
-    bool estimate = false;        // print the noise estimate and stop
-    std::optional<double> sigma;  // the noise, given instead of estimated
-    bool white = false;           // the noise is white, whatever the estimate's smoothing
-    double amount = 1;            // times the noise level the automatic settings are chosen for
-    std::optional<int32_t> gain;  // the level gain in thousandths
+    bool estimate = false;  // print the noise estimate and stop
 };
 
 // "NUMBER:VALUE", each decimal or 0x hexadecimal; VALUE may also be a

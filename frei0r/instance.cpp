@@ -1,8 +1,11 @@
 #include "instance.h"
 
+#include <algorithm>
+
 #include "host/slider_index.h"
+#include "luma/processors.h"
 #include "luma/removal_guard.h"
-#include "shared_plugin.h"
+#include "plugin_states.h"
 
 namespace zeverive::frei0r {
 namespace {
@@ -36,7 +39,11 @@ void Instance::set_parameter(int index, double value) {
         set_sliders_[slider] =
             slider_from_double(value, table.slider_minimums[slider], table.slider_maximums[slider]);
     } else if (index == kCheckboxParameter) {
-        set_checkboxes_[0] = bool_from_double(value) ? 1 : 0;
+        set_checkboxes_[kCheckboxFinestRowsX10] = bool_from_double(value) ? 1 : 0;
+    } else if (index == kFieldsParameter) {
+        fields_ = bool_from_double(value);
+    } else if (index == kThreadsParameter) {
+        threads_ = slider_from_double(value, 0, kMostThreads);
     }
 }
 
@@ -47,9 +54,24 @@ double Instance::parameter(int index) const {
         const int slider = index - kFirstSliderParameter;
         return slider_to_double(set_sliders_[slider], table.slider_minimums[slider], table.slider_maximums[slider]);
     }
-    if (index == kCheckboxParameter) return set_checkboxes_[0] ? 1.0 : 0.0;
+    if (index == kCheckboxParameter) return set_checkboxes_[kCheckboxFinestRowsX10] ? 1.0 : 0.0;
+    if (index == kFieldsParameter) return fields_ ? 1.0 : 0.0;
+    if (index == kThreadsParameter) return slider_to_double(threads_, 0, kMostThreads);
     if (index == kAmountParameter) return amount_to_double(amount_);
     return 0.0;
+}
+
+void Instance::set_text(int index, const char* text) {
+    if (index != kPresetParameter || !text) return;
+    if (const std::optional<luma::Preset> preset = luma::preset_named(text)) preset_ = *preset;
+}
+
+const char* Instance::text(int index) const {
+    return index == kPresetParameter ? luma::name_of(preset_) : "";
+}
+
+luma::FramePictures Instance::pictures() const {
+    return luma::FramePictures(fields_ ? luma::Scan::kTopFieldFirst : luma::Scan::kProgressive, height_);
 }
 
 void Instance::choose_settings(const std::vector<float>& codes) {
@@ -63,14 +85,24 @@ void Instance::choose_settings(const std::vector<float>& codes) {
     // As `zeverive` reads a few frames of each scene, the filter reads the
     // first few of each scene it is given, and the frame's settings come
     // from its scene's frames so far: a host may not give the rest in
-    // order, or at all, and cannot wait for them.
-    const luma::LumaPlane plane{codes.data(), width_, height_, kLowestCode, kHighestCode};
-    const luma::ScenePlacement placement = tracker_.add_picture(plane);
-    Scene& scene = scenes_[placement.scene];
+    // order, or at all, and cannot wait for them. With "fields" each field
+    // is a picture of its own, compared with the fields of its parity.
+    const luma::FramePictures frame_pictures = pictures();
+    std::optional<luma::ScenePlacement> placed;
+    const luma::FramePicture* picture = frame_pictures.begin();
+    luma::for_each_picture(codes.data(), width_, frame_pictures, field_codes_, [&](const float* samples, int rows) {
+        const luma::LumaPlane plane{samples, width_, rows, kLowestCode, kHighestCode};
+        placed = luma::frame_placement(placed, tracker_.add_picture(plane, static_cast<int>((picture++)->parity)));
+    });
+    Scene& scene = scenes_[placed->scene];
     scene.last_used = frames_++;
-    if (scene.pictures < luma::kNoiseSamplePictures) {
-        scene.estimator.add_picture(plane);
-        ++scene.pictures;
+    if (scene.frames_read < luma::kNoiseSamplePictures) {
+        picture = frame_pictures.begin();
+        luma::for_each_picture(codes.data(), width_, frame_pictures, field_codes_, [&](const float* samples, int rows) {
+            const luma::LumaPlane plane{samples, width_, rows, kLowestCode, kHighestCode};
+            scene.estimator.add_picture(plane, static_cast<int>((picture++)->parity));
+        });
+        ++scene.frames_read;
         scene.estimate = scene.estimator.estimate();
     }
     // Only scenes the tracker can return to are worth keeping.
@@ -82,9 +114,9 @@ void Instance::choose_settings(const std::vector<float>& codes) {
     }
     luma::NoiseEstimate noise = scene.estimate;
     noise.sigma *= amount_;
-    const luma::AutoSettings chosen = luma::settings_for_noise(noise);
+    const luma::AutoSettings chosen = luma::settings_for_noise(noise, preset_);
     sliders_ = luma::sliders_within(chosen, *GetFilterTable());
-    checkboxes_[0] = chosen.rows_x10 ? 1 : 0;
+    checkboxes_[kCheckboxFinestRowsX10] = chosen.rows_x10 ? 1 : 0;
     gain_ = chosen.gain;
     guard_sigma_ = noise.sigma;
 }
@@ -94,11 +126,21 @@ void Instance::update(const uint32_t* in, uint32_t* out) {
     choose_settings(colour_.codes());
     const luma::LevelScale scale = luma::luma_scale(8, gain_);
     colour_.to_host(scale, host_.data());
-    run_exclusively(filter_, [&] {
+    // A picture's tiles go to as many of the plug-in's states at once as
+    // the threads allow; each state takes this instance's settings first.
+    const luma::FramePictures frame_pictures = pictures();
+    size_t tiles = 1;
+    for (const luma::FramePicture& picture : frame_pictures)
+        tiles = std::max(tiles, luma::tile_count(width_, picture.rows, kMaxLineLength, luma::kTileOverlap));
+    const int threads = threads_ > 0 ? threads_ : luma::available_processors();
+    std::vector<BorrowedState> states = borrow_states(static_cast<int>(std::min<size_t>(tiles, threads)));
+    for (BorrowedState& state : states) state.apply(filter_);
+    for (const luma::FramePicture& picture : frame_pictures) {
         luma::process_in_tiles(
-            host_.data(), width_, height_, kMaxLineLength, luma::kTileOverlap,
-            [&](FrameInfo& frame) { filter_.process_frame(&filter_, &frame); }, tiles_);
-    });
+            host_.data() + static_cast<size_t>(picture.first_row) * width_, width_, picture.rows,
+            picture.row_step * width_, kMaxLineLength, luma::kTileOverlap, static_cast<int>(states.size()),
+            [&](int lane, FrameInfo& frame) { states[lane].process(filter_, frame); }, tiles_);
+    }
     if (guard_sigma_) {
         const double host_per_code = static_cast<double>(luma::kHostSpan) * gain_ / (luma::kGainUnity * 219.0);
         luma::guard_change(colour_.before().data(), 1, &host_[0].y, 3, width_, height_, host_per_code, *guard_sigma_);

@@ -11,7 +11,9 @@
 
 #include "host/records.h"
 #include "luma/auto_settings.h"
+#include "luma/frame_pictures.h"
 #include "luma/noise_estimator.h"
+#include "luma/presets.h"
 #include "luma/scene_tracker.h"
 #include "luma/tiling.h"
 #include "parameters.h"
@@ -23,9 +25,12 @@ class Instance {
 public:
     Instance(int width, int height);
 
-    // In frei0r's terms: doubles from 0 to 1, booleans from 0.5 up.
+    // In frei0r's terms: doubles from 0 to 1, booleans from 0.5 up; the
+    // preset by its name, an unknown name leaving it as it was.
     void set_parameter(int index, double value);
     double parameter(int index) const;
+    void set_text(int index, const char* text);
+    const char* text(int index) const;
 
     void update(const uint32_t* in, uint32_t* out);
     size_t frame_bytes() const { return host_.size() * sizeof(uint32_t); }
@@ -35,7 +40,7 @@ private:
     // frames as they come.
     struct Scene {
         luma::NoiseEstimator estimator;
-        int pictures = 0;
+        int frames_read = 0;
         luma::NoiseEstimate estimate;
         int64_t last_used = 0;
     };
@@ -43,11 +48,16 @@ private:
     // The settings for the next frame: the sliders as set, or with "auto",
     // those for the noise of its scene's frames so far.
     void choose_settings(const std::vector<float>& codes);
+    // The frame itself, or with "fields" its two fields, top first.
+    luma::FramePictures pictures() const;
 
     int width_;
     int height_;
     bool auto_settings_ = true;
     double amount_ = 1;
+    luma::Preset preset_ = luma::Preset::kDefault;
+    int32_t threads_ = 0;  // 0: every processor
+    bool fields_ = false;
     std::array<int32_t, kSliderCount> set_sliders_;
     std::array<int32_t, kCheckboxCount> set_checkboxes_;
 
@@ -61,6 +71,7 @@ private:
     luma::SceneTracker tracker_;
     std::map<int, Scene> scenes_;  // those the tracker may return to
     int64_t frames_ = 0;
+    std::vector<float> field_codes_;
 
     LumaWeights weights_;
     RgbLuma colour_;

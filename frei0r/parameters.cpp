@@ -4,6 +4,12 @@
 #include <cmath>
 #include <string>
 
+// The header declares the functions without C linkage of its own.
+extern "C" {
+#include <frei0r.h>
+}
+
+#include "luma/presets.h"
 #include "luma/slider_names.h"
 
 namespace zeverive::frei0r {
@@ -25,12 +31,29 @@ Texts make_texts() {
         const int min = table.slider_minimums[i];
         const int max = table.slider_maximums[i];
         texts.names[kFirstSliderParameter + i] = luma::kSliderOptionNames[i];
+        const std::string unit = *luma::kSliderUnits[i] ? std::string(" ") + luma::kSliderUnits[i] : "";
         texts.explanations[kFirstSliderParameter + i] =
-            std::string(luma::kSliderHelp[i]) + " (" + std::to_string(min) + ".." + std::to_string(max) +
+            std::string(luma::kSliderHelp[i]) + " (" + std::to_string(min) + ".." + std::to_string(max) + unit +
             " from 0..1, default " + std::to_string(table.slider_defaults[i]) + ")";
     }
     texts.names[kCheckboxParameter] = luma::kCheckboxOptionName;
     texts.explanations[kCheckboxParameter] = std::string(luma::kCheckboxHelp) + " (default off)";
+    texts.names[kFieldsParameter] = "fields";
+    texts.explanations[kFieldsParameter] =
+        "interlaced video: denoise each frame's two fields (every other row) as pictures of their own "
+        "(default off)";
+    texts.names[kPresetParameter] = "preset";
+    std::string presets, names;
+    for (int i = 0; i < luma::kPresetCount; ++i) {
+        presets += std::string(i ? "; " : "") + luma::kPresetNames[i].name + ", " + luma::kPresetNames[i].help;
+        names += std::string(i ? "|" : "") + luma::kPresetNames[i].name;
+    }
+    texts.explanations[kPresetParameter] = "the automatic settings' choice: " + presets + " (" + names +
+                                           " by name, default " + luma::kPresetNames[0].name + ")";
+    texts.names[kThreadsParameter] = "threads";
+    texts.explanations[kThreadsParameter] =
+        "threads for the tiles of a frame larger than 832x832, 0 for every processor; the result is the same for "
+        "any number (0.." + std::to_string(kMostThreads) + " from 0..1, default 0)";
     texts.names[kAmountParameter] = "amount";
     texts.explanations[kAmountParameter] =
         "with auto: settings for this many times the noise, 0.25 to 4 as 4^(2x-1) (0.5: as estimated; 0.25: half; "
@@ -55,8 +78,10 @@ const char* parameter_explanation(int index) {
     return texts().explanations[index].c_str();
 }
 
-bool parameter_is_bool(int index) {
-    return index == kAutoParameter || index == kCheckboxParameter;
+int parameter_type(int index) {
+    if (index == kAutoParameter || index == kCheckboxParameter || index == kFieldsParameter) return F0R_PARAM_BOOL;
+    if (index == kPresetParameter) return F0R_PARAM_STRING;
+    return F0R_PARAM_DOUBLE;
 }
 
 int32_t slider_from_double(double value, int32_t minimum, int32_t maximum) {

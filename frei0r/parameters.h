@@ -1,7 +1,10 @@
 // The filter's parameters as frei0r hosts see them: "auto" first, so that
 // ffmpeg's positional list can switch it off with one value, then one per
-// slider in the record's order, then the check box, then "amount" (more or
-// less than the automatic settings, which keeps auto on).
+// slider in the record's order, then the check box, then what is not the
+// plug-in's: "fields" (frei0r frames carry no interlacing of their own),
+// the preset of the automatic settings (a name), the threads a frame's
+// tiles may use, and "amount" (more or less than the automatic settings,
+// which keeps auto on).
 //
 // frei0r hands doubles from 0 to 1. A slider with range [min, max] takes
 // min + round(x * (max - min)), x held within [0, 1], and reports its value
@@ -20,14 +23,25 @@ namespace zeverive::frei0r {
 constexpr int kAutoParameter = 0;
 constexpr int kFirstSliderParameter = 1;
 constexpr int kCheckboxParameter = kFirstSliderParameter + kSliderCount;
-constexpr int kAmountParameter = kCheckboxParameter + kCheckboxCount;
+constexpr int kFieldsParameter = kCheckboxParameter + kCheckboxCount;
+constexpr int kPresetParameter = kFieldsParameter + 1;
+constexpr int kThreadsParameter = kPresetParameter + 1;
+constexpr int kAmountParameter = kThreadsParameter + 1;
 constexpr int kParameterCount = kAmountParameter + 1;
 
-// The parameter's name and a line saying what it does, with the range and
-// default in slider units; null for an index out of range.
+// "threads" as a slider from 0 to this; 0 takes every processor.
+constexpr int32_t kMostThreads = 64;
+
+// The parameter's name and a line saying what it does; null for an index
+// out of range. A parameter that stands for a range of numbers ends its
+// line with "(MIN..MAX[ UNIT] from 0..1, default D)", which tools read to
+// show it in its own units (the Kdenlive effect description); a string
+// parameter that takes one of a few names ends it with "(NAME|NAME|...
+// by name, default NAME)", which they read to offer the names.
 const char* parameter_name(int index);
 const char* parameter_explanation(int index);
-bool parameter_is_bool(int index);
+// The parameter's frei0r type (F0R_PARAM_*).
+int parameter_type(int index);
 
 int32_t slider_from_double(double value, int32_t minimum, int32_t maximum);
 double slider_to_double(int32_t value, int32_t minimum, int32_t maximum);

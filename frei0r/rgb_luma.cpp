@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "luma/levels_avx2.h"
+#include "rgb_luma_avx2.h"
+
 namespace zeverive::frei0r {
 namespace {
 
@@ -33,14 +36,21 @@ int32_t video_luma(const uint8_t* rgba, LumaWeights weights) {
 
 void RgbLuma::read(const uint32_t* rgba, size_t pixels, LumaWeights weights) {
     codes_.resize(pixels);
-    for (size_t i = 0; i < pixels; ++i)
+    size_t i = 0;
+#if defined(__x86_64__)
+    if (luma::wide_loops_run()) i = video_lumas_avx2(rgba, pixels, weights, codes_.data());
+#endif
+    for (; i < pixels; ++i)
         codes_[i] = static_cast<float>(video_luma(reinterpret_cast<const uint8_t*>(rgba + i), weights));
 }
 
 void RgbLuma::to_host(luma::LevelScale scale, YcPixel* host) {
+    // Every code is a byte's: one division each, not one per pixel.
+    int16_t host_by_code[kFullRange + 1];
+    for (int32_t code = 0; code <= kFullRange; ++code) host_by_code[code] = luma::code_to_host(scale, code);
     before_.resize(codes_.size());
     for (size_t i = 0; i < codes_.size(); ++i) {
-        before_[i] = luma::code_to_host(scale, static_cast<int32_t>(codes_[i]));
+        before_[i] = host_by_code[static_cast<int32_t>(codes_[i])];
         host[i] = {before_[i], 0, 0};
     }
 }
@@ -51,7 +61,11 @@ void RgbLuma::to_rgba(const uint32_t* in, const YcPixel* host, luma::LevelScale 
     // from the video range to the full one.
     const double per_host = static_cast<double>(scale.span) * luma::kGainUnity * kFullRange /
                             (static_cast<double>(luma::kHostSpan) * scale.gain * kVideoRange);
-    for (size_t i = 0; i < before_.size(); ++i) {
+    size_t i = 0;
+#if defined(__x86_64__)
+    if (!grey && luma::wide_loops_run()) i = changed_rgba_avx2(in, host, before_.data(), before_.size(), per_host, out);
+#endif
+    for (; i < before_.size(); ++i) {
         const int32_t change = host[i].y - before_[i];
         uint8_t pixel[4];
         std::memcpy(pixel, in + i, 4);

@@ -1,33 +1,26 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang (libFuzzer, AddressSanitizer,
-# UndefinedBehaviorSanitizer) and runs them for a bounded time, half each:
-# the YUV4MPEG2 reader, and raw host frames through the plug-in's
-# callbacks with records of any shape. Fails if a fuzzer finds a crash, a
-# leak or an abort.
+# Runs the fuzz targets for a bounded time, half each: the YUV4MPEG2
+# reader, and raw host frames through the plug-in's callbacks with records
+# of any shape. Fails if a fuzzer finds a crash, a leak or an abort.
 #
+#   cmake --preset fuzz && cmake --build --preset fuzz    # clang, libFuzzer
 #   fuzz/run.sh [SECONDS]        default 60, for both together
 #
-# Work files go to $ZEVERIVE_FUZZ_DIR (default build/fuzz): the binaries,
-# the growing corpora, and any crashing input (crash-*), which is kept for
-# reproduction: build/fuzz/y4m_reader_fuzz build/fuzz/crash-...
+# ZEVERIVE_FUZZ_BUILD names the fuzz build tree (default build/fuzz). The
+# growing corpora and any crashing input (crash-*) stay there, the input
+# kept for reproduction: build/fuzz/fuzz/y4m_reader_fuzz build/fuzz/crash-...
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-60}
-work=${ZEVERIVE_FUZZ_DIR:-$repo/build/fuzz}
+work=${ZEVERIVE_FUZZ_BUILD:-$repo/build/fuzz}
+for target in y4m_reader_fuzz host_frames_fuzz; do
+  if [ ! -x "$work/fuzz/$target" ]; then
+    echo "fuzz/run.sh: $work/fuzz/$target is missing: cmake --preset fuzz && cmake --build --preset fuzz" >&2
+    exit 2
+  fi
+done
 mkdir -p "$work/corpus" "$work/host-corpus"
-
-fuzz_build() {
-  local target=$1
-  shift
-  clang++ -std=c++17 -O1 -g -fno-omit-frame-pointer -ffp-contract=off \
-    -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I"$repo" -I"$repo/cli" -I"$repo/src" "$repo/fuzz/$target.cpp" "$@" -o "$work/$target"
-}
-fuzz_build y4m_reader_fuzz "$repo/cli/formats/y4m.cpp" "$repo/cli/formats/frame_bytes.cpp" "$repo/cli/formats/byte_input.cpp"
-fuzz_build host_frames_fuzz "$repo/cli/formats/yc_format.cpp" "$repo/cli/formats/frame_bytes.cpp" "$repo/cli/formats/byte_input.cpp" \
-  "$repo"/src/host/*.cpp "$repo"/src/process/*.cpp "$repo"/src/kernels/*.cpp "$repo"/src/cpu/*.cpp \
-  "$repo/src/platform/x87_precision.cpp" "$repo/src/platform/instruction_guard_posix.cpp"
 
 # Seeds: one small stream of each kind the reader knows.
 seed() { printf "$2" > "$work/corpus/seed-$1"; }
@@ -40,8 +33,8 @@ seed mono12 'YUV4MPEG2 W1 H2 Cmono12 Xcomment\nFRAME\n\x00\x0f\x34\x02'
 seed plain 'YUV4MPEG2 W2 H2\nFRAME\n\x10\x10\x10\x10\x80\x80'
 
 cd "$work"
-./y4m_reader_fuzz -max_total_time=$((seconds - seconds / 2)) -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+fuzz/y4m_reader_fuzz -max_total_time=$((seconds - seconds / 2)) -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
   -dict="$repo/fuzz/y4m.dict" -print_final_stats=1 corpus
 # Inputs long enough for a few frames of the sizes the first bytes choose.
-./host_frames_fuzz -max_total_time=$((seconds / 2)) -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
+fuzz/host_frames_fuzz -max_total_time=$((seconds / 2)) -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
   -print_final_stats=1 host-corpus

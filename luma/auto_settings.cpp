@@ -22,6 +22,8 @@ struct Knot {
 #include "luma/auto_settings_table.inc"
 
 constexpr int32_t kNoiseThresholds[kShrinkSliderCount] = {40, 60, 80, 100};
+constexpr int32_t kFastNoiseThresholds[kShrinkSliderCount] = {40, 60, 100, 100};
+constexpr int32_t kShiftedLowpassMode = 3;
 constexpr int32_t kFullStrength = 200;
 constexpr int32_t kVertical = 100;
 
@@ -50,29 +52,39 @@ const Knot& nearest(const Knot (&knots)[N], double sigma) {
     });
 }
 
-}  // namespace
-
-AutoSettings settings_for_noise(const NoiseEstimate& noise) {
+// Everything but the noise thresholds.
+template <size_t N>
+AutoSettings settings_from(const Knot (&white_knots)[N], const Knot (&smoothed_knots)[N], const NoiseEstimate& noise) {
     const double sigma = std::max(noise.sigma, 0.0);
     const double smoothed = noise.smoothing;
-    const double white = scale_at(kWhiteKnots, sigma);
-    const double smooth = scale_at(kSmoothedKnots, sigma);
+    const double white = scale_at(white_knots, sigma);
+    const double smooth = scale_at(smoothed_knots, sigma);
     const double scale = white <= 0 || smooth <= 0
                              ? (1 - smoothed) * white + smoothed * smooth
                              : std::exp((1 - smoothed) * std::log(white) + smoothed * std::log(smooth));
-    const Knot& choice = smoothed < 0.5 ? nearest(kWhiteKnots, sigma) : nearest(kSmoothedKnots, sigma);
+    const Knot& choice = smoothed < 0.5 ? nearest(white_knots, sigma) : nearest(smoothed_knots, sigma);
 
     AutoSettings settings{};
     const double gain = scale > 1 ? kGainUnity / scale : kGainUnity;
     settings.gain = std::clamp(static_cast<int32_t>(std::lround(gain)), kMinGain, kGainUnity);
     settings.sliders[kSliderMode] = choice.mode;
     for (int level = 0; level < kEdgeSliderCount; ++level) settings.sliders[kSliderEdgeFirst + level] = choice.edge;
-    for (int band = 0; band < kShrinkSliderCount; ++band)
-        settings.sliders[kSliderShrinkFirst + band] = kNoiseThresholds[band];
     settings.sliders[kSliderStrength] = static_cast<int32_t>(std::lround(kFullStrength * std::min(scale, 1.0)));
     settings.sliders[kSliderVertical] = kVertical;
     settings.sliders[kSliderDisplay] = 0;
     settings.rows_x10 = false;
+    return settings;
+}
+
+}  // namespace
+
+AutoSettings settings_for_noise(const NoiseEstimate& noise, Preset preset) {
+    const bool fast = preset == Preset::kFast;
+    AutoSettings settings = fast ? settings_from(kFastWhiteKnots, kFastSmoothedKnots, noise)
+                                 : settings_from(kWhiteKnots, kSmoothedKnots, noise);
+    const bool fast_thresholds = fast && settings.sliders[kSliderMode] == kShiftedLowpassMode;
+    for (int band = 0; band < kShrinkSliderCount; ++band)
+        settings.sliders[kSliderShrinkFirst + band] = (fast_thresholds ? kFastNoiseThresholds : kNoiseThresholds)[band];
     return settings;
 }
 

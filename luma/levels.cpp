@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "luma/levels_avx2.h"
+
 namespace zeverive::luma {
 namespace {
 
@@ -63,7 +65,8 @@ std::vector<int16_t> host_by_code(LevelScale scale, int bit_depth) {
 // codes, the original only decides whether a sample changed.
 std::vector<uint16_t> code_by_host(LevelScale scale, int32_t max_code) {
     if (!scale.host_finer()) return {};
-    std::vector<uint16_t> table(kHostValues);
+    // One entry more: the AVX2 loop reads two at a time (luma/levels_avx2.h).
+    std::vector<uint16_t> table(kHostValues + 1);
     for (int32_t host = 0; host < kHostValues; ++host) {
         const int32_t value = host - kHostOffset;
         table[static_cast<size_t>(host)] =
@@ -100,21 +103,24 @@ void put_host_sample(uint8_t* bytes, int16_t value) {
 }  // namespace
 
 LevelMapping::LevelMapping(const PictureFormat& format, int32_t gain)
-    : format_(format), luma_(luma_scale(format.bit_depth, gain)), chroma_(chroma_scale(format.bit_depth)) {
+    : format_(format),
+      luma_(luma_scale(format.bit_depth, gain)),
+      chroma_(chroma_scale(format.bit_depth)),
+      wide_(wide_loops_run()) {
     if (format.sampling == Sampling::kHost) return;
     luma_host_ = host_by_code(luma_, format.bit_depth);
     if (format.sampling != Sampling::kMono) chroma_host_ = host_by_code(chroma_, format.bit_depth);
     luma_code_ = code_by_host(luma_, format.max_code());
 }
 
-void LevelMapping::to_host(const uint8_t* samples, YcPixel* host) const {
+void LevelMapping::to_host(const uint8_t* samples, YcPixel* host, bool chroma) const {
     if (format_.sampling == Sampling::kHost) {
         for (size_t i = 0; i < format_.plane_samples(0); ++i, samples += 6)
             host[i] = {host_sample(samples), host_sample(samples + 2), host_sample(samples + 4)};
     } else if (format_.bit_depth > 8) {
-        video_to_host<Bytes16>(samples, host);
+        video_to_host<Bytes16>(samples, host, chroma);
     } else {
-        video_to_host<Bytes8>(samples, host);
+        video_to_host<Bytes8>(samples, host, chroma);
     }
 }
 
@@ -133,13 +139,33 @@ void LevelMapping::to_samples(const uint8_t* original, const YcPixel* host_after
     }
 }
 
+// The AVX2 forms, where wide_ says they run (never on i386).
+void LevelMapping::wide_row([[maybe_unused]] const uint8_t* luma, [[maybe_unused]] const uint8_t* cb,
+                            [[maybe_unused]] const uint8_t* cr, [[maybe_unused]] size_t width,
+                            [[maybe_unused]] int shift_x, [[maybe_unused]] YcPixel* row) const {
+#if defined(__x86_64__)
+    host_row_from_8bit_avx2(luma, cb, cr, width, shift_x, luma_, chroma_, row);
+#endif
+}
+
+void LevelMapping::wide_codes([[maybe_unused]] const YcPixel* host_after, [[maybe_unused]] size_t pixels,
+                              [[maybe_unused]] uint8_t* codes) const {
+#if defined(__x86_64__)
+    codes_from_host_8bit_avx2(host_after, pixels, luma_code_.data(), codes);
+#endif
+}
+
 // Codes come from 8 or 16 bits of storage, so each is in its table.
 template <typename Storage>
-void LevelMapping::video_to_host(const uint8_t* samples, YcPixel* host) const {
+void LevelMapping::video_to_host(const uint8_t* samples, YcPixel* host, bool chroma) const {
     const size_t width = static_cast<size_t>(format_.width);
     const size_t height = static_cast<size_t>(format_.height);
     const int16_t* luma_host = luma_host_.data();
-    if (format_.sampling == Sampling::kMono) {
+    if (format_.sampling == Sampling::kMono || !chroma) {
+        if (Storage::kSize == 1 && wide_) {
+            wide_row(samples, nullptr, nullptr, width * height, 0, host);
+            return;
+        }
         for (size_t i = 0; i < width * height; ++i) host[i] = {luma_host[Storage::get(samples, i)], 0, 0};
         return;
     }
@@ -154,6 +180,10 @@ void LevelMapping::video_to_host(const uint8_t* samples, YcPixel* host) const {
         const uint8_t* cb = cb_plane + (y >> shift_y) * chroma_width * Storage::kSize;
         const uint8_t* cr = cr_plane + (y >> shift_y) * chroma_width * Storage::kSize;
         YcPixel* row = host + y * width;
+        if (Storage::kSize == 1 && wide_) {
+            wide_row(luma, cb, cr, width, shift_x, row);
+            continue;
+        }
         for (size_t x = 0; x < width; ++x) {
             row[x] = {luma_host[Storage::get(luma, x)], chroma_host[Storage::get(cb, x >> shift_x)],
                       chroma_host[Storage::get(cr, x >> shift_x)]};
@@ -178,13 +208,18 @@ void LevelMapping::video_to_samples(const uint8_t* original, const YcPixel* host
         // its own code in the table too, and only codes above the depth
         // need their original.
         const uint16_t* luma_code = luma_code_.data();
-        for (size_t i = 0; i < pixels; ++i) {
-            const int32_t code = Storage::get(original, i);
-            const int32_t after = host_after[i].y;
-            if (code > max_code) {
-                Storage::put(samples, i, host_change_to_code(luma_, code, luma_host[code], after, max_code));
-            } else {
-                Storage::put(samples, i, luma_code[after + kHostOffset]);
+        if (Storage::kSize == 1 && wide_) {
+            // 8-bit codes are never above the depth.
+            wide_codes(host_after, pixels, samples);
+        } else {
+            for (size_t i = 0; i < pixels; ++i) {
+                const int32_t code = Storage::get(original, i);
+                const int32_t after = host_after[i].y;
+                if (code > max_code) {
+                    Storage::put(samples, i, host_change_to_code(luma_, code, luma_host[code], after, max_code));
+                } else {
+                    Storage::put(samples, i, luma_code[after + kHostOffset]);
+                }
             }
         }
     }

@@ -75,8 +75,9 @@ public:
 
     // The host frame the plug-in is given, width * height pixels: Y mapped,
     // chroma mapped and repeated over the pixels that share it (zero for
-    // monochrome video).
-    void to_host(const uint8_t* samples, YcPixel* host) const;
+    // monochrome video, and without `chroma`, which spares the work where
+    // neither the plug-in nor anyone else reads the host's chroma).
+    void to_host(const uint8_t* samples, YcPixel* host, bool chroma = true) const;
 
     // The samples to write for a frame read as `original`: luma from the
     // host's result; chroma the original's, or neutral when the coefficient
@@ -87,10 +88,17 @@ public:
 
 private:
     template <typename Storage>
-    void video_to_host(const uint8_t* samples, YcPixel* host) const;
+    void video_to_host(const uint8_t* samples, YcPixel* host, bool chroma) const;
     template <typename Storage>
     void video_to_samples(const uint8_t* original, const YcPixel* host_after, bool neutral_chroma,
                           uint8_t* samples) const;
+
+    // The 8-bit loops' AVX2 forms (luma/levels_avx2.h): a row of host
+    // pixels, and the codes of a frame's luma where the host's scale is the
+    // finer.
+    void wide_row(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, size_t width, int shift_x,
+                  YcPixel* row) const;
+    void wide_codes(const YcPixel* host_after, size_t pixels, uint8_t* codes) const;
 
     PictureFormat format_;
     LevelScale luma_;
@@ -101,6 +109,7 @@ private:
     // original codes within the depth; empty where the code depends on the
     // original too.
     std::vector<uint16_t> luma_code_;
+    bool wide_;  // the 8-bit loops' AVX2 forms run here
 };
 
 }  // namespace zeverive::luma

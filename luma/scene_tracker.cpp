@@ -183,4 +183,12 @@ ScenePlacement SceneTracker::add_picture(const LumaPlane& picture, int stream) {
     return start_scene(std::move(thumbnail), f.level, stream, false);
 }
 
+ScenePlacement frame_placement(const std::optional<ScenePlacement>& so_far, const ScenePlacement& picture) {
+    if (!so_far) return picture;
+    // The earlier field was placed in the scene the noise departed from.
+    if (picture.previous_moves) return {picture.scene, true, so_far->previous_moves};
+    if (picture.scene != so_far->scene) return {picture.scene, picture.first, false};
+    return *so_far;
+}
+
 }  // namespace zeverive::luma

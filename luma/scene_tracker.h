@@ -18,6 +18,7 @@
 
 #include <deque>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "luma/noise_estimator.h"
@@ -31,6 +32,12 @@ struct ScenePlacement {
     // scene it departed from: it begins this new scene instead.
     bool previous_moves;
 };
+
+// Where a frame of several pictures (its two fields) belongs, from the
+// placement of its pictures so far (none before the first) and that of its
+// next picture: the scene of its last picture, and a scene that begins at
+// either picture begins at the frame.
+ScenePlacement frame_placement(const std::optional<ScenePlacement>& so_far, const ScenePlacement& picture);
 
 class SceneTracker {
 public:

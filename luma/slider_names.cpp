@@ -24,4 +24,6 @@ const char* const kSliderHelp[kSliderCount] = {
 };
 const char* const kCheckboxHelp = "the finest band's threshold along rows times 10";
 
+const char* const kSliderUnits[kSliderCount] = {"", "", "", "", "", "", "", "", "", "%", "%", ""};
+
 }  // namespace zeverive::luma

@@ -13,5 +13,7 @@ extern const char* const kCheckboxOptionName;
 // What each slider does; the label, range and default come from the record.
 extern const char* const kSliderHelp[kSliderCount];
 extern const char* const kCheckboxHelp;
+// The unit a slider's value is in, empty for a plain number.
+extern const char* const kSliderUnits[kSliderCount];
 
 }  // namespace zeverive::luma

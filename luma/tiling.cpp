@@ -1,7 +1,13 @@
 #include "luma/tiling.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace zeverive::luma {
 
@@ -19,6 +25,10 @@ std::vector<Span> split_axis(int length, int max_tile, int overlap) {
         spans.push_back({start, tile});
     }
     return spans;
+}
+
+size_t tile_count(int width, int height, int max_tile, int overlap) {
+    return split_axis(width, max_tile, overlap).size() * split_axis(height, max_tile, overlap).size();
 }
 
 double span_weight(const std::vector<Span>& spans, size_t index, int position) {
@@ -81,13 +91,141 @@ Sharing sharing_of(const std::vector<Span>& spans, size_t index) {
             index + 1 < spans.size() ? spans[index + 1].start : span.end()};
 }
 
+// What blending the tiles needs besides the tiles: the frame, its spans,
+// and the sums of the overlaps.
+struct Blend {
+    YcPixel* frame;
+    int width;
+    int pitch;
+    const std::vector<Span>& columns;
+    const std::vector<Span>& rows;
+    double* sums;
+    std::vector<double>& column_weights;
+
+    // Tile `index` (row by row) as its frame of the original picture.
+    FrameInfo tile_frame(size_t index, std::vector<YcPixel>& tile) const {
+        const Span& down = rows[index / columns.size()];
+        const Span& across = columns[index % columns.size()];
+        tile.resize(static_cast<size_t>(across.length) * down.length);
+        for (int y = 0; y < down.length; ++y) {
+            const YcPixel* source = frame + static_cast<size_t>(down.start + y) * pitch + across.start;
+            std::copy(source, source + across.length, &tile[static_cast<size_t>(y) * across.length]);
+        }
+        return FrameInfo{0, tile.data(), 0, across.length, down.length, across.length};
+    }
+
+    // Tile `index`'s result into the sums and the frame; the tiles before
+    // it must have been blended. Writes only pixels that no later tile
+    // reads.
+    void tile(size_t index, const std::vector<YcPixel>& tile) {
+        const size_t r = index / columns.size(), c = index % columns.size();
+        const Span& down = rows[r];
+        const Span& across = columns[c];
+        const Sharing rows_shared = sharing_of(rows, r);
+        const Sharing columns_shared = sharing_of(columns, c);
+        // Row y of this row of tiles has its sums at (y - down.start) * width.
+        const auto sums_of = [&](int y, int x) {
+            return sums + (static_cast<size_t>(y - down.start) * width + x) * 3;
+        };
+        column_weights.resize(across.length);
+        for (int x = 0; x < across.length; ++x) column_weights[x] = span_weight(columns, c, across.start + x);
+        for (int y = down.start; y < down.end(); ++y) {
+            const YcPixel* result = &tile[static_cast<size_t>(y - down.start) * across.length] - across.start;
+            const double row_weight = span_weight(rows, r, y);
+            const bool row_first = y >= rows_shared.after_previous;
+            const auto blend = [&](int x) {
+                const bool first = row_first && x >= columns_shared.after_previous;
+                accumulate(sums_of(y, x), row_weight * column_weights[x - across.start], result[x], first);
+            };
+            // What only this tile covers is final, and no later tile
+            // reads it: straight into the frame.
+            const bool row_alone = y >= rows_shared.after_previous && y < rows_shared.before_next;
+            const int alone_from = row_alone ? columns_shared.after_previous : across.end();
+            const int alone_to = row_alone ? columns_shared.before_next : across.end();
+            for (int x = across.start; x < alone_from; ++x) blend(x);
+            std::copy(result + alone_from, result + alone_to, frame + static_cast<size_t>(y) * pitch + alone_from);
+            for (int x = alone_to; x < across.end(); ++x) blend(x);
+        }
+        // The overlap with the previous tile of this row is complete
+        // where no other row of tiles shares it: to the frame while its
+        // sums are still in the cache.
+        if (c > 0) {
+            for (int y = rows_shared.after_previous; y < rows_shared.before_next; ++y) {
+                const int from = across.start, to = columns_shared.after_previous;
+                store_sums(sums_of(y, from), frame + static_cast<size_t>(y) * pitch + from, to - from);
+            }
+        }
+        if (c + 1 < columns.size()) return;
+        // The row of tiles is done. The rows shared with the previous row
+        // of tiles are complete too.
+        for (int y = down.start; y < rows_shared.after_previous; ++y)
+            store_sums(sums_of(y, 0), frame + static_cast<size_t>(y) * pitch, width);
+        // The rows shared with the next row of tiles keep their sums, moved
+        // to where that row of tiles looks for them.
+        if (rows_shared.before_next < down.end()) {
+            std::memmove(sums, sums_of(rows_shared.before_next, 0),
+                         sizeof(double) * 3 * static_cast<size_t>(down.end() - rows_shared.before_next) * width);
+        }
+    }
+};
+
+// The tiles shared among `lanes` threads, the caller's the first: each
+// takes the next tile not taken, copies it out of the frame and processes
+// it on its own, then waits for the tile's turn to blend it. A tile reads
+// only pixels that the blends of the tiles before it leave alone, so it
+// may be taken while they are still being blended.
+void tiles_on_lanes(Blend& blend, size_t count, int lanes, const std::function<void(int, FrameInfo&)>& process,
+                    std::vector<std::vector<YcPixel>>& tiles) {
+    std::atomic<size_t> next{0};
+    std::mutex turn_mutex;
+    std::condition_variable turn_changed;
+    size_t turn = 0;
+    bool failed = false;
+    std::exception_ptr error;
+    const auto lane_work = [&](int lane) {
+        try {
+            for (size_t index = next++; index < count; index = next++) {
+                FrameInfo info = blend.tile_frame(index, tiles[lane]);
+                process(lane, info);
+                {
+                    std::unique_lock<std::mutex> lock(turn_mutex);
+                    turn_changed.wait(lock, [&] { return turn == index || failed; });
+                    if (failed) return;
+                }
+                blend.tile(index, tiles[lane]);
+                {
+                    std::lock_guard<std::mutex> lock(turn_mutex);
+                    ++turn;
+                }
+                turn_changed.notify_all();
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(turn_mutex);
+            if (!error) error = std::current_exception();
+            failed = true;
+            turn_changed.notify_all();
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (int lane = 1; lane < lanes; ++lane) {
+        try {
+            helpers.emplace_back(lane_work, lane);
+        } catch (const std::system_error&) {
+            break;  // the lanes running take every tile between them
+        }
+    }
+    lane_work(0);
+    for (std::thread& helper : helpers) helper.join();
+    if (error) std::rethrow_exception(error);
+}
+
 }  // namespace
 
-void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int overlap,
-                      const std::function<void(FrameInfo&)>& process, TileBuffers& buffers) {
+void process_in_tiles(YcPixel* frame, int width, int height, int pitch, int max_tile, int overlap, int lanes,
+                      const std::function<void(int, FrameInfo&)>& process, TileBuffers& buffers) {
     if (width <= max_tile && height <= max_tile) {
-        FrameInfo info{0, frame, 0, width, height, width};
-        process(info);
+        FrameInfo info{0, frame, 0, width, height, pitch};
+        process(0, info);
         return;
     }
     const std::vector<Span> columns = split_axis(width, max_tile, overlap);
@@ -100,67 +238,26 @@ void process_in_tiles(YcPixel* frame, int width, int height, int max_tile, int o
         buffers.sums.reset(new double[sums_size]);
         buffers.sums_size = sums_size;
     }
-    double* const sums = buffers.sums.get();
-    std::vector<YcPixel>& tile = buffers.tile;
-    std::vector<double>& column_weights = buffers.column_weights;
+    const size_t count = rows.size() * columns.size();
+    lanes = static_cast<int>(std::clamp<size_t>(static_cast<size_t>(std::max(lanes, 1)), 1, count));
+    if (buffers.tiles.size() < static_cast<size_t>(lanes)) buffers.tiles.resize(static_cast<size_t>(lanes));
 
-    for (size_t r = 0; r < rows.size(); ++r) {
-        const Span& down = rows[r];
-        const Sharing rows_shared = sharing_of(rows, r);
-        // Row y of this row of tiles has its sums at (y - down.start) * width.
-        const auto sums_of = [&](int y, int x) {
-            return sums + (static_cast<size_t>(y - down.start) * width + x) * 3;
-        };
-        for (size_t c = 0; c < columns.size(); ++c) {
-            const Span& across = columns[c];
-            const Sharing columns_shared = sharing_of(columns, c);
-            tile.resize(static_cast<size_t>(across.length) * down.length);
-            for (int y = 0; y < down.length; ++y) {
-                const YcPixel* source = frame + static_cast<size_t>(down.start + y) * width + across.start;
-                std::copy(source, source + across.length, &tile[static_cast<size_t>(y) * across.length]);
-            }
-            FrameInfo info{0, tile.data(), 0, across.length, down.length, across.length};
-            process(info);
-
-            column_weights.resize(across.length);
-            for (int x = 0; x < across.length; ++x) column_weights[x] = span_weight(columns, c, across.start + x);
-            for (int y = down.start; y < down.end(); ++y) {
-                const YcPixel* result = &tile[static_cast<size_t>(y - down.start) * across.length] - across.start;
-                const double row_weight = span_weight(rows, r, y);
-                const bool row_first = y >= rows_shared.after_previous;
-                const auto blend = [&](int x) {
-                    const bool first = row_first && x >= columns_shared.after_previous;
-                    accumulate(sums_of(y, x), row_weight * column_weights[x - across.start], result[x], first);
-                };
-                // What only this tile covers is final, and no later tile
-                // reads it: straight into the frame.
-                const bool row_alone = y >= rows_shared.after_previous && y < rows_shared.before_next;
-                const int alone_from = row_alone ? columns_shared.after_previous : across.end();
-                const int alone_to = row_alone ? columns_shared.before_next : across.end();
-                for (int x = across.start; x < alone_from; ++x) blend(x);
-                std::copy(result + alone_from, result + alone_to, frame + static_cast<size_t>(y) * width + alone_from);
-                for (int x = alone_to; x < across.end(); ++x) blend(x);
-            }
-            // The overlap with the previous tile of this row is complete
-            // where no other row of tiles shares it: to the frame while its
-            // sums are still in the cache.
-            if (c > 0) {
-                for (int y = rows_shared.after_previous; y < rows_shared.before_next; ++y) {
-                    const int from = across.start, to = columns_shared.after_previous;
-                    store_sums(sums_of(y, from), frame + static_cast<size_t>(y) * width + from, to - from);
-                }
-            }
+    Blend blend{frame, width, pitch, columns, rows, buffers.sums.get(), buffers.column_weights};
+    if (lanes == 1) {
+        for (size_t index = 0; index < count; ++index) {
+            FrameInfo info = blend.tile_frame(index, buffers.tiles[0]);
+            process(0, info);
+            blend.tile(index, buffers.tiles[0]);
         }
-        // The rows shared with the previous row of tiles are complete too.
-        for (int y = down.start; y < rows_shared.after_previous; ++y)
-            store_sums(sums_of(y, 0), frame + static_cast<size_t>(y) * width, width);
-        // The rows shared with the next row of tiles keep their sums, moved
-        // to where that row of tiles looks for them.
-        if (rows_shared.before_next < down.end()) {
-            std::memmove(sums, sums_of(rows_shared.before_next, 0),
-                         sizeof(double) * 3 * static_cast<size_t>(down.end() - rows_shared.before_next) * width);
-        }
+        return;
     }
+    tiles_on_lanes(blend, count, lanes, process, buffers.tiles);
+}
+
+void process_in_tiles(YcPixel* frame, int width, int height, int pitch, int max_tile, int overlap,
+                      const std::function<void(FrameInfo&)>& process, TileBuffers& buffers) {
+    process_in_tiles(frame, width, height, pitch, max_tile, overlap, 1, [&](int, FrameInfo& info) { process(info); },
+                     buffers);
 }
 
 }  // namespace zeverive::luma

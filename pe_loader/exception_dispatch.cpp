@@ -4,11 +4,14 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <list>
+#include <utility>
+#include <vector>
 
-#include "pe_image.h"
+#include "call_guard.h"
 
 namespace pe_loader {
 namespace {
@@ -20,6 +23,19 @@ struct Registration {
 std::list<Registration>& registrations() {
     static std::list<Registration> handlers;
     return handlers;
+}
+
+// The mappings of the loaded images, [begin, end).
+std::vector<std::pair<const uint8_t*, const uint8_t*>>& image_ranges() {
+    static std::vector<std::pair<const uint8_t*, const uint8_t*>> ranges;
+    return ranges;
+}
+
+bool inside_an_image(uint32_t eip) {
+    const auto* code = reinterpret_cast<const uint8_t*>(eip);
+    for (const auto& [begin, end] : image_ranges())
+        if (code >= begin && code < end) return true;
+    return false;
 }
 
 void say(const char* text) {
@@ -64,6 +80,7 @@ void resume_with(mcontext_t& machine, const Context& context) {
 // Leaves the signal to its default action: returning re-executes the
 // instruction, which then ends the process as it would have without us.
 void give_up(const char* why, uint32_t eip) {
+    report_guarded_fault(SIGILL, eip);
     char text[160];
     std::snprintf(text, sizeof text, "pe_loader: illegal instruction at 0x%08x %s\n", eip, why);
     say(text);
@@ -73,7 +90,7 @@ void give_up(const char* why, uint32_t eip) {
 void on_illegal_instruction(int, siginfo_t*, void* raw) {
     mcontext_t& machine = static_cast<ucontext_t*>(raw)->uc_mcontext;
     const auto eip = static_cast<uint32_t>(machine.gregs[REG_EIP]);
-    if (!LoadedImage::containing(reinterpret_cast<void*>(eip))) return give_up("outside the loaded DLLs", eip);
+    if (!inside_an_image(eip)) return give_up("outside the loaded DLLs", eip);
 
     ExceptionRecord record = {};
     record.code = kStatusIllegalInstruction;
@@ -105,15 +122,9 @@ bool remove_vectored_handler(void* handle) {
     return false;
 }
 
-void forget_handlers_in(const uint8_t* begin, const uint8_t* end) {
-    registrations().remove_if([&](const Registration& registration) {
-        const auto* code = reinterpret_cast<const uint8_t*>(registration.handler);
-        return code >= begin && code < end;
-    });
-}
-
-void install_illegal_instruction_dispatch() {
+void dispatch_faults_in(const uint8_t* begin, const uint8_t* end) {
     static bool installed = false;
+    image_ranges().emplace_back(begin, end);
     if (installed) return;
     struct sigaction action = {};
     action.sa_sigaction = on_illegal_instruction;
@@ -121,6 +132,15 @@ void install_illegal_instruction_dispatch() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGILL, &action, nullptr);
     installed = true;
+}
+
+void forget_image(const uint8_t* begin, const uint8_t* end) {
+    auto& ranges = image_ranges();
+    ranges.erase(std::remove(ranges.begin(), ranges.end(), std::make_pair(begin, end)), ranges.end());
+    registrations().remove_if([&](const Registration& registration) {
+        const auto* code = reinterpret_cast<const uint8_t*>(registration.handler);
+        return code >= begin && code < end;
+    });
 }
 
 }  // namespace pe_loader

@@ -14,10 +14,12 @@ namespace pe_loader {
 void* add_vectored_handler(bool first, VectoredHandler handler);
 bool remove_vectored_handler(void* handle);
 
-// Drops the handlers that live in [begin, end), an image being unmapped.
-void forget_handlers_in(const uint8_t* begin, const uint8_t* end);
+// An image mapped at [begin, end): illegal instructions there go to the
+// vectored handlers. Installs the SIGILL handler on first use.
+void dispatch_faults_in(const uint8_t* begin, const uint8_t* end);
 
-// Installs the SIGILL handler once per process.
-void install_illegal_instruction_dispatch();
+// The image at [begin, end) is being unmapped: its faults are no longer
+// dispatched, and the handlers that live in it are dropped.
+void forget_image(const uint8_t* begin, const uint8_t* end);
 
 }  // namespace pe_loader

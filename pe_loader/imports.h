@@ -5,11 +5,6 @@
 
 namespace pe_loader {
 
-struct Import {
-    const char* name;
-    const void* address;
-};
-
 // The implementation of `name` from `dll` (case-insensitive DLL name), or
 // nullptr when the loader has none.
 const void* find_import(const std::string& dll, const std::string& name);

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "call_guard.h"
 #include "exception_dispatch.h"
-#include "imports.h"
 #include "thread_block.h"
 #include "windows_abi.h"
 
@@ -19,6 +19,8 @@ namespace pe_loader {
 namespace {
 
 constexpr uint32_t kPageSize = 4096;
+// Larger TLS blocks than this are taken for a damaged directory.
+constexpr uint64_t kMaxTlsBlock = uint64_t{64} << 20;
 
 std::vector<LoadedImage*>& loaded_images() {
     static std::vector<LoadedImage*> images;
@@ -33,6 +35,24 @@ std::string hex(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%x", value);
     return text;
+}
+
+// A name from the image as a message shows it: printable, and not longer
+// than a line, whatever a damaged file holds there.
+std::string shown(const std::string& name) {
+    constexpr size_t kLongest = 64;
+    std::string text;
+    for (size_t i = 0; i < name.size() && i < kLongest; ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c >= 0x20 && c < 0x7f) {
+            text += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            text += escaped;
+        }
+    }
+    return name.size() > kLongest ? text + "..." : text;
 }
 
 uint32_t windows_protection(uint32_t characteristics) {
@@ -61,7 +81,7 @@ typedef int32_t(PE_STDCALL* StartUpRoutine)(void* module, uint32_t reason, void*
 
 }  // namespace
 
-std::unique_ptr<LoadedImage> LoadedImage::load(const std::string& path) {
+std::unique_ptr<LoadedImage> LoadedImage::load(const std::string& path, ImportResolver resolve) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw LoadError(path + ": cannot open the file");
     std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -70,11 +90,13 @@ std::unique_ptr<LoadedImage> LoadedImage::load(const std::string& path) {
     image->map();
     image->copy_sections();
     image->relocate();
-    image->bind_imports();
+    image->bind_imports(resolve);
+    image->read_exports();
     image->set_up_tls();
+    image->check_start_up();
     image->protect_sections();
     thread_block();
-    install_illegal_instruction_dispatch();
+    dispatch_faults_in(image->base_, image->base_ + image->size_);
     loaded_images().push_back(image.get());
     image->attached_ = true;
     image->run_start_up(kDllProcessAttach);
@@ -88,7 +110,7 @@ LoadedImage::~LoadedImage() {
     if (attached_) run_start_up(kDllProcessDetach);
     auto& images = loaded_images();
     images.erase(std::remove(images.begin(), images.end(), this), images.end());
-    if (base_) forget_handlers_in(base_, base_ + size_);
+    if (base_) forget_image(base_, base_ + size_);
     if (tls_index_ >= 0) release_tls_index(tls_index_);
     std::free(tls_block_);
     if (base_) munmap(base_, size_);
@@ -99,9 +121,36 @@ void LoadedImage::fail(const std::string& what) const {
 }
 
 template <typename T>
-T* LoadedImage::at_rva(uint32_t rva, uint32_t count) const {
-    if (rva > size_ || (size_ - rva) / sizeof(T) < count) fail("reference " + hex(rva) + " lies outside the image");
+T* LoadedImage::at_rva(uint32_t rva, uint32_t count, const char* what) const {
+    if (rva > size_ || (size_ - rva) / sizeof(T) < count)
+        fail(std::string(what) + " at " + hex(rva) + " lies outside the image");
     return reinterpret_cast<T*>(base_ + rva);
+}
+
+// Read while the whole image is mapped readable, before its sections get
+// their protection.
+std::string LoadedImage::string_at(uint32_t rva, const std::string& what) const {
+    if (rva >= size_) fail(what + " at " + hex(rva) + " lies outside the image");
+    const void* end = std::memchr(base_ + rva, 0, size_ - rva);
+    if (!end) fail(what + " at " + hex(rva) + " runs past the end of the image");
+    return std::string(reinterpret_cast<const char*>(base_ + rva), static_cast<const uint8_t*>(end) - (base_ + rva));
+}
+
+const SectionHeader* LoadedImage::section_of(uint32_t rva) const {
+    for (int i = 0; i < headers_->file.section_count; ++i) {
+        const SectionHeader& section = sections_[i];
+        if (rva >= section.rva && rva - section.rva < std::max(section.virtual_size, section.raw_size)) return &section;
+    }
+    return nullptr;
+}
+
+uint32_t LoadedImage::code_rva(uint32_t address, bool absolute, const std::string& what) const {
+    const uint32_t rva = absolute ? address - static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base_)) : address;
+    if (rva >= size_) fail(what + " at " + hex(rva) + " lies outside the image");
+    const SectionHeader* section = section_of(rva);
+    if (!section || !(section->characteristics & kSectionExecute))
+        fail(what + " at " + hex(rva) + " lies outside its code");
+    return rva;
 }
 
 // Everything is checked against the file before anything is mapped, so a
@@ -183,28 +232,57 @@ void LoadedImage::relocate() {
     }
 }
 
-void LoadedImage::bind_imports() {
+void LoadedImage::bind_imports(ImportResolver resolve) {
     const DataDirectory& directory = headers_->optional.directories[kDirectoryImport];
     if (directory.size == 0) return;
     for (uint32_t d = 0;; ++d) {
-        const auto* descriptor = at_rva<ImportDescriptor>(directory.rva + d * sizeof(ImportDescriptor));
+        const auto* descriptor = at_rva<ImportDescriptor>(directory.rva + d * sizeof(ImportDescriptor), 1,
+                                                          "the import directory");
         if (descriptor->dll_name == 0) break;
-        const std::string dll = at_rva<char>(descriptor->dll_name);
+        const std::string dll = string_at(descriptor->dll_name, "the name of an imported DLL");
         const uint32_t names_rva = descriptor->name_table ? descriptor->name_table : descriptor->address_table;
         for (uint32_t i = 0;; ++i) {
-            const uint32_t thunk = *at_rva<uint32_t>(names_rva + 4 * i);
+            const uint32_t thunk = *at_rva<uint32_t>(names_rva + 4 * i, 1, "the import name table");
             if (thunk == 0) break;
             if (thunk & kImportByOrdinal)
-                fail("imports ordinal " + std::to_string(thunk & 0xffff) + " of " + dll +
+                fail("imports ordinal " + std::to_string(thunk & 0xffff) + " of " + shown(dll) +
                      "; the loader binds imports by name only");
-            const std::string name = at_rva<char>(thunk + 2);
-            const void* function = find_import(dll, name);
-            if (!function) fail("imports " + name + " from " + dll + ", which the loader does not implement");
-            *at_rva<uint32_t>(descriptor->address_table + 4 * i) = reinterpret_cast<uintptr_t>(function);
+            const std::string name = string_at(thunk + 2, "the name of an import from " + shown(dll));
+            const void* function = resolve(dll, name);
+            if (!function)
+                fail("imports " + shown(name) + " from " + shown(dll) + ", which the loader does not implement");
+            *at_rva<uint32_t>(descriptor->address_table + 4 * i, 1, "the import address table") =
+                reinterpret_cast<uintptr_t>(function);
         }
     }
-    const DataDirectory& exports = headers_->optional.directories[kDirectoryExport];
-    if (exports.size) export_name_ = at_rva<char>(at_rva<ExportDirectory>(exports.rva)->name);
+}
+
+// Once, at load: the DLL's code never changes its export table, and the
+// lookups later need not read the image again.
+void LoadedImage::read_exports() {
+    const DataDirectory& directory = headers_->optional.directories[kDirectoryExport];
+    if (directory.size == 0) return;
+    const auto* exports = at_rva<ExportDirectory>(directory.rva, 1, "the export directory");
+    export_name_ = string_at(exports->name, "the export directory's name");
+    ordinal_base_ = exports->ordinal_base;
+    const uint32_t* functions = at_rva<uint32_t>(exports->functions, exports->function_count, "the export table");
+    for (uint32_t i = 0; i < exports->function_count; ++i) {
+        const uint32_t rva = functions[i];
+        // An address inside the export directory forwards to another DLL.
+        const bool forwarded = rva >= directory.rva && rva - directory.rva < directory.size;
+        if (rva >= size_ && !forwarded)
+            fail("export " + std::to_string(ordinal_base_ + i) + " at " + hex(rva) + " lies outside the image");
+        export_functions_.push_back(forwarded ? 0 : rva);
+    }
+    const uint32_t* names = at_rva<uint32_t>(exports->names, exports->name_count, "the export name table");
+    const uint16_t* indices = at_rva<uint16_t>(exports->name_ordinals, exports->name_count, "the export ordinal table");
+    for (uint32_t i = 0; i < exports->name_count; ++i) {
+        const std::string name = string_at(names[i], "an export's name");
+        if (indices[i] >= exports->function_count)
+            fail("export " + shown(name) + " has index " + std::to_string(indices[i]) + ", past the " +
+                 std::to_string(exports->function_count) + " exports");
+        export_names_.emplace_back(name, indices[i]);
+    }
 }
 
 void LoadedImage::protect_sections() {
@@ -224,31 +302,42 @@ void LoadedImage::protect_sections() {
 void LoadedImage::set_up_tls() {
     const DataDirectory& directory = headers_->optional.directories[kDirectoryTls];
     if (directory.size == 0) return;
-    const auto* tls = at_rva<TlsDirectory>(directory.rva);
+    const auto* tls = at_rva<TlsDirectory>(directory.rva, 1, "the TLS directory");
     const uint32_t base = reinterpret_cast<uintptr_t>(base_);
     if (tls->template_end < tls->template_start || tls->template_start < base) fail("malformed TLS directory");
     const uint32_t template_size = tls->template_end - tls->template_start;
-    const auto* initial = at_rva<uint8_t>(tls->template_start - base, template_size);
-    tls_block_ = std::calloc(1, template_size + tls->zero_fill_size + 1);
+    const auto* initial = at_rva<uint8_t>(tls->template_start - base, template_size, "the TLS template");
+    const uint64_t block_size = uint64_t{template_size} + tls->zero_fill_size + 1;
+    if (block_size > kMaxTlsBlock) fail("a TLS block of " + std::to_string(block_size) + " bytes is not credible");
+    tls_block_ = std::calloc(1, static_cast<size_t>(block_size));
     if (!tls_block_) fail("cannot allocate its TLS block");
     std::memcpy(tls_block_, initial, template_size);
+    uint32_t* index = at_rva<uint32_t>(tls->index_address - base, 1, "the TLS index");
+    // The callbacks are a list of addresses up to a null one, all read and
+    // checked now; the list the DLL sees is not read again.
+    if (tls->callbacks) {
+        for (uint32_t i = 0;; ++i) {
+            const uint32_t callback = *at_rva<uint32_t>(tls->callbacks - base + 4 * i, 1, "the TLS callback list");
+            if (!callback) break;
+            tls_callbacks_.push_back(code_rva(callback, true, "TLS callback " + std::to_string(i)));
+        }
+    }
     tls_index_ = claim_tls_index(tls_block_);
     if (tls_index_ < 0) fail("no TLS index left");
-    uint32_t* index = at_rva<uint32_t>(tls->index_address - base);
     *index = static_cast<uint32_t>(tls_index_);
+}
+
+void LoadedImage::check_start_up() {
+    const uint32_t entry = headers_->optional.entry_point;
+    if (entry) code_rva(entry, false, "its entry point");
 }
 
 // TLS callbacks first, then the entry point, for attach and detach alike.
 void LoadedImage::run_start_up(uint32_t reason) {
-    const DataDirectory& directory = headers_->optional.directories[kDirectoryTls];
-    if (directory.size) {
-        const auto* tls = at_rva<TlsDirectory>(directory.rva);
-        const uint32_t base = reinterpret_cast<uintptr_t>(base_);
-        if (tls->callbacks) {
-            for (const uint32_t* callback = at_rva<uint32_t>(tls->callbacks - base); *callback; ++callback)
-                reinterpret_cast<StartUpRoutine>(*callback)(base_, reason, nullptr);
-        }
-    }
+    const CallGuard guard(path_, base_, size_, std::string("its start-up code (") +
+                                     (reason == kDllProcessAttach ? "process attach" : "process detach") + ")");
+    for (const uint32_t callback : tls_callbacks_)
+        reinterpret_cast<StartUpRoutine>(base_ + callback)(base_, reason, nullptr);
     const uint32_t entry = headers_->optional.entry_point;
     if (entry && !reinterpret_cast<StartUpRoutine>(base_ + entry)(base_, reason, nullptr) &&
         reason == kDllProcessAttach) {
@@ -262,26 +351,21 @@ bool LoadedImage::contains(const void* address) const {
     return byte >= base_ && byte < base_ + size_;
 }
 
+bool LoadedImage::in_code(const void* address) const {
+    if (!contains(address)) return false;
+    const SectionHeader* section = section_of(static_cast<uint32_t>(static_cast<const uint8_t*>(address) - base_));
+    return section && (section->characteristics & kSectionExecute);
+}
+
 void* LoadedImage::export_by_ordinal(uint32_t ordinal) const {
-    const DataDirectory& directory = headers_->optional.directories[kDirectoryExport];
-    if (directory.size == 0) return nullptr;
-    const auto* exports = at_rva<ExportDirectory>(directory.rva);
-    const uint32_t index = ordinal - exports->ordinal_base;
-    if (ordinal < exports->ordinal_base || index >= exports->function_count) return nullptr;
-    const uint32_t rva = at_rva<uint32_t>(exports->functions, exports->function_count)[index];
-    // An address inside the export directory forwards to another DLL.
-    if (rva == 0 || (rva >= directory.rva && rva < directory.rva + directory.size)) return nullptr;
-    return base_ + rva;
+    const uint32_t index = ordinal - ordinal_base_;
+    if (ordinal < ordinal_base_ || index >= export_functions_.size() || export_functions_[index] == 0) return nullptr;
+    return base_ + export_functions_[index];
 }
 
 void* LoadedImage::export_by_name(const std::string& name) const {
-    const DataDirectory& directory = headers_->optional.directories[kDirectoryExport];
-    if (directory.size == 0) return nullptr;
-    const auto* exports = at_rva<ExportDirectory>(directory.rva);
-    const uint32_t* names = at_rva<uint32_t>(exports->names, exports->name_count);
-    const uint16_t* ordinals = at_rva<uint16_t>(exports->name_ordinals, exports->name_count);
-    for (uint32_t i = 0; i < exports->name_count; ++i) {
-        if (name == at_rva<char>(names[i])) return export_by_ordinal(exports->ordinal_base + ordinals[i]);
+    for (const auto& [export_name, index] : export_names_) {
+        if (export_name == name) return export_by_ordinal(ordinal_base_ + index);
     }
     return nullptr;
 }
@@ -297,8 +381,9 @@ void* LoadedImage::symbol(const std::string& name) const {
         const CoffSymbol& entry = symbols[i];
         std::string entry_name;
         if (entry.name.long_name.zeroes == 0) {
-            if (entry.name.long_name.string_offset >= strings_size) continue;
-            entry_name = strings + entry.name.long_name.string_offset;
+            const uint32_t offset = entry.name.long_name.string_offset;
+            if (offset >= strings_size) continue;
+            entry_name.assign(strings + offset, strnlen(strings + offset, strings_size - offset));
         } else {
             entry_name.assign(entry.name.short_name, strnlen(entry.name.short_name, 8));
         }

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "imports.h"
+#include "import_entry.h"
 
 namespace pe_loader {
 

@@ -4,30 +4,32 @@
 # before/after preview, and prints the luma PSNR against the clean clip,
 # the speed, the noise estimate and the settings chosen for it.
 #
-#   scripts/demo.sh
+#   scripts/demo.sh [BUILD_DIR]
 #
-# ZEVERIVE_BUILD_DIR  the CMake build directory (default: build)
-# ZEVERIVE_DEMO_OUT   where the results go (default: <build>/demo)
+# BUILD_DIR           the CMake build directory (default: build/native, the
+#                     README's native build, or $ZEVERIVE_BUILD_DIR/native)
+# ZEVERIVE_DEMO_OUT   where the results go (default: BUILD_DIR/demo)
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${ZEVERIVE_BUILD_DIR:-$repo/build}
+build=${1:-${ZEVERIVE_BUILD_DIR:-$repo/build}/native}
 out=${ZEVERIVE_DEMO_OUT:-$build/demo}
 
-# What the build needs, from Debian, on a fresh machine (quick when present).
+# What the native build needs, from Debian, on a fresh machine (quick when
+# present); the cross builds and the test tools are the test command's.
 bash "$repo/scripts/install-deps.sh"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if [ ! -f "$build/CMakeCache.txt" ]; then
   echo "demo: configuring $build"
-  cmake -S "$repo" -B "$build" >"$log" 2>&1 || {
+  cmake --preset native -S "$repo" -B "$build" >"$log" 2>&1 || {
     cat "$log" >&2
     echo "demo: configuring failed; scripts/install-deps.sh installs what the build needs" >&2
     exit 1
   }
 fi
-echo "demo: building zeverive"
-cmake --build "$build" --target zeverive_cli -j "$(nproc)" >"$log" 2>&1 || {
+echo "demo: building zeverive and the frei0r filter"
+cmake --build "$build" --target zeverive_cli zeverive_frei0r -j "$(nproc)" >"$log" 2>&1 || {
   cat "$log" >&2
   exit 1
 }
@@ -51,8 +53,8 @@ awk -v n="$frames" -v s="$start" -v e="$end" \
   'BEGIN { t = e - s; printf "  %d frames in %.2f s: %.1f frames per second (whole run, on %d worker processes)\n", n, t, n / t, '"$(nproc)"' }'
 echo
 
-echo "The estimate it started from (zeverive --estimate), in 8-bit codes on the last line:"
-"$zeverive" --estimate "$noisy" | sed 's/^/  /'
+echo "The estimate it started from (zeverive --estimate), in 8-bit codes:"
+"$zeverive" --estimate "$noisy" 2>/dev/null | sed 's/^/  /'
 echo
 
 echo "For comparison, the plug-in's own default settings (made for very light noise):"

@@ -132,6 +132,10 @@ def main():
         chosen = subprocess.run([z, src, dst, "-j", "1"], check=True, capture_output=True, text=True).stderr
         rows = [Row("zeverive, no options", short_settings(chosen),
                     clips.psnr(clips.read_luma(dst), clean), False, zeverive_run(z, []))]
+        fast = subprocess.run([z, src, dst, "-j", "1", "--preset", "fast"], check=True, capture_output=True,
+                              text=True).stderr
+        rows.append(Row("zeverive --preset fast", short_settings(fast), clips.psnr(clips.read_luma(dst), clean), False,
+                        zeverive_run(z, ["--preset", "fast"])))
         rows.append(best_of("zeverive, tuned with gain",
                             [(s, zeverive_run(z, a)) for s, a in zeverive_grid(sigma)], src, dst, clean))
         for name, grid, frames in peers(sigma):

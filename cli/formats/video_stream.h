@@ -10,6 +10,7 @@
 
 #include "formats/byte_sink.h"
 #include "formats/picture.h"
+#include "luma/frame_pictures.h"
 
 namespace zeverive::cli {
 
@@ -35,6 +36,9 @@ public:
     // false at the end. Throws as read() does.
     virtual bool skip() = 0;
     virtual size_t frame_bytes() const = 0;
+    // What the stream says of a frame read with these marker parameters:
+    // progressive, or interlaced with its field order.
+    virtual luma::Scan scan_of(const std::string& frame_parameters) const = 0;
     // At most this many frames, when the input's length is known.
     virtual std::optional<int64_t> frame_count() const = 0;
     // Exactly this many, when the length is known and whole frames fill it.

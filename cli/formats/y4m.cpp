@@ -138,6 +138,7 @@ Y4mReader::Y4mReader(ByteInput& input) : input_(input) {
             case 'I':
                 if (value.size() != 1 || std::string_view("ptbm?").find(value[0]) == std::string_view::npos)
                     throw header_failure("unknown interlacing " + quoted(token));
+                interlacing_ = value[0];
                 break;
             default:
                 // X parameters (colour range, comments and the like) and
@@ -256,6 +257,31 @@ bool Y4mReader::read(Picture& picture) {
     remember_end(raw_.data());
     ++frames_read_;
     return true;
+}
+
+luma::Scan Y4mReader::scan_of(const std::string& frame_parameters) const {
+    switch (interlacing_) {
+        case 't':
+            return luma::Scan::kTopFieldFirst;
+        case 'b':
+            return luma::Scan::kBottomFieldFirst;
+        case 'm':
+            break;
+        default:
+            return luma::Scan::kProgressive;
+    }
+    for (size_t start = 0; start < frame_parameters.size();) {
+        size_t end = frame_parameters.find(' ', start);
+        if (end == std::string::npos) end = frame_parameters.size();
+        const std::string_view token(frame_parameters.data() + start, end - start);
+        start = end + 1;
+        // I, then how the frame is shown, when its fields were taken and
+        // how its chroma is sited: "Itip", "Ib?p", "I1pp" and the like.
+        if (token.size() != 4 || token[0] != 'I') continue;
+        if (token[2] != 'i') return luma::Scan::kProgressive;
+        return token[1] == 'b' || token[1] == 'B' ? luma::Scan::kBottomFieldFirst : luma::Scan::kTopFieldFirst;
+    }
+    return luma::Scan::kProgressive;
 }
 
 std::optional<int64_t> Y4mReader::frame_count() const {

@@ -41,6 +41,12 @@ public:
     bool read(Picture& picture) override;
     bool skip() override;
     size_t frame_bytes() const override { return frame_bytes_; }
+    // The header's interlacing: It and Ib for every frame, Im per frame
+    // from the frame's own I parameter (its second letter i for fields
+    // taken at two instants, its first t, T, b or B for their order);
+    // progressive for Ip, I?, no I, and a frame of a mixed stream that
+    // says nothing.
+    luma::Scan scan_of(const std::string& frame_parameters) const override;
 
     // Frames in the whole stream when its length is known, assuming bare
     // FRAME lines.
@@ -68,6 +74,7 @@ private:
     ByteInput& input_;
     PictureFormat format_;
     std::string header_parameters_;
+    char interlacing_ = 'p';
     size_t frame_bytes_ = 0;
     int64_t frames_read_ = 0;
     // What tells a frame shorter than the header says from damage: a FRAME

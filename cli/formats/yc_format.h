@@ -28,6 +28,8 @@ public:
     bool read(Picture& picture) override;
     bool skip() override;
     size_t frame_bytes() const override { return frame_bytes_; }
+    // Raw host frames say nothing of interlacing.
+    luma::Scan scan_of(const std::string&) const override { return luma::Scan::kProgressive; }
     std::optional<int64_t> frame_count() const override;
     std::optional<int64_t> exact_frame_count() const override;
     std::unique_ptr<VideoWriter> make_writer(ByteSink& sink) const override;

@@ -24,29 +24,35 @@ int guard_luma(const PictureFormat& format, const uint8_t* input, uint8_t* outpu
 }  // namespace
 
 FrameRunner::FrameRunner(PluginSession& session, const FrameWork& work, const FrameSettings& settings)
-    : session_(session), work_(work), settings_(settings), levels_(work.format, settings.gain) {}
+    : FrameRunner(std::vector<PluginSession*>{&session}, work, settings) {}
+
+FrameRunner::FrameRunner(std::vector<PluginSession*> sessions, const FrameWork& work, const FrameSettings& settings)
+    : sessions_(std::move(sessions)), work_(work), settings_(settings), levels_(work.format, settings.gain) {}
 
 void FrameRunner::change(const FrameSettings& settings) {
     if (settings.gain != settings_.gain) levels_ = luma::LevelMapping(work_.format, settings.gain);
-    session_.apply(settings.host);
+    for (PluginSession* session : sessions_) session->apply(settings.host);
     settings_ = settings;
 }
 
-void FrameRunner::run(const uint8_t* input, YcPixel* host, uint8_t* output) {
-    const PictureFormat& format = work_.format;
-    levels_.to_host(input, host);
-    if (work_.tile) {
+void FrameRunner::run(const uint8_t* input, luma::Scan scan, YcPixel* host, uint8_t* output, bool keep_host) {
+    const int width = work_.format.width;
+    // The built-in plug-in reads only Y, and the program writes the
+    // original chroma (or neutral chroma under the coefficient display).
+    levels_.to_host(input, host, work_.chroma_read || keep_host);
+    // A field is every other row of the frame: the plug-in reads it in
+    // place through the row pitch.
+    for (const luma::FramePicture& picture : luma::FramePictures(scan, work_.format.height)) {
         luma::process_in_tiles(
-            host, format.width, format.height, kMaxLineLength, luma::kTileOverlap,
-            [&](FrameInfo& info) { session_.process(info); }, buffers_);
-    } else {
-        FrameInfo info{0, host, 0, format.width, format.height, format.width};
-        session_.process(info);
+            host + static_cast<size_t>(picture.first_row) * width, width, picture.rows, picture.row_step * width,
+            kMaxLineLength, luma::kTileOverlap, static_cast<int>(sessions_.size()),
+            [&](int lane, FrameInfo& info) { sessions_[lane]->process(info); }, buffers_);
     }
     levels_.to_samples(input, host, work_.neutral_chroma, output);
     // Where the guard backed off, the host frame shows the result too.
-    if (settings_.guard_sigma && !work_.neutral_chroma && guard_luma(format, input, output, *settings_.guard_sigma))
-        levels_.to_host(output, host);
+    if (settings_.guard_sigma && !work_.neutral_chroma &&
+        guard_luma(work_.format, input, output, *settings_.guard_sigma) && keep_host)
+        levels_.to_host(output, host, true);
 }
 
 }  // namespace zeverive::cli

@@ -1,14 +1,17 @@
 // What every frame goes through, in whichever process: its samples mapped
-// to the host's scale, the plug-in (in tiles where the frame is larger than
-// it holds), the way back to samples, and with automatic settings the
-// guard on what was removed.
+// to the host's scale, the plug-in once for each of the frame's pictures
+// (the frame, or its two fields), in tiles where a picture is larger than
+// the plug-in holds, the way back to samples, and with automatic settings
+// the guard on what was removed.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "formats/picture.h"
 #include "host/records.h"
+#include "luma/frame_pictures.h"
 #include "luma/levels.h"
 #include "luma/tiling.h"
 #include "plugin/plugin_host.h"
@@ -18,8 +21,8 @@ namespace zeverive::cli {
 // What is done to every frame of a run.
 struct FrameWork {
     PictureFormat format;
-    bool tile;            // frames larger than the plug-in holds go in tiles
     bool neutral_chroma;  // the coefficient display replaces the picture
+    bool chroma_read;     // the plug-in may read Cb and Cr: a plug-in file, not the built-in one
 };
 
 // What a scene's frames are given; it may change from scene to scene.
@@ -35,14 +38,20 @@ class FrameRunner {
 public:
     // `session` was set up with `settings.host`.
     FrameRunner(PluginSession& session, const FrameWork& work, const FrameSettings& settings);
-    // Settings for the frames to come.
+    // A frame's tiles spread over the sessions, one thread each (each in a
+    // copy of the plug-in of its own), all set up with `settings.host`.
+    FrameRunner(std::vector<PluginSession*> sessions, const FrameWork& work, const FrameSettings& settings);
+    // Settings for the frames to come, in every session.
     void change(const FrameSettings& settings);
     // `input` and `output` hold frame_bytes(format) bytes; `host` holds
-    // width * height pixels and is left as the plug-in left it.
-    void run(const uint8_t* input, YcPixel* host, uint8_t* output);
+    // width * height pixels and is left as the plug-in left it; its chroma
+    // is mapped only where the plug-in may read it or `keep_host` says the
+    // host frame will be seen. `scan` says whether the frame is denoised
+    // whole or field by field.
+    void run(const uint8_t* input, luma::Scan scan, YcPixel* host, uint8_t* output, bool keep_host);
 
 private:
-    PluginSession& session_;
+    std::vector<PluginSession*> sessions_;
     FrameWork work_;
     FrameSettings settings_;
     luma::LevelMapping levels_;

@@ -2,6 +2,13 @@
 
 #include "failure.h"
 
+#if defined(ZEVERIVE_PLUGIN_COPIES)
+#include <memory>
+
+#include "host/working_state.h"
+#include "luma/plugin_copies.h"
+#endif
+
 namespace zeverive::cli {
 namespace {
 
@@ -30,7 +37,9 @@ void check_record(const FilterTable* table, const std::string& name) {
 PluginLibrary PluginLibrary::built_in() {
     FilterTable* table = GetFilterTable();
     check_record(table, "built-in plug-in");
-    return PluginLibrary(nullptr, table, "built-in plug-in");
+    PluginLibrary library(nullptr, table, "built-in plug-in");
+    library.built_in_ = true;
+    return library;
 }
 
 PluginLibrary PluginLibrary::load(const std::string& path) {
@@ -45,8 +54,29 @@ PluginLibrary PluginLibrary::load(const std::string& path) {
     return PluginLibrary(std::move(file.close), table, path);
 }
 
+#if defined(ZEVERIVE_PLUGIN_COPIES)
+PluginLibrary PluginLibrary::copy_of_built_in() {
+    std::shared_ptr<luma::PluginCopy> copy;
+    try {
+        copy = std::make_shared<luma::PluginCopy>();
+    } catch (const std::runtime_error& error) {
+        throw Failure(error.what());
+    }
+    PluginLibrary library([copy]() mutable { copy.reset(); }, &copy->table(), "built-in plug-in");
+    // The variant the built-in plug-in chose (or was made to use), so every
+    // copy runs the same kernels.
+    const KernelVariant variant = working_state.variant;
+    library.initialise_ = [copy, variant] { return copy->initialise_variant(variant); };
+    return library;
+}
+#endif
+
 PluginLibrary::PluginLibrary(PluginLibrary&& other) noexcept
-    : close_(std::move(other.close_)), table_(other.table_), name_(std::move(other.name_)) {
+    : close_(std::move(other.close_)),
+      table_(other.table_),
+      name_(std::move(other.name_)),
+      initialise_(std::move(other.initialise_)),
+      built_in_(other.built_in_) {
     other.close_ = nullptr;
 }
 
@@ -68,7 +98,7 @@ PluginSession::PluginSession(const PluginLibrary& library, const HostSettings& s
     filter_.checkbox_values = checkboxes_.data();
     filter_.host_services = services_.data();
 
-    if (filter_.initialise() == 0)
+    if (library.initialise() == 0)
         throw Failure(library.name() + ": initialise failed (the plug-in could not allocate its buffers)");
     deliver(settings);
 }

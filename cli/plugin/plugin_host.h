@@ -16,7 +16,7 @@ namespace zeverive::cli {
 // A plug-in file as the platform's loader opened it: its GetFilterTable,
 // and what closes the file again.
 struct PluginFile {
-    FilterTable* (*get_filter_table)();
+    std::function<FilterTable*()> get_filter_table;
     std::function<void()> close;
 };
 
@@ -36,6 +36,13 @@ public:
     // Throws Failure when the file cannot be loaded, has no GetFilterTable,
     // or its record is not one this program can drive.
     static PluginLibrary load(const std::string& path);
+#if defined(ZEVERIVE_PLUGIN_COPIES)
+    // A further copy of the built-in plug-in, with working state of its
+    // own (luma/plugin_copies.h), initialised with the kernel variant the
+    // built-in plug-in runs, so it must come after the built-in plug-in's
+    // session has begun. Throws Failure when the system refuses.
+    static PluginLibrary copy_of_built_in();
+#endif
 
     PluginLibrary(PluginLibrary&& other) noexcept;
     PluginLibrary& operator=(PluginLibrary&&) = delete;
@@ -44,6 +51,11 @@ public:
     FilterTable& table() const { return *table_; }
     // "built-in plug-in" or the file's path, for messages.
     const std::string& name() const { return name_; }
+    // Whether this is the plug-in built into the program, of which copies
+    // can be made.
+    bool built_in_plugin() const { return built_in_; }
+    // The plug-in's initialise, or what stands for it.
+    int32_t initialise() const { return initialise_ ? initialise_() : table_->initialise(); }
 
 private:
     PluginLibrary(std::function<void()> close, FilterTable* table, std::string name)
@@ -51,6 +63,8 @@ private:
     std::function<void()> close_;
     FilterTable* table_;
     std::string name_;
+    std::function<int32_t()> initialise_;
+    bool built_in_ = false;
 };
 
 // A window message as a remote control sends it.
@@ -71,8 +85,9 @@ struct HostSettings {
 HostSettings default_settings(const FilterTable& table);
 
 // One running instance of the plug-in. The plug-in's working state is
-// process-wide and unlocked, so at most one session may exist in a process
-// at a time; parallel work uses one process per session.
+// static and unlocked, so at most one session may exist per loaded copy of
+// it at a time; parallel work uses copies of the built-in plug-in, or one
+// process per session.
 class PluginSession {
 public:
     // initialise; the sliders and check box set; settings_changed; then

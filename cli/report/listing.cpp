@@ -2,7 +2,7 @@
 
 #include <iomanip>
 
-#include "options.h"
+#include "luma/slider_names.h"
 #include "report/labels.h"
 
 namespace zeverive::cli {

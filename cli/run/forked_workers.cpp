@@ -115,7 +115,8 @@ std::optional<FrameSettings> settings_from(const std::string& record, const Fram
                 break;
             }
             YcPixel* host = order.keep_host ? layout.host(shared) : reinterpret_cast<YcPixel*>(own_host.data());
-            runner.run(layout.input(shared, order.slot), host, layout.output(shared, order.slot));
+            runner.run(layout.input(shared, order.slot), order.scan, host, layout.output(shared, order.slot),
+                       order.keep_host);
             if (!send_message(results_fd, {MessageKind::kDone, order.slot})) {
                 status = 1;
                 break;
@@ -170,20 +171,20 @@ public:
     }
 
     // On the worker that takes the next frame, in its slot.
-    const uint8_t* trial(const FrameSettings& settings) override {
+    const uint8_t* trial(const FrameSettings& settings, luma::Scan scan) override {
         Worker& worker = workers_[next_worker_];
         const uint8_t slot = worker.next_slot;
         // The worker is sent the run's settings again with its next frame.
         worker.generation = -1;
         if (!send_to(worker, {MessageKind::kSettings}, settings_record(settings)) ||
-            !send_to(worker, {MessageKind::kProcess, slot, false}))
+            !send_to(worker, {MessageKind::kProcess, slot, false, scan}))
             lost(worker, next_number_);
         const std::optional<Received> done = receive_from(worker);
         if (!done || done->message.kind != MessageKind::kDone || done->message.slot != slot) lost(worker, next_number_);
         return layout_.output(worker.shared.data(), slot);
     }
 
-    void submit(int64_t frame_number, bool keep_host) override {
+    void submit(int64_t frame_number, bool keep_host, luma::Scan scan) override {
         next_number_ = frame_number + 1;
         const size_t index = next_worker_;
         next_worker_ = (next_worker_ + 1) % workers_.size();
@@ -197,7 +198,7 @@ public:
             sent = send_to(worker, {MessageKind::kSettings}, settings_);
             worker.generation = generation_;
         }
-        sent = sent && send_to(worker, {MessageKind::kProcess, slot, keep_host});
+        sent = sent && send_to(worker, {MessageKind::kProcess, slot, keep_host, scan});
         // A worker that has gone may still have returned earlier frames,
         // and another may have lost an earlier one: the loss is reported
         // when this frame's turn comes in take, so the first frame lost is

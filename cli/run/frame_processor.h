@@ -42,15 +42,16 @@ public:
     // while fewer than capacity() frames are in flight.
     virtual uint8_t* next_frame() = 0;
     // Hands over the frame read into next_frame(); `frame_number` only
-    // names it in messages, `keep_host` asks for its host frame in take().
-    virtual void submit(int64_t frame_number, bool keep_host) = 0;
+    // names it in messages, `keep_host` asks for its host frame in take(),
+    // `scan` says whether it is denoised whole or field by field.
+    virtual void submit(int64_t frame_number, bool keep_host, luma::Scan scan) = 0;
     // Settings for the frames submitted from now on (a new scene's).
     virtual void change_settings(const FrameSettings& settings) = 0;
     // Runs the frame read into next_frame() with `settings` and gives its
     // samples as they would be written, readable until the next call; the
     // frame stays to be submitted, in the settings last changed to. Only
     // with no frame in flight.
-    virtual const uint8_t* trial(const FrameSettings& settings) = 0;
+    virtual const uint8_t* trial(const FrameSettings& settings, luma::Scan scan) = 0;
     // The oldest frame submitted; readable until the next call to
     // next_frame().
     virtual ProcessedFrame take() = 0;
@@ -59,10 +60,18 @@ public:
     virtual void finish() = 0;
 };
 
-// `jobs` 1 runs the plug-in in this process; more fork that many workers.
+// `jobs` frames in flight: 1 runs the plug-in in this process; more run
+// threads, each with a copy of the built-in plug-in, or fork that many
+// workers for a plug-in file (or where copies cannot be made). With
+// `threads` above `jobs` (tiled frames that do not fit in memory `threads`
+// times over), one frame is in flight and its tiles share the threads.
 // Throws Failure if a plug-in instance cannot be set up. A frame lost with
 // its worker is reported as a frame of `input_name`.
 std::unique_ptr<FrameProcessor> make_frame_processor(const PluginLibrary& library, const FrameSettings& settings,
-                                                     int jobs, const FrameWork& work, const std::string& input_name);
+                                                     int jobs, int threads, const FrameWork& work,
+                                                     const std::string& input_name);
+
+// Whether this build can run threads on copies of the built-in plug-in.
+bool plugin_copies_available();
 
 }  // namespace zeverive::cli

@@ -1,6 +1,8 @@
 #include "run/in_process.h"
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "formats/frame_bytes.h"
 #include "run/frame_memory.h"
@@ -11,20 +13,32 @@ namespace {
 
 class InProcess : public FrameProcessor {
 public:
-    InProcess(const PluginLibrary& library, const FrameSettings& settings, const FrameWork& work)
-        : session_(std::in_place, library, settings.host),
-          runner_(std::in_place, *session_, work, settings),
-          settings_(settings),
+    InProcess(const PluginLibrary& library, const FrameSettings& settings, const FrameWork& work, int lanes)
+        : settings_(settings),
           samples_(addressable(whole_lines(frame_bytes(work.format)))),
-          memory_(addressable(frame_memory(work.format, 1)), MappedMemory::Sharing::kPrivate) {}
+          memory_(addressable(frame_memory(work.format, 1)), MappedMemory::Sharing::kPrivate) {
+        // The built-in plug-in's session first: the copies take the kernel
+        // variant it chose.
+        sessions_.push_back(std::make_unique<PluginSession>(library, settings.host));
+#if defined(ZEVERIVE_PLUGIN_COPIES)
+        copies_.reserve(static_cast<size_t>(lanes));
+        for (int i = 1; i < lanes; ++i) {
+            copies_.push_back(PluginLibrary::copy_of_built_in());
+            sessions_.push_back(std::make_unique<PluginSession>(copies_.back(), settings.host));
+        }
+#endif
+        std::vector<PluginSession*> sessions;
+        for (const std::unique_ptr<PluginSession>& session : sessions_) sessions.push_back(session.get());
+        runner_.emplace(std::move(sessions), work, settings);
+    }
 
     size_t capacity() const override { return 1; }
     size_t in_flight() const override { return done_ ? 1 : 0; }
 
     uint8_t* next_frame() override { return input(); }
 
-    void submit(int64_t, bool keep_host) override {
-        runner_->run(input(), host(), output());
+    void submit(int64_t, bool keep_host, luma::Scan scan) override {
+        runner_->run(input(), scan, host(), output(), keep_host);
         kept_ = keep_host;
         done_ = true;
     }
@@ -34,9 +48,9 @@ public:
         settings_ = settings;
     }
 
-    const uint8_t* trial(const FrameSettings& settings) override {
+    const uint8_t* trial(const FrameSettings& settings, luma::Scan scan) override {
         runner_->change(settings);
-        runner_->run(input(), host(), output());
+        runner_->run(input(), scan, host(), output(), false);
         runner_->change(settings_);
         return output();
     }
@@ -48,7 +62,8 @@ public:
 
     void finish() override {
         runner_.reset();
-        session_.reset();
+        sessions_.clear();
+        copies_.clear();
     }
 
 private:
@@ -56,11 +71,14 @@ private:
     uint8_t* output() const { return memory_.data() + samples_; }
     YcPixel* host() const { return reinterpret_cast<YcPixel*>(memory_.data() + 2 * samples_); }
 
-    std::optional<PluginSession> session_;
-    std::optional<FrameRunner> runner_;
     FrameSettings settings_;
     size_t samples_;
     MappedMemory memory_;
+    // Members go in reverse: the runner, then the sessions (finalise), then
+    // the copies they run in.
+    std::vector<PluginLibrary> copies_;
+    std::vector<std::unique_ptr<PluginSession>> sessions_;
+    std::optional<FrameRunner> runner_;
     bool kept_ = false;
     bool done_ = false;
 };
@@ -68,8 +86,8 @@ private:
 }  // namespace
 
 std::unique_ptr<FrameProcessor> process_here(const PluginLibrary& library, const FrameSettings& settings,
-                                             const FrameWork& work) {
-    return std::make_unique<InProcess>(library, settings, work);
+                                             const FrameWork& work, int lanes) {
+    return std::make_unique<InProcess>(library, settings, work, lanes);
 }
 
 }  // namespace zeverive::cli

@@ -14,7 +14,8 @@ namespace zeverive::cli {
 class MappedMemory {
 public:
     enum class Sharing { kPrivate, kShared };
-    // Throws Failure when the system refuses.
+    // Throws std::bad_alloc when the system refuses, as any allocation
+    // does; the caller names the file and frame.
     MappedMemory(size_t bytes, Sharing sharing);
     MappedMemory(MappedMemory&& other) noexcept : data_(other.data_), bytes_(other.bytes_) { other.data_ = nullptr; }
     MappedMemory& operator=(MappedMemory&&) = delete;

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/capability.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <regex>
 
 #include "failure.h"
 
@@ -20,36 +23,39 @@ namespace {
 
 constexpr size_t kBufferBytes = 1 << 20;
 
-// Temporary names for the signal handler, which may only use what is
-// async-signal-safe: fixed storage and unlink.
+// Temporary names, each in its held directory, for the signal handler,
+// which may only use what is async-signal-safe: fixed storage and unlinkat.
 constexpr int kMaxTemporaries = 4;
-constexpr size_t kMaxPath = 4096;
-char temporaries[kMaxTemporaries][kMaxPath];
+constexpr size_t kMaxName = NAME_MAX + 1;
+char temporaries[kMaxTemporaries][kMaxName];
+int temporary_directories[kMaxTemporaries];
 volatile sig_atomic_t temporary_in_use[kMaxTemporaries];
 // Forked workers inherit the handler; only the process that made the
 // files removes them.
 pid_t owner_pid = 0;
 
-void register_temporary(const std::string& path) {
-    if (path.size() >= kMaxPath) return;
+void register_temporary(int directory, const std::string& name) {
+    if (name.size() >= kMaxName) return;
     for (int i = 0; i < kMaxTemporaries; ++i) {
         if (temporary_in_use[i]) continue;
-        std::memcpy(temporaries[i], path.c_str(), path.size() + 1);
+        std::memcpy(temporaries[i], name.c_str(), name.size() + 1);
+        temporary_directories[i] = directory;
         temporary_in_use[i] = 1;
         return;
     }
 }
 
-void unregister_temporary(const std::string& path) {
+void unregister_temporary(int directory, const std::string& name) {
     for (int i = 0; i < kMaxTemporaries; ++i) {
-        if (temporary_in_use[i] && path == temporaries[i]) temporary_in_use[i] = 0;
+        if (temporary_in_use[i] && temporary_directories[i] == directory && name == temporaries[i])
+            temporary_in_use[i] = 0;
     }
 }
 
 void on_fatal_signal(int signal_number) {
     if (getpid() == owner_pid) {
         for (int i = 0; i < kMaxTemporaries; ++i) {
-            if (temporary_in_use[i]) unlink(temporaries[i]);
+            if (temporary_in_use[i]) unlinkat(temporary_directories[i], temporaries[i], 0);
         }
         if (signal_number != SIGINT && signal_number != SIGTERM && signal_number != SIGHUP) {
             static const char message[] = "zeverive: crashed; no output was written\n";
@@ -65,13 +71,28 @@ std::string system_error(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
+// The open descriptor a path names, as /dev/fd/N, /proc/self/fd/N or
+// /proc/PID/fd/N with this process's PID (and /dev/stdout, a link to
+// one of these) do. Their links lead to what the descriptor has open,
+// often no file at all ("pipe:[1234]"), so they are not followed.
+std::optional<int> descriptor_named(const std::string& path) {
+    static const std::regex descriptor_path("/+(dev|proc/+(self|thread-self|[0-9]+))/+fd/+([0-9]{1,9})");
+    std::smatch match;
+    if (!std::regex_match(path, match, descriptor_path)) return std::nullopt;
+    const std::string process = match[2];
+    if (!process.empty() && process != "self" && process != "thread-self" && process != std::to_string(getpid()))
+        return std::nullopt;
+    return std::stoi(match[3]);
+}
+
 // The file a path finally names: symbolic links followed, also to a target
-// that does not exist yet, which the output then creates.
+// that does not exist yet, which the output then creates. A link chain
+// that reaches an open descriptor ends there.
 std::string resolve_links(const std::string& path) {
     std::string current = path;
     for (int hops = 0; hops < 40; ++hops) {
         struct stat info {};
-        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+        if (descriptor_named(current) || lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
         std::string link(PATH_MAX, '\0');
         const ssize_t length = readlink(current.c_str(), link.data(), link.size());
         if (length <= 0) return current;
@@ -104,20 +125,17 @@ std::optional<std::string> input_that_is(const struct stat& output, const std::v
     return std::nullopt;
 }
 
-// A hidden name beside `target` that fits the directory's limit on name
-// length however long the target's own name is: ".NAME.partial-XXXXXX",
-// NAME shortened as needed.
-std::string temporary_pattern(const std::string& target) {
+// A hidden name beside `base` in `directory` that fits the directory's
+// limit on name length however long the target's own name is:
+// ".NAME.partial-XXXXXX", NAME shortened as needed.
+std::string temporary_pattern(int directory, std::string base) {
     static const std::string suffix = ".partial-XXXXXX";
-    const size_t slash = target.rfind('/');
-    const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    const long limit = pathconf(directory_of(target).c_str(), _PC_NAME_MAX);
+    const long limit = fpathconf(directory, _PC_NAME_MAX);
     const size_t name_max = limit > 0 ? static_cast<size_t>(limit) : NAME_MAX;
     // Where not even the suffix fits, creating the temporary fails and says so.
     const size_t room = name_max > 1 + suffix.size() ? name_max - 1 - suffix.size() : 0;
     if (base.size() > room) base.resize(room);
-    return directory + "." + base + suffix;
+    return "." + base + suffix;
 }
 
 // Fills the XXXXXX at the end of `pattern` with letters that differ from
@@ -134,6 +152,15 @@ std::string fill_pattern(std::string pattern) {
         value /= 36;
     }
     return pattern;
+}
+
+// Whether this process may rename over, or remove, files of other users
+// in a sticky directory (CAP_FOWNER).
+bool may_override_ownership() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return false;
+    return (data[CAP_TO_INDEX(CAP_FOWNER)].effective & CAP_TO_MASK(CAP_FOWNER)) != 0;
 }
 
 int connect_socket(const std::string& path) {
@@ -164,12 +191,9 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 bool OutputFile::same_target(const OutputFile& other) const {
-    if (direct_ || other.direct_) return false;
-    const std::string name = target_.substr(target_.rfind('/') + 1);
-    if (name != other.target_.substr(other.target_.rfind('/') + 1)) return false;
+    if (direct_ || other.direct_ || base_ != other.base_) return false;
     struct stat directory {}, other_directory {};
-    return stat(directory_of(target_).c_str(), &directory) == 0 &&
-           stat(directory_of(other.target_).c_str(), &other_directory) == 0 &&
+    return fstat(directory_, &directory) == 0 && fstat(other.directory_, &other_directory) == 0 &&
            directory.st_dev == other_directory.st_dev && directory.st_ino == other_directory.st_ino;
 }
 
@@ -192,45 +216,88 @@ void remove_temporaries_on_signals() {
 OutputFile::OutputFile(const std::string& path, const std::vector<std::string>& inputs, const std::string& role)
     : name_(path == "-" ? "standard output" : path) {
     buffer_.reserve(kBufferBytes);
-    const std::string refusal = ": this is an input file; the " + role + " needs another name";
     if (path == "-") {
-        if (isatty(STDOUT_FILENO)) throw Failure("standard output is a terminal; give an output file or a pipe");
-        struct stat info {};
-        if (fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode)) {
-            if (const std::optional<std::string> input = input_that_is(info, inputs))
-                throw Failure("standard output is the input file " + (*input == "-" ? "on standard input" : *input) +
-                              "; the " + role + " needs another place");
-        }
-        fd_ = STDOUT_FILENO;
-        direct_ = true;
+        open_descriptor(STDOUT_FILENO, inputs, role);
         return;
     }
     for (const std::string& input : inputs) {
-        if (input == path) throw Failure(path + refusal);
+        if (input == path) throw Failure(path + ": this is an input file; the " + role + " needs another name");
     }
     target_ = resolve_links(path);
+    if (const std::optional<int> descriptor = descriptor_named(target_)) {
+        open_descriptor(*descriptor, inputs, role);
+        return;
+    }
+    open_in_directory(inputs, role);
+}
+
+// Standard output, or another descriptor the caller opened: written as it
+// is, never replaced, and never one of the inputs.
+void OutputFile::open_descriptor(int fd, const std::vector<std::string>& inputs, const std::string& role) {
+    const std::string what = fd == STDOUT_FILENO ? "standard output" : name_;
     struct stat info {};
-    if (stat(target_.c_str(), &info) != 0) {
-        open_temporary(target_, false);
-        return;
-    }
-    if (S_ISDIR(info.st_mode)) throw Failure(path + ": cannot write: it is a directory");
+    if (fstat(fd, &info) != 0) throw Failure(system_error(name_ + ": cannot write"));
+    if (isatty(fd)) throw Failure(what + " is a terminal; give an output file or a pipe");
     if (const std::optional<std::string> input = S_ISREG(info.st_mode) ? input_that_is(info, inputs) : std::nullopt) {
-        if (*input == "-") throw Failure(path + ": standard input is this file; the " + role + " needs another name");
-        throw Failure(path + refusal);
+        throw Failure(what + " is the input file " + (*input == "-" ? "on standard input" : *input) + "; the " + role +
+                      " needs another place");
     }
-    if (access(target_.c_str(), W_OK) != 0) throw Failure(system_error(path + ": cannot write"));
-    if (S_ISREG(info.st_mode)) {
-        open_temporary(target_, true);
-        // The replacement is what the file was: owner first, since a
-        // change of owner clears the set-user-ID and set-group-ID bits.
-        // Only root may give it another owner, and only a member another
-        // group; otherwise it is the user's, like any new file.
-        if (fchown(fd_, info.st_uid, info.st_gid) != 0) (void)!fchown(fd_, static_cast<uid_t>(-1), info.st_gid);
-        fchmod(fd_, info.st_mode & 07777);
+    direct_ = true;
+    if (fd == STDOUT_FILENO) {
+        fd_ = fd;
         return;
     }
-    open_direct(target_);
+    // A descriptor of its own, so that closing it at the end leaves the
+    // caller's open.
+    fd_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (fd_ < 0) throw Failure(system_error(name_ + ": cannot write"));
+    owns_fd_ = true;
+}
+
+void OutputFile::open_in_directory(const std::vector<std::string>& inputs, const std::string& role) {
+    const size_t slash = target_.rfind('/');
+    base_ = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+    // A name that can only be a directory ("out/", "..") has no file name
+    // to give a finished file.
+    if (base_.empty() || base_ == "." || base_ == "..") {
+        struct stat info {};
+        if (stat(target_.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            throw Failure(name_ + ": cannot write: it is a directory");
+        throw Failure(system_error(name_ + ": cannot create"));
+    }
+    directory_ = ::open(directory_of(target_).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (directory_ < 0) throw Failure(system_error(name_ + ": cannot create"));
+    struct stat info {};
+    if (fstatat(directory_, base_.c_str(), &info, 0) != 0) {
+        open_temporary(false);
+        return;
+    }
+    if (S_ISDIR(info.st_mode)) throw Failure(name_ + ": cannot write: it is a directory");
+    if (const std::optional<std::string> input = S_ISREG(info.st_mode) ? input_that_is(info, inputs) : std::nullopt) {
+        if (*input == "-") throw Failure(name_ + ": standard input is this file; the " + role + " needs another name");
+        throw Failure(name_ + ": this is an input file; the " + role + " needs another name");
+    }
+    if (faccessat(directory_, base_.c_str(), W_OK, 0) != 0) throw Failure(system_error(name_ + ": cannot write"));
+    if (!S_ISREG(info.st_mode)) {
+        open_direct(target_);
+        return;
+    }
+    // In a sticky directory (such as /tmp) only the file's owner, the
+    // directory's owner or a process with CAP_FOWNER may rename over it:
+    // known now rather than after the last frame.
+    struct stat directory {};
+    if (fstat(directory_, &directory) == 0 && (directory.st_mode & S_ISVTX) && info.st_uid != geteuid() &&
+        directory.st_uid != geteuid() && !may_override_ownership()) {
+        throw Failure(name_ + ": cannot replace: it belongs to another user in a directory where only its owner "
+                              "may replace it (sticky)");
+    }
+    open_temporary(true);
+    // The replacement is what the file was: owner first, since a change of
+    // owner clears the set-user-ID and set-group-ID bits. Only root may
+    // give it another owner, and only a member another group; otherwise it
+    // is the user's, like any new file.
+    if (fchown(fd_, info.st_uid, info.st_gid) != 0) (void)!fchown(fd_, static_cast<uid_t>(-1), info.st_gid);
+    fchmod(fd_, info.st_mode & 07777);
 }
 
 void OutputFile::open_direct(const std::string& target) {
@@ -239,37 +306,48 @@ void OutputFile::open_direct(const std::string& target) {
     fd_ = S_ISSOCK(info.st_mode) ? connect_socket(target) : ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (fd_ < 0) throw Failure(system_error(name_ + ": cannot write"));
     direct_ = true;
+    owns_fd_ = true;
 }
 
-void OutputFile::open_temporary(const std::string& target, bool replaces) {
+void OutputFile::open_temporary(bool replaces) {
     const mode_t mask = umask(0);
     umask(mask);
     const mode_t mode = 0666 & ~mask;
+    owns_fd_ = true;
     // Without a name the file cannot outlive the process; it is linked in
     // through /proc at the end, so that must work too.
-    fd_ = ::open(directory_of(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    fd_ = ::openat(directory_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     if (fd_ >= 0 && access(("/proc/self/fd/" + std::to_string(fd_)).c_str(), F_OK) == 0) {
         anonymous_ = true;
         return;
     }
     if (fd_ >= 0) ::close(fd_);
-    std::string pattern = temporary_pattern(target);
-    fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+    const std::string pattern = temporary_pattern(directory_, base_);
+    for (int tries = 0; tries < 100; ++tries) {
+        const std::string name = fill_pattern(pattern);
+        // Private until it is complete; a new file gets the usual
+        // permissions below.
+        fd_ = ::openat(directory_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd_ >= 0) {
+            temporary_ = name;
+            break;
+        }
+        if (errno != EEXIST) break;
+    }
     if (fd_ < 0) throw Failure(system_error(name_ + (replaces ? ": cannot replace" : ": cannot create")));
-    temporary_ = pattern;
-    register_temporary(temporary_);
-    // mkostemp makes the file private; a new file gets the usual
-    // permissions.
+    register_temporary(directory_, temporary_);
     fchmod(fd_, mode);
 }
 
 OutputFile::~OutputFile() {
-    if (committed_) return;
-    if (fd_ >= 0 && fd_ != STDOUT_FILENO) ::close(fd_);
-    if (!temporary_.empty()) {
-        unlink(temporary_.c_str());
-        unregister_temporary(temporary_);
+    if (!committed_) {
+        if (fd_ >= 0 && owns_fd_) ::close(fd_);
+        if (!temporary_.empty()) {
+            unlinkat(directory_, temporary_.c_str(), 0);
+            unregister_temporary(directory_, temporary_);
+        }
     }
+    if (directory_ >= 0) ::close(directory_);
 }
 
 void OutputFile::write(const void* data, size_t size) {
@@ -302,16 +380,16 @@ void OutputFile::link_into_place() {
     // it gets a hidden name of its own first and is then renamed; only
     // in that moment does a name exist that a kill could leave behind.
     const std::string proc_path = "/proc/self/fd/" + std::to_string(fd_);
-    const std::string pattern = temporary_pattern(target_);
+    const std::string pattern = temporary_pattern(directory_, base_);
     for (;;) {
         temporary_ = fill_pattern(pattern);
-        if (linkat(AT_FDCWD, proc_path.c_str(), AT_FDCWD, temporary_.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+        if (linkat(AT_FDCWD, proc_path.c_str(), directory_, temporary_.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
         if (errno != EEXIST) {
             temporary_.clear();
             throw Failure(system_error(name_ + ": cannot move the finished file into place"));
         }
     }
-    register_temporary(temporary_);
+    register_temporary(directory_, temporary_);
 }
 
 void OutputFile::commit() {
@@ -323,7 +401,7 @@ void OutputFile::commit() {
     if (direct_) {
         const int fd = fd_;
         fd_ = -1;
-        if (fd != STDOUT_FILENO && ::close(fd) != 0) throw Failure(system_error(name_ + ": cannot write"));
+        if (owns_fd_ && ::close(fd) != 0) throw Failure(system_error(name_ + ": cannot write"));
         committed_ = true;
         return;
     }
@@ -331,10 +409,10 @@ void OutputFile::commit() {
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) throw Failure(system_error(name_ + ": cannot write"));
-    if (rename(temporary_.c_str(), target_.c_str()) != 0)
+    if (renameat(directory_, temporary_.c_str(), directory_, base_.c_str()) != 0)
         throw Failure(system_error(name_ + ": cannot move the finished file into place"));
     committed_ = true;
-    unregister_temporary(temporary_);
+    unregister_temporary(directory_, temporary_);
 }
 
 }  // namespace zeverive::cli

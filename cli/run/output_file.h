@@ -11,8 +11,13 @@
 // bits (and, when the program may set them, its owner and group), and an
 // output that is a symbolic link is written through to the link's target.
 //
-// Anything else (a device such as /dev/null, a FIFO, a socket, and
-// standard output) is written directly, as it goes, and never replaced.
+// The directory is held open from the start, and the temporary is made,
+// moved and removed relative to it, so a directory renamed meanwhile
+// takes the finished file, or loses the temporary, with it.
+//
+// Anything else (a device such as /dev/null, a FIFO, a socket, standard
+// output, and an open descriptor named as /dev/stdout, /dev/fd/N or
+// /proc/self/fd/N) is written directly, as it goes, and never replaced.
 #pragma once
 
 #include <string>
@@ -27,7 +32,8 @@ public:
     // "-" is standard output. `inputs` are the files the run reads ("-"
     // for standard input); the output may be none of them, by any name or
     // link. `role` names the output in messages ("output", "preview").
-    // Throws Failure naming the file when it may not or cannot be written.
+    // Throws Failure naming the file when it may not or cannot be written,
+    // or when the finished file could not be moved into place.
     OutputFile(const std::string& path, const std::vector<std::string>& inputs, const std::string& role = "output");
     ~OutputFile() override;
     OutputFile(const OutputFile&) = delete;
@@ -46,15 +52,20 @@ public:
     bool same_target(const OutputFile& other) const;
 
 private:
+    void open_descriptor(int fd, const std::vector<std::string>& inputs, const std::string& role);
     void open_direct(const std::string& target);
-    void open_temporary(const std::string& target, bool replaces);
+    void open_in_directory(const std::vector<std::string>& inputs, const std::string& role);
+    void open_temporary(bool replaces);
     void link_into_place();
 
     std::string name_;
     std::string target_;     // the file that ends up written: links resolved
-    std::string temporary_;  // a named temporary, registered for signals
+    int directory_ = -1;     // the target's directory, held open
+    std::string base_;       // the target's name in it
+    std::string temporary_;  // a named temporary in it, registered for signals
     int fd_ = -1;
-    bool direct_ = false;    // written in place: standard output or not a regular file
+    bool direct_ = false;    // written in place: a descriptor or not a regular file
+    bool owns_fd_ = false;
     bool anonymous_ = false; // the temporary has no name until commit
     bool committed_ = false;
     std::vector<char> buffer_;

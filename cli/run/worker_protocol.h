@@ -7,8 +7,8 @@
 //     kCannotStart and why not;
 //   parent -> worker: kSettings and a record of the settings for the
 //     frames that follow (forked_workers.cpp writes and reads it);
-//   parent -> worker: kProcess, a slot, and whether the frame's host frame
-//     goes to the shared area for the parent to see;
+//   parent -> worker: kProcess, a slot, whether the frame's host frame
+//     goes to the shared area for the parent to see, and the frame's scan;
 //   worker -> parent: kDone and the slot, once the slot's result is there.
 // The parent ends a worker by closing the pipe it sends jobs on.
 #pragma once
@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "luma/frame_pictures.h"
+
 namespace zeverive::cli {
 
 enum class MessageKind : uint8_t { kReady = 1, kCannotStart, kProcess, kDone, kSettings };
@@ -26,10 +28,11 @@ struct Message {
     MessageKind kind;
     uint8_t slot = 0;
     bool keep_host = false;
+    luma::Scan scan = luma::Scan::kProgressive;
     uint32_t text_bytes = 0;
 };
 
-// Byte 0 the kind, 1 the slot, 2 keep_host (0 or 1), 3 zero, 4..7
+// Byte 0 the kind, 1 the slot, 2 keep_host (0 or 1), 3 the scan, 4..7
 // text_bytes in the machine's byte order (both ends are one program).
 constexpr size_t kRecordBytes = 8;
 // A longer reason is not read: the parent reports that the worker could

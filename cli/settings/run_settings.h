@@ -6,14 +6,29 @@
 #include <string>
 
 #include "luma/noise_estimator.h"
-#include "options.h"
+#include "luma/presets.h"
 #include "plugin/frame_runner.h"
+#include "plugin/plugin_host.h"
 
 namespace zeverive::cli {
 
+// What the command line asks of the settings.
+struct SettingsRequest {
+    // The sliders and check box as given, the others at the record's
+    // defaults; the automatic settings replace them unless a slider option
+    // or --no-auto was given.
+    HostSettings settings;
+    bool auto_settings = true;
+    std::optional<double> sigma;  // the noise, given instead of estimated
+    bool white = false;           // the noise is white, whatever the estimate's smoothing
+    double amount = 1;            // times the noise level the automatic settings are chosen for
+    std::optional<int32_t> gain;  // the level gain in thousandths
+    luma::Preset preset = luma::Preset::kDefault;  // which automatic settings
+};
+
 // Whether the run's settings follow an estimate of each scene's noise:
 // automatic settings, unless --sigma and --white leave nothing to read.
-bool estimates_noise(const Options& options);
+bool estimates_noise(const SettingsRequest& request);
 
 struct SceneSettings {
     FrameSettings frame;
@@ -25,9 +40,9 @@ struct SceneSettings {
 
 // The settings for a scene whose noise reads `estimate` (nothing when the
 // run estimates no noise), chosen for `share` of its level (the scene
-// check's). Automatic sliders are held within the record's ranges, for
-// plug-ins built with other ones.
-SceneSettings choose_settings(const Options& options, const FilterTable& table,
+// check's), by the request's preset. Automatic sliders are held within the
+// record's ranges, for plug-ins built with other ones.
+SceneSettings choose_settings(const SettingsRequest& request, const FilterTable& table,
                               const std::optional<luma::NoiseEstimate>& estimate, double share = 1);
 
 // The chosen settings as options that give them again.

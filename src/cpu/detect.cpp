@@ -90,14 +90,32 @@ ProcessorFeatures read_processor_features() {
     return features;
 }
 
-KernelVariant choose_variant() {
-    const ProcessorFeatures features = read_processor_features();
+UsableVariants usable_variants_for(const ProcessorFeatures& features, bool sse_trial_passed) {
+    UsableVariants usable = {variant_bit(kVariantX87), kVariantX87};
 #if defined(__x86_64__)
-    if (features.avx2) return kVariantAvx2;
+    usable.runs |= variant_bit(kVariant3DNow);
+    if (features.avx2) usable.runs |= variant_bit(kVariantAvx2);
+#else
+    if (features.amd_3dnow) usable.runs |= variant_bit(kVariant3DNow);
 #endif
-    if (features.sse) return kVariantSse;
-    if (features.amd_3dnow) return kVariant3DNow;
-    return kVariantX87;
+    if (features.sse && sse_trial_passed) usable.runs |= variant_bit(kVariantSse);
+
+    if (features.sse) {
+        usable.chosen = sse_trial_passed ? kVariantSse : kVariantX87;
+    } else if (features.amd_3dnow) {
+        usable.chosen = kVariant3DNow;
+    }
+#if defined(__x86_64__)
+    if (features.avx2) usable.chosen = kVariantAvx2;
+#endif
+    return usable;
+}
+
+UsableVariants usable_variants() {
+    const ProcessorFeatures features = read_processor_features();
+    // The trial only where CPUID reports SSE: elsewhere it would fault for
+    // nothing.
+    return usable_variants_for(features, features.sse && sse_runs());
 }
 
 }  // namespace zeverive

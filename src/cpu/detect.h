@@ -17,9 +17,17 @@ constexpr int kPortableVariantCount = 3;
 #if defined(__x86_64__)
 constexpr KernelVariant kVariantAvx2 = 3;
 constexpr int kVariantCount = 4;
+constexpr const char* kVariantNames[kVariantCount] = {"x87", "3dnow", "sse", "avx2"};
 #else
 constexpr int kVariantCount = 3;
+constexpr const char* kVariantNames[kVariantCount] = {"x87", "3dnow", "sse"};
 #endif
+
+// A set of variants, bit 1 << v for variant v.
+typedef uint32_t VariantSet;
+constexpr VariantSet variant_bit(KernelVariant v) {
+    return VariantSet{1} << v;
+}
 
 // What CPUID reports. SSE and 3DNow! are independent facts: a processor may
 // have either, both or neither. avx2 also needs the operating system to save
@@ -31,9 +39,23 @@ struct ProcessorFeatures {
 };
 ProcessorFeatures read_processor_features();
 
-// The variant CPUID asks for; SSE wins over 3DNow! when both are reported,
-// and AVX2, where the operating system saves its registers, over SSE.
-KernelVariant choose_variant();
+// Which variants run here, and which of them initialise takes.
+struct UsableVariants {
+    VariantSet runs;
+    KernelVariant chosen;
+};
+
+// The one answer for initialise, the tests and the benchmarks, from
+// CPUID, XGETBV and a trial of one SSE instruction.
+UsableVariants usable_variants();
+
+// The rule behind it, for the facts given. x87 runs everywhere. 3DNow!
+// runs where CPUID reports it, and on x86-64 always (over the portable
+// two-lane layer). SSE runs where CPUID reports it and the trial passed.
+// AVX2 (x86-64) runs where `features.avx2` says so. The choice: AVX2, else
+// SSE, else 3DNow!; a processor that reports SSE to an operating system
+// that refuses it gets x87, never 3DNow!.
+UsableVariants usable_variants_for(const ProcessorFeatures& features, bool sse_trial_passed);
 
 // Whether the operating system lets an SSE instruction run: one XORPS is
 // tried under a guard that catches the fault.

@@ -55,8 +55,17 @@ OddLowpassKernels odd_lowpass_kernels([[maybe_unused]] KernelVariant v) {
     return k;
 }
 
+LineKernels line_kernels([[maybe_unused]] KernelVariant v) {
+    LineKernels k = {load_line, store_line, fill_mask, gather_columns, scatter_columns};
+#if defined(__x86_64__)
+    if (v == kVariantAvx2)
+        k = {load_line_avx2, store_line_avx2, fill_mask_avx2, gather_columns_avx2, scatter_columns_avx2};
+#endif
+    return k;
+}
+
 Kernels kernels_for(KernelVariant v) {
-    return {transform_kernels(v), shrink_kernels(v), edge_mask_kernels(v), odd_lowpass_kernels(v)};
+    return {transform_kernels(v), shrink_kernels(v), edge_mask_kernels(v), odd_lowpass_kernels(v), line_kernels(v)};
 }
 
 }  // namespace zeverive

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "cpu/detect.h"
+#include "kernels/line_io.h"
 
 namespace zeverive {
 
@@ -17,10 +18,10 @@ struct TransformKernels {
     void (*inverse)(const float* approx, const float* detail, int half_length, float* dst);
 };
 struct ShrinkKernels {
-    void (*one_phase)(float* line, int start, int end, float threshold, const float* mask);
-    void (*two_phase)(float* line0, float* line1, int start, int end, float threshold, const float* mask);
-    void (*four_phase)(float* line0, float* line1, float* line2, float* line3, int start, int end,
-                       float threshold, const float* mask);
+    void (*shrink_band)(float* line, int start, int end, float threshold, const float* mask);
+    void (*shrink_band_2phase)(float* line0, float* line1, int start, int end, float threshold, const float* mask);
+    void (*shrink_band_4phase)(float* line0, float* line1, float* line2, float* line3, int start, int end,
+                               float threshold, const float* mask);
 };
 struct EdgeMaskKernels {
     void (*single)(float* mask, int half, const float* line, float threshold);
@@ -35,15 +36,25 @@ struct OddLowpassKernels {
     void (*synthesis)(const float* approx, int half_length, float* dst);
 };
 
+// The line pipeline's own loops (kernels/line_io.h): outside the table, one
+// plain form for the variants every build shares and an AVX2 form.
+struct LineKernels {
+    decltype(&load_line) load;
+    decltype(&store_line) store;
+    decltype(&fill_mask) fill;
+    decltype(&gather_columns) gather;
+    decltype(&scatter_columns) scatter;
+};
+
 // Slot-major: the entry of slot s for variant v is pointer
 // kVariantCount * s + v.
 struct KernelTable {
-    decltype(TransformKernels::forward) forward_transform[kVariantCount];      // slot 0
-    decltype(TransformKernels::inverse) inverse_transform[kVariantCount];      // slot 1
-    decltype(ShrinkKernels::one_phase) shrink_band[kVariantCount];             // slot 2
-    decltype(ShrinkKernels::four_phase) shrink_band_4phase[kVariantCount];     // slot 3
-    decltype(ShrinkKernels::two_phase) shrink_band_2phase[kVariantCount];      // slot 4
-    decltype(EdgeMaskKernels::single) edge_mask[kVariantCount];                // slot 5
+    decltype(TransformKernels::forward) forward_transform[kVariantCount];           // slot 0
+    decltype(TransformKernels::inverse) inverse_transform[kVariantCount];           // slot 1
+    decltype(ShrinkKernels::shrink_band) shrink_band[kVariantCount];                // slot 2
+    decltype(ShrinkKernels::shrink_band_4phase) shrink_band_4phase[kVariantCount];  // slot 3
+    decltype(ShrinkKernels::shrink_band_2phase) shrink_band_2phase[kVariantCount];  // slot 4
+    decltype(EdgeMaskKernels::single) edge_mask[kVariantCount];                     // slot 5
 };
 static_assert(sizeof(KernelTable) == 6 * kVariantCount * sizeof(void (*)()), "six slots of every variant");
 
@@ -54,6 +65,7 @@ TransformKernels transform_kernels(KernelVariant v);
 ShrinkKernels shrink_kernels(KernelVariant v);
 EdgeMaskKernels edge_mask_kernels(KernelVariant v);
 OddLowpassKernels odd_lowpass_kernels(KernelVariant v);
+LineKernels line_kernels(KernelVariant v);
 
 // Everything one pass calls.
 struct Kernels {
@@ -61,6 +73,7 @@ struct Kernels {
     ShrinkKernels shrink;
     EdgeMaskKernels edge_mask;
     OddLowpassKernels odd_lowpass;
+    LineKernels line;
 };
 Kernels kernels_for(KernelVariant v);
 

@@ -12,12 +12,14 @@ namespace zeverive {
 constexpr size_t kLineBlockBytes = kMaxLineLength * sizeof(float) + 15;  // 3343
 constexpr size_t kSseScratchBytes = 16 + 15;
 
-const LifecycleServices default_lifecycle_services = {choose_variant, sse_runs, std::malloc, std::free};
+const LifecycleServices default_lifecycle_services = {usable_variants, std::malloc, std::free};
 
 WorkingState working_state = {};
 float* sse_scratch = nullptr;
 
 namespace {
+
+KernelVariant requested_variant = kNoVariantRequest;
 
 // Allocation order of the line buffers.
 float* LineBuffers::*const kLineOrder[kLineBufferCount] = {
@@ -48,10 +50,7 @@ int32_t initialise_with(const LifecycleServices& services) {
     if (s.ready) release_all();
     s.services = services;
 
-    s.variant = services.choose_variant();
-    // A processor may report SSE while the operating system does not save
-    // its registers; the fallback is the x87 form, never 3DNow!.
-    if (s.variant == kVariantSse && !services.sse_runs()) s.variant = kVariantX87;
+    s.variant = variant_taken(services.usable_variants());
 
     bool complete = true;
     for (int i = 0; i < kLineBufferCount; ++i) {
@@ -72,6 +71,16 @@ int32_t initialise_with(const LifecycleServices& services) {
     }
     s.ready = true;
     return 1;
+}
+
+void request_variant(KernelVariant variant) {
+    requested_variant = variant >= 0 && variant < kVariantCount ? variant : kNoVariantRequest;
+}
+
+KernelVariant variant_taken(const UsableVariants& usable) {
+    const bool requested_runs =
+        requested_variant != kNoVariantRequest && (usable.runs & variant_bit(requested_variant)) != 0;
+    return requested_runs ? requested_variant : usable.chosen;
 }
 
 }  // namespace zeverive

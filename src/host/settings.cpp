@@ -56,7 +56,7 @@ extern "C" int32_t ZEVERIVE_CDECL settings_changed(HostFilter* filter) {
     for (int i = 0; i < kBandCount; ++i) {
         p.column_thresholds[i] = single_product(p.vertical_factor, p.row_thresholds[i]);
     }
-    if (filter->checkbox_values[0] == 1) {
+    if (filter->checkbox_values[kCheckboxFinestRowsX10] == 1) {
         p.row_thresholds[3] = single_product(p.row_thresholds[3], kRowsOnlyFactor);
     }
     for (int i = 0; i < kEdgeSliderCount; ++i) {

@@ -8,6 +8,7 @@
 
 #include "common/size_class.h"
 #include "cpu/detect.h"
+#include "kernels/line_io.h"
 
 namespace zeverive {
 
@@ -24,10 +25,9 @@ constexpr int kLineBufferCount = 6;
 
 // Where initialise gets its processor facts and memory from. The product
 // always uses default_lifecycle_services; tests substitute a failing
-// allocator or a refusing SSE probe.
+// allocator or other processors.
 struct LifecycleServices {
-    KernelVariant (*choose_variant)();
-    bool (*sse_runs)();
+    UsableVariants (*usable_variants)();
     void* (*allocate)(size_t bytes);
     void (*release)(void* block);
 };
@@ -38,7 +38,6 @@ extern const LifecycleServices default_lifecycle_services;
 // static working state rather than a heap block: it needs no alignment
 // beyond its declaration and nothing can fail to allocate it.
 constexpr int kColumnBlockWidth = 16;
-typedef int16_t ColumnSamples[kMaxLineLength];
 
 struct WorkingState {
     KernelVariant variant;
@@ -54,6 +53,16 @@ extern WorkingState working_state;
 // initialise with the given services: 1 when every buffer exists, otherwise
 // 0 with everything already released.
 int32_t initialise_with(const LifecycleServices& services);
+
+// For the front ends that carry the plug-in built in (never exported): the
+// variant every later initialise takes instead of its own choice, where
+// this processor runs it; kNoVariantRequest gives the choice back. The
+// plug-in itself reads no environment: the front end decides.
+constexpr KernelVariant kNoVariantRequest = -1;
+void request_variant(KernelVariant variant);
+// The variant initialise takes where `usable` variants run: the one
+// requested where it is among them, else their chosen one.
+KernelVariant variant_taken(const UsableVariants& usable);
 
 // The first 16-byte boundary at or after `block`.
 template <typename T>

@@ -118,11 +118,9 @@ ZEVERIVE_TARGET_3DNOW void inverse_transform_3dnow(const float* approx, const fl
 //   y[2j+1] = ((h1 A[j] + h3 A[p]) + g1 D[j]) + g3 D[p]
 // The loops compute four approximations and four details (forward), or
 // four even and four odd samples (inverse), per group of four lanes, so
-// each vector holds one kind of output and is stored whole; the mixed
-// lanes of a step needed a shuffle per product and half-vector stores.
-// Each lane still sees the same products in the same order as a mixed-lane
-// step would, so the results are the same bits. Eight samples (forward) or
-// four pairs (inverse) per loop iteration.
+// each vector holds one kind of output and is stored whole, with no
+// shuffle per product. Eight samples (forward) or four pairs (inverse) per
+// loop iteration.
 
 namespace {
 

@@ -10,23 +10,18 @@
 
 #include "host/filter_params.h"
 #include "process/coefficient_display.h"
-#include "process/sample_store.h"
 
 namespace zeverive {
 namespace {
 
-// Where a line's Y samples live: a row of the frame, or one column of the
+// A line's Y samples: a row of the frame's pixels, or one column of the
 // gathered block.
-struct RowLine {
-    YcPixel* first;
-    float sample(int k) const { return first[k].y; }
-    void set(int k, int16_t y) const { first[k].y = y; }
-};
-struct BlockLine {
+struct SampleLine {
     int16_t* samples;
-    float sample(int k) const { return samples[k]; }
-    void set(int k, int16_t y) const { samples[k] = y; }
+    int stride;
 };
+
+static_assert(kMaxPhases == kMaxPhaseLines, "the store takes every phase a mode has");
 
 // The phase lines of a mode and the rotation (in samples) each one holds.
 struct Phases {
@@ -54,14 +49,9 @@ struct Pass {
     const PassInputs& in;
     const ModeTraits& mode;
     Phases phases;
-    int n;  // samples per line
+    PhaseLines rebuilt;  // the same lines with their rotations, as the store reads them
+    int n;               // samples per line
 };
-
-template <typename Line>
-void load(const Line& line, int n, int padded_length, float* dst) {
-    for (int k = 0; k < n; ++k) dst[k] = line.sample(k);
-    std::memset(dst + n, 0, sizeof(float) * (padded_length - n));
-}
 
 // dst[j] = src[(j + r) mod L]: the line's first samples come back after the
 // appended zeros.
@@ -70,7 +60,12 @@ void rotate_left(const float* src, int r, int padded_length, float* dst) {
     std::memcpy(dst + padded_length - r, src, sizeof(float) * r);
 }
 
-void decompose(const Pass& pass) {
+// Every level of one phase line, from its padded samples in scratch. The
+// levels alternate between the phase line and scratch instead of copying
+// the line into scratch before each step: an odd level writes the phase
+// line, an even one scratch, whose details are then moved to their place
+// in the phase line (with the approximation, after the last level).
+void decompose_phase(const Pass& pass, float* line) {
     const Kernels& k = pass.in.kernels;
     const LineBuffers& b = pass.in.buffers;
     const LevelPlan& plan = pass.in.plan;
@@ -78,21 +73,45 @@ void decompose(const Pass& pass) {
         const int len = pass.in.padded_length >> (level - 1);
         const int half = len / 2;
         const float edge_threshold = pass.in.edge_thresholds[plan.edge_threshold_index[level - 1]];
-        if (pass.mode.pairs_shifted_lowpass) {
+        const bool into_line = level % 2 == 1;
+        float* approx = into_line ? line : b.scratch;
+        k.transform.forward(into_line ? b.scratch : line, len, approx);
+        k.edge_mask.single(b.mask, half, approx, edge_threshold);
+        if (!into_line) {
+            const int from = level == plan.levels_run ? 0 : half;
+            std::memcpy(line + from, b.scratch + from, sizeof(float) * (len - from));
+        }
+    }
+}
+
+// Each level decomposed in every phase, and the mask lowered by each. A
+// phase's levels depend only on that phase, and the mask only ever goes
+// from 1.0 to 0.0, so taking the phases one after the other gives what
+// taking the levels one after the other would. The rotated phases are
+// built straight into scratch, from the loaded line in shift0, which goes
+// last.
+void decompose(const Pass& pass) {
+    const Kernels& k = pass.in.kernels;
+    const LineBuffers& b = pass.in.buffers;
+    const int L = pass.in.padded_length;
+    if (pass.mode.pairs_shifted_lowpass) {
+        const LevelPlan& plan = pass.in.plan;
+        for (int level = 1; level <= plan.levels_run; ++level) {
+            const int len = L >> (level - 1);
+            const int half = len / 2;
+            const float edge_threshold = pass.in.edge_thresholds[plan.edge_threshold_index[level - 1]];
             // Each level twice: in the line's own phase (into shift2) and
             // with its low-pass part moved by one sample (into shift0).
             k.transform.forward(b.shift0, len, b.shift2);
             k.odd_lowpass.synthesis(b.shift2, half, b.scratch);
             k.transform.forward(b.scratch, len, b.shift0);
             k.edge_mask.pair(b.mask, half, b.shift0, b.shift2, edge_threshold);
-            continue;
         }
-        for (int p = 0; p < pass.phases.count; ++p) {
-            float* line = pass.phases.lines[p];
-            std::memcpy(b.scratch, line, sizeof(float) * len);
-            k.transform.forward(b.scratch, len, line);
-            k.edge_mask.single(b.mask, half, line, edge_threshold);
-        }
+        return;
+    }
+    for (int p = pass.phases.count - 1; p >= 0; --p) {
+        rotate_left(b.shift0, pass.phases.rotation[p], L, b.scratch);
+        decompose_phase(pass, pass.phases.lines[p]);
     }
 }
 
@@ -104,75 +123,69 @@ void shrink_bands(const Pass& pass) {
         const int end = 2 * start;
         const float threshold = pass.in.thresholds[band];
         switch (pass.mode.shrink) {
-            case ShrinkForm::kOneLine: k.one_phase(b.shift0, start, end, threshold, b.mask); break;
-            case ShrinkForm::kTwoLines: k.two_phase(b.shift0, b.shift2, start, end, threshold, b.mask); break;
-            case ShrinkForm::kFourLines:
-                k.four_phase(b.shift0, b.shift1, b.shift2, b.shift3, start, end, threshold, b.mask);
+            case ShrinkForm::kShrinkBand: k.shrink_band(b.shift0, start, end, threshold, b.mask); break;
+            case ShrinkForm::kShrinkBand2Phase:
+                k.shrink_band_2phase(b.shift0, b.shift2, start, end, threshold, b.mask);
+                break;
+            case ShrinkForm::kShrinkBand4Phase:
+                k.shrink_band_4phase(b.shift0, b.shift1, b.shift2, b.shift3, start, end, threshold, b.mask);
                 break;
         }
     }
 }
 
-void reconstruct(const Pass& pass) {
+// Every level rebuilt, coarsest first; returns the lines the store reads.
+// Mode 3 rebuilds into shift0. The other modes take the phases one after
+// the other, each from its own line into two free buffers in turn instead
+// of copying every level back: the first phase has scratch and the mask
+// (which the shrink was the last to read), and each phase leaves its own
+// line free for the next, while its rebuilt line stays where its last
+// level wrote it.
+PhaseLines reconstruct(const Pass& pass) {
     const Kernels& k = pass.in.kernels;
     const LineBuffers& b = pass.in.buffers;
     const int L = pass.in.padded_length;
-    for (int h = L >> pass.in.plan.levels_run; h < L; h *= 2) {
-        if (pass.mode.pairs_shifted_lowpass) {
+    const int coarsest = L >> pass.in.plan.levels_run;
+    if (pass.mode.pairs_shifted_lowpass) {
+        for (int h = coarsest; h < L; h *= 2) {
             k.transform.inverse(b.shift0, b.shift0 + h, h, b.scratch);
             k.odd_lowpass.analysis(b.scratch, 2 * h, b.shift2);
             k.transform.inverse(b.shift2, b.shift2 + h, h, b.shift0);
-            continue;
         }
-        for (int p = 0; p < pass.phases.count; ++p) {
-            float* line = pass.phases.lines[p];
-            k.transform.inverse(line, line + h, h, b.scratch);
-            std::memcpy(line, b.scratch, sizeof(float) * 2 * h);
+        return pass.rebuilt;
+    }
+    PhaseLines rebuilt = pass.rebuilt;
+    float* free_lines[2] = {b.scratch, b.mask};
+    for (int p = 0; p < pass.phases.count; ++p) {
+        float* line = pass.phases.lines[p];
+        const float* approx = line;
+        int next = 0;
+        for (int h = coarsest; h < L; h *= 2, next ^= 1) {
+            k.transform.inverse(approx, line + h, h, free_lines[next]);
+            approx = free_lines[next];
         }
+        rebuilt.line[p] = approx;
+        // The buffer the last level did not write, and this phase's own.
+        free_lines[0] = free_lines[next];
+        free_lines[1] = line;
     }
-}
-
-// Phase p holds sample k at (k - rotation) mod L; the phases are averaged
-// at double precision and truncated.
-template <typename Line>
-void store(const Pass& pass, const Line& line) {
-    const Phases& phases = pass.phases;
-    if (phases.count == 1) {
-        // One phase: 0.0 + v times 1.0 is v itself (-0.0 becomes +0.0,
-        // which truncates alike), so the value is truncated straight from
-        // the float, without the double sum.
-        const float* rebuilt = phases.lines[0];
-        for (int k = 0; k < pass.n; ++k) line.set(k, to_sample(rebuilt[k]));
-        return;
-    }
-    const double weight = 1.0 / phases.count;  // 0.5 or 0.25: exact
-    for (int k = 0; k < pass.n; ++k) {
-        double sum = 0.0;
-        for (int p = 0; p < phases.count; ++p) {
-            int at = k - phases.rotation[p];
-            if (at < 0) at += pass.in.padded_length;
-            sum += phases.lines[p][at];
-        }
-        line.set(k, to_sample(sum * weight));
-    }
+    return rebuilt;
 }
 
 // Load, phase lines, mask, decomposition and shrink of one line.
-template <typename Line>
-void analyse_line(const Pass& pass, const Line& line) {
+void analyse_line(const Pass& pass, const SampleLine& line) {
+    const LineKernels& k = pass.in.kernels.line;
     const LineBuffers& b = pass.in.buffers;
-    const int L = pass.in.padded_length;
-    load(line, pass.n, L, b.shift0);
-    for (int p = 1; p < pass.phases.count; ++p) rotate_left(b.shift0, pass.phases.rotation[p], L, pass.phases.lines[p]);
-    for (int j = 0; j < L; ++j) b.mask[j] = 1.0f;
+    k.load(line.samples, line.stride, pass.n, pass.in.padded_length, b.shift0);
+    k.fill(b.mask, pass.in.padded_length);
     decompose(pass);
     shrink_bands(pass);
 }
 
-template <typename Line>
-void rebuild_line(const Pass& pass, const Line& line) {
-    reconstruct(pass);
-    store(pass, line);
+// Phase p holds sample k at (k - rotation) mod L; the store averages them.
+void rebuild_line(const Pass& pass, const SampleLine& line) {
+    const PhaseLines rebuilt = reconstruct(pass);
+    pass.in.kernels.line.store(rebuilt, pass.n, pass.in.padded_length, line.samples, line.stride);
 }
 
 // Columns are gathered into the column block a group at a time, row by
@@ -185,24 +198,19 @@ void rebuild_line(const Pass& pass, const Line& line) {
 // in the same order, and no column reads another's samples, so writing a
 // group back after it is done gives the same frame.
 void denoise_columns(const Pass& pass, const FrameInfo& frame) {
+    const LineKernels& k = pass.in.kernels.line;
     ColumnSamples* block = pass.in.column_block;
-    const int n = pass.n;
-    const ptrdiff_t pitch = frame.row_pitch;
+    const ptrdiff_t pitch = static_cast<ptrdiff_t>(frame.row_pitch) * kPixelStride;
     for (int first = 0; first < frame.width; first += kColumnBlockWidth) {
         const int columns = frame.width - first < kColumnBlockWidth ? frame.width - first : kColumnBlockWidth;
-        const YcPixel* gather = frame.frame_pixels + first;
-        for (int k = 0; k < n; ++k, gather += pitch) {
-            for (int c = 0; c < columns; ++c) block[c][k] = gather[c].y;
-        }
+        int16_t* y = &frame.frame_pixels[first].y;
+        k.gather(y, pitch, pass.n, columns, block);
         for (int c = 0; c < columns; ++c) {
-            const BlockLine line{block[c]};
+            const SampleLine line{block[c], 1};
             analyse_line(pass, line);
             rebuild_line(pass, line);
         }
-        YcPixel* scatter = frame.frame_pixels + first;
-        for (int k = 0; k < n; ++k, scatter += pitch) {
-            for (int c = 0; c < columns; ++c) scatter[c].y = block[c][k];
-        }
+        k.scatter(block, pass.n, columns, pitch, y);
     }
 }
 
@@ -225,7 +233,14 @@ void denoise_pass(const PassInputs& in, const FrameInfo& frame) {
 
     const ModeTraits& mode = traits_of(in.mode);
     const bool denoises = mode.phase_count > 0;
-    const Pass pass = {in, mode, phases_of(mode, in.buffers), in.along_rows ? frame.width : frame.height};
+    const Phases phases = phases_of(mode, in.buffers);
+    PhaseLines rebuilt = {};
+    rebuilt.count = phases.count;
+    for (int p = 0; p < phases.count; ++p) {
+        rebuilt.line[p] = phases.lines[p];
+        rebuilt.rotation[p] = phases.rotation[p];
+    }
+    const Pass pass = {in, mode, phases, rebuilt, in.along_rows ? frame.width : frame.height};
 
     if (!in.along_rows) {
         // A column pass never shows coefficients, and with an unknown mode
@@ -235,10 +250,11 @@ void denoise_pass(const PassInputs& in, const FrameInfo& frame) {
     }
     const bool display = in.display_value != 0;
     for (int i = 0; i < line_count; ++i) {
-        const RowLine line{frame.frame_pixels + static_cast<ptrdiff_t>(i) * frame.row_pitch};
+        YcPixel* row = frame.frame_pixels + static_cast<ptrdiff_t>(i) * frame.row_pitch;
+        const SampleLine line{&row->y, kPixelStride};
         if (denoises) analyse_line(pass, line);
         if (display) {
-            display_coefficients(in.buffers, in.mode, in.padded_length, in.display_value, line.first, pass.n);
+            display_coefficients(in.buffers, in.mode, in.padded_length, in.display_value, row, pass.n);
         } else if (denoises) {
             rebuild_line(pass, line);
         }

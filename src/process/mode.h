@@ -22,9 +22,10 @@ inline Mode mode_of(int32_t slider_value) {
     return slider_value >= 0 && slider_value <= 3 ? static_cast<Mode>(slider_value) : Mode::kUnknown;
 }
 
-// Which shrink kernel decides a mode's bands, and over which lines: the one
-// line (shift0), shift0 with shift2, or all four rotations.
-enum class ShrinkForm { kOneLine, kTwoLines, kFourLines };
+// Which shrink kernel decides a mode's bands, and over which lines:
+// shrink_band the one line (shift0), shrink_band_2phase shift0 with shift2,
+// shrink_band_4phase all four rotations.
+enum class ShrinkForm { kShrinkBand, kShrinkBand2Phase, kShrinkBand4Phase };
 
 constexpr int kMaxPhases = 4;
 
@@ -42,11 +43,11 @@ struct ModeTraits {
 
 inline const ModeTraits& traits_of(Mode mode) {
     static constexpr ModeTraits kTraits[] = {
-        {1, {0}, false, ShrinkForm::kOneLine},
-        {2, {0, 2}, false, ShrinkForm::kTwoLines},
-        {4, {0, 1, 2, 3}, false, ShrinkForm::kFourLines},
-        {1, {0}, true, ShrinkForm::kTwoLines},
-        {0, {}, false, ShrinkForm::kOneLine},
+        {1, {0}, false, ShrinkForm::kShrinkBand},
+        {2, {0, 2}, false, ShrinkForm::kShrinkBand2Phase},
+        {4, {0, 1, 2, 3}, false, ShrinkForm::kShrinkBand4Phase},
+        {1, {0}, true, ShrinkForm::kShrinkBand2Phase},
+        {0, {}, false, ShrinkForm::kShrinkBand},
     };
     return kTraits[static_cast<int>(mode)];
 }

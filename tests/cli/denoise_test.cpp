@@ -1,9 +1,10 @@
 // The host program with the real plug-in: what denoising does to luma and
 // leaves alone, worker processes, loaded builds, remote messages, tile
-// seams and the coefficient display.
+// seams, fields and the coefficient display.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -103,7 +104,9 @@ TEST(Denoise, LumaIsDenoisedWhileHeaderFrameLinesAndChromaAreCarried) {
     }
 }
 
-TEST(Denoise, WorkersAndLoadedBuildsGiveTheSameBytesAsOneBuiltInProcess) {
+// -j 2 and 3 run threads on copies of the built-in plug-in; a loaded
+// build runs in forked workers.
+TEST(Denoise, ThreadsWorkersAndLoadedBuildsGiveTheSameBytesAsOneBuiltInProcess) {
     TempDir dir;
     const std::string sample = testing::samples_dir() + "/coffee-noisy.y4m";
     ASSERT_EQ(zeverive({"-j", "1", sample, dir.path("one.y4m")}).status, 0);
@@ -118,7 +121,7 @@ TEST(Denoise, WorkersAndLoadedBuildsGiveTheSameBytesAsOneBuiltInProcess) {
     EXPECT_NE(one, read_file(sample));
 
     // The preview and the comparison with a reference see the same frames
-    // whether the plug-in ran here or in a worker.
+    // whether the plug-in ran on this thread or another.
     const std::string clean = testing::samples_dir() + "/coffee-clean.y4m";
     std::string reports[2], previews[2];
     for (int jobs = 1; jobs <= 2; ++jobs) {
@@ -218,10 +221,75 @@ TEST(Denoise, ErrorNearTileSeamsIsNoWorseThanAwayFromThem) {
     // ...and the seams are no worse than the rest.
     EXPECT_LE(seam, away * 1.02) << "near seams " << seam << ", away " << away;
 
-    // Tiled frames in worker processes give the same bytes as in one.
+    // Tiled frames on several threads give the same bytes as on one.
     const RunResult one = zeverive(plus({"--tile", "-j", "1", dir.path("noisy.y4m"), dir.path("one.y4m")}, kStrong));
     ASSERT_EQ(one.status, 0);
     EXPECT_EQ(read_file(dir.path("one.y4m")), read_file(dir.path("out.y4m")));
+}
+
+// An interlaced frame is two pictures: its luma comes out as its two
+// fields denoised as frames of their own (an odd height leaves the bottom
+// field a row short), in one process or in workers. A frame that a mixed
+// stream marks progressive, and every frame under --frames, is denoised
+// whole; --fields splits frames the header calls progressive.
+TEST(Denoise, InterlacedFramesAreDenoisedFieldByField) {
+    const int width = 96, height = 47, top_rows = 24, bottom_rows = 23;
+    std::vector<std::vector<uint8_t>> frames(2), tops(2), bottoms(2);
+    Noise noise(17);
+    for (size_t f = 0; f < frames.size(); ++f) {
+        for (int y = 0; y < height; ++y) {
+            std::vector<uint8_t>& field = y % 2 ? bottoms[f] : tops[f];
+            for (int x = 0; x < width; ++x) {
+                // Each field its own picture: the rows of one frame are not
+                // the rows of the other field shifted.
+                const double level = 60 + x + (y % 2 ? 40 : 0) + 6 * noise.gaussian();
+                const uint8_t sample = static_cast<uint8_t>(std::clamp(std::lround(level), 0L, 255L));
+                frames[f].push_back(sample);
+                field.push_back(sample);
+            }
+        }
+    }
+    TempDir dir;
+    const std::string progressive = testing::y4m_from_luma(width, height, frames);
+    auto with_header = [&](const std::string& interlacing) {
+        std::string clip = progressive;
+        return clip.insert(clip.find('\n'), " " + interlacing);
+    };
+    std::string mixed = with_header("Im");
+    mixed.replace(mixed.find("FRAME\n"), 6, "FRAME Ibii\n");
+    mixed.replace(mixed.rfind("FRAME\n"), 6, "FRAME I1pp\n");
+    write_file(dir.path("progressive.y4m"), progressive);
+    write_file(dir.path("top.y4m"), with_header("It"));
+    write_file(dir.path("bottom.y4m"), with_header("Ib"));
+    write_file(dir.path("mixed.y4m"), mixed);
+    write_file(dir.path("tops.y4m"), testing::y4m_from_luma(width, top_rows, tops));
+    write_file(dir.path("bottoms.y4m"), testing::y4m_from_luma(width, bottom_rows, bottoms));
+
+    auto luma_out = [&](std::vector<std::string> args, int rows) {
+        args.insert(args.end(), {dir.path("out.y4m"), "-q", "--no-auto"});
+        const RunResult result = zeverive(plus(args, kStrong));
+        EXPECT_EQ(result.status, 0) << result.err;
+        return testing::luma_of_y4m(read_file(dir.path("out.y4m")), width, rows);
+    };
+    const auto whole = luma_out({dir.path("progressive.y4m")}, height);
+    const auto top_fields = luma_out({dir.path("tops.y4m")}, top_rows);
+    const auto bottom_fields = luma_out({dir.path("bottoms.y4m")}, bottom_rows);
+    std::vector<std::vector<uint8_t>> woven(frames.size());
+    for (size_t f = 0; f < frames.size(); ++f) {
+        for (int y = 0; y < height; ++y) {
+            const std::vector<uint8_t>& field = y % 2 ? bottom_fields[f] : top_fields[f];
+            const auto row = field.begin() + static_cast<std::ptrdiff_t>(y / 2 * width);
+            woven[f].insert(woven[f].end(), row, row + width);
+        }
+    }
+    ASSERT_NE(woven, whole);
+
+    EXPECT_EQ(luma_out({dir.path("top.y4m")}, height), woven);
+    EXPECT_EQ(luma_out({"-j", "2", dir.path("bottom.y4m")}, height), woven);
+    EXPECT_EQ(luma_out({"--fields", dir.path("progressive.y4m")}, height), woven);
+    EXPECT_EQ(luma_out({"-j", "2", "--frames", dir.path("top.y4m")}, height), whole);
+    EXPECT_EQ(luma_out({dir.path("mixed.y4m")}, height),
+              (std::vector<std::vector<uint8_t>>{woven[0], whole[1]}));
 }
 
 TEST(Denoise, CoefficientDisplayShowsGreyLevelsOnNeutralChroma) {

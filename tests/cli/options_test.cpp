@@ -105,6 +105,12 @@ TEST(Options, WithoutSlidersTheSettingsComeFromTheNoise) {
 
     EXPECT_TRUE(same(choose_with({"--sigma", "10"}).chosen, automatic.chosen));
     EXPECT_EQ(choose_with({"--sigma", "0"}).chosen.host.sliders[kSliderStrength], 0);  // no noise: strength 0
+
+    // The fast preset: its own choice for the same noise, in mode 3.
+    const Chosen fast = choose_with({"--preset", "fast"});
+    EXPECT_TRUE(fast.estimates);
+    EXPECT_EQ(fast.chosen.host.sliders[kSliderMode], 3);
+    EXPECT_TRUE(same(choose_with({"--preset", "default"}).chosen, automatic.chosen));
 }
 
 // --amount scales the noise the rule is applied to; --sigma takes the
@@ -113,6 +119,8 @@ TEST(Options, WithoutSlidersTheSettingsComeFromTheNoise) {
 TEST(Options, AmountAndWhiteShapeTheAutomaticSettings) {
     EXPECT_TRUE(same(choose_with({"--amount", "2"}).chosen, choose_with({"--sigma", "20"}).chosen));
     EXPECT_TRUE(same(choose_with({"--amount", "0.5"}).chosen, choose_with({"--sigma", "5"}).chosen));
+    EXPECT_TRUE(same(choose_with({"--preset", "fast", "--amount", "2"}).chosen,
+                     choose_with({"--preset", "fast", "--sigma", "20"}).chosen));
 
     const Chosen smoothed = choose_with({}, 1.0);
     EXPECT_FALSE(same(smoothed.chosen, choose_with({}).chosen));  // smoothed noise has settings of its own
@@ -122,7 +130,7 @@ TEST(Options, AmountAndWhiteShapeTheAutomaticSettings) {
     EXPECT_TRUE(same(white.chosen, choose_with({}).chosen));
     EXPECT_TRUE(same(choose_with({"--white"}, 1.0).chosen, choose_with({}).chosen));
 
-    for (const char* bad : {"0.24", "4.01", "0", "x"}) EXPECT_EQ(parse_status({"--amount", bad}), 2) << bad;
+    for (const char* bad : {"0.24", "4.01", "0", "x", "nan", "0x1"}) EXPECT_EQ(parse_status({"--amount", bad}), 2) << bad;
 }
 
 TEST(Options, AGainGivenWithoutSlidersKeepsTheAutomaticSliders) {
@@ -151,11 +159,13 @@ TEST(Options, ASliderOptionMeansTheDefaultsForTheRestAtGainOne) {
     EXPECT_EQ(manual_gain.chosen.host.sliders[kSliderStrength], 150);
 }
 
-// What shapes the automatic settings, given with sliders that would
-// silently replace them, makes the command line refused.
+// What shapes the automatic settings (a noise figure, --amount, --white, a
+// preset), given with sliders that would silently replace them, makes the
+// command line refused; so does a preset of another name.
 TEST(Options, AutomaticOptionsWithSliderOptionsAreRefused) {
     for (const std::vector<const char*>& automatic :
-         {std::vector<const char*>{"--sigma", "5"}, {"--amount", "2"}, {"--white"}}) {
+         {std::vector<const char*>{"--sigma", "5"}, {"--amount", "2"}, {"--white"}, {"--preset", "fast"},
+          {"--preset", "default"}}) {
         for (const std::vector<const char*>& manual :
              {std::vector<const char*>{"--nr3", "77"}, {"--no-nr5-rows-x10"}, {"--no-auto"}}) {
             std::vector<const char*> args = automatic;
@@ -163,6 +173,8 @@ TEST(Options, AutomaticOptionsWithSliderOptionsAreRefused) {
             EXPECT_EQ(parse_status(args), 2) << automatic[0] << " " << manual[0];
         }
     }
+    EXPECT_EQ(parse_status({"--preset", "quick"}), 2);
+    EXPECT_EQ(parse_status({"--preset", "fast", "--sigma", "5"}), std::nullopt);
 }
 
 TEST(Options, ThePrintedSettingsGiveTheSameSettingsBack) {

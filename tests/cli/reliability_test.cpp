@@ -17,6 +17,8 @@
 #include <chrono>
 #include <exception>
 #include <filesystem>
+#include <map>
+#include <stdexcept>
 #include <thread>
 
 #include "failure.h"
@@ -134,6 +136,142 @@ TEST(Outputs, AReplacedFileKeepsItsModeItsLinkAndAnyNameThatFits) {
                                                      "sub"}));
 }
 
+// A name of descriptor 1 is standard output, whatever it is open on; its
+// link leads to no file ("pipe:[...]") that could be created or replaced.
+TEST(Outputs, NamesOfStandardOutputAreWrittenDirectly) {
+    TempDir dir;
+    write_file(dir.path("in.y4m"), make_y4m(clip_shape("420jpeg", 24, 16)));
+    ASSERT_EQ(zeverive({"-q", dir.path("in.y4m"), dir.path("ref.y4m")}).status, 0);
+    for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+        const RunResult result = zeverive({"-q", dir.path("in.y4m"), name});
+        EXPECT_EQ(result.status, 0) << name << ": " << result.err;
+        EXPECT_EQ(result.out, read_file(dir.path("ref.y4m"))) << name;
+    }
+    EXPECT_EQ(dir.files(), (std::vector<std::string>{"in.y4m", "ref.y4m"}));
+}
+
+// In a sticky directory such as /tmp only the file's owner, the
+// directory's owner or root may replace a file: another user learns it
+// before the first frame, not after the last. Needs root to make the
+// other users' files and to become one of them.
+TEST(Outputs, AnotherUsersFileInAStickyDirectoryIsRefusedBeforeTheFirstFrame) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make files of two other users";
+    constexpr uid_t kRunner = 65534, kOwner = 1;
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path("").c_str(), 0755), 0);
+    write_file(dir.path("in.y4m"), make_y4m(clip_shape("420jpeg", 24, 16)));
+    std::filesystem::create_directory(dir.path("shared"));
+    ASSERT_EQ(chmod(dir.path("shared").c_str(), 01777), 0);
+    const std::string out = dir.path("shared/out.y4m");
+    RunSettings as_runner;
+    as_runner.user = kRunner;
+    for (const uid_t owner : {kOwner, kRunner}) {
+        write_file(out, "theirs");
+        ASSERT_EQ(chown(out.c_str(), owner, owner), 0);
+        ASSERT_EQ(chmod(out.c_str(), 0666), 0);
+        const RunResult result = zeverive({"-q", dir.path("in.y4m"), out}, as_runner);
+        if (owner == kRunner) {
+            EXPECT_EQ(result.status, 0) << result.err;
+            EXPECT_NE(read_file(out), "theirs");
+            continue;
+        }
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "zeverive: " + out + ": cannot replace: it belongs to another user in a directory where "
+                                                   "only its owner may replace it (sticky)\n");
+        EXPECT_EQ(read_file(out), "theirs");
+    }
+    EXPECT_EQ(std::filesystem::directory_iterator(dir.path("shared"))->path().filename(), "out.y4m");
+}
+
+// The program reading a pipe that the test writes as it likes.
+class Feeding {
+public:
+    Feeding(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) {
+        int feed[2];
+        if (pipe(feed) != 0) throw std::runtime_error("pipe failed");
+        const std::string program = zeverive_binary();
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(feed[0], 0);
+            close(feed[0]);
+            close(feed[1]);
+            for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(feed[0]);
+        feed_ = feed[1];
+    }
+    ~Feeding() {
+        if (pid_ > 0) finish();
+    }
+
+    void write(const std::string& bytes) {
+        ASSERT_EQ(::write(feed_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    void signal(int number) { kill(pid_, number); }
+    // Ends the input; the exit status, or 128 + the signal.
+    int finish() {
+        close(feed_);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+private:
+    pid_t pid_ = -1;
+    int feed_ = -1;
+};
+
+// Where the file system has no nameless files, the temporary has a name in
+// the output's directory, which the program holds open: renamed while the
+// frames come, the directory takes the finished output with it, and a run
+// that fails, or is stopped, leaves no temporary there.
+TEST(Outputs, ANamedTemporaryStaysWithItsDirectoryWhenThatIsRenamed) {
+    const std::string input = make_y4m(clip_shape("420jpeg", 24, 16));
+    const size_t header = input.find('\n') + 1;
+    const std::map<std::string, std::string> without_tmpfile = {
+        {"LD_PRELOAD", NO_TMPFILE_PRELOAD}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+    TempDir dir;
+    write_file(dir.path("in.y4m"), input);
+    ASSERT_EQ(zeverive({"--no-auto", "-q", dir.path("in.y4m"), dir.path("ref.y4m")}).status, 0);
+
+    enum class End { kComplete, kTruncated, kTerminated };
+    for (const End end : {End::kComplete, End::kTruncated, End::kTerminated}) {
+        SCOPED_TRACE(static_cast<int>(end));
+        std::filesystem::create_directory(dir.path("sub"));
+        Feeding run({"--no-auto", "-q", "-j", "1", "-", dir.path("sub/out.y4m")}, without_tmpfile);
+        run.write(input.substr(0, header));
+        // The output is open once its temporary is there.
+        bool named = false;
+        for (int tries = 0; tries < 500 && !named; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            for (const auto& entry : std::filesystem::directory_iterator(dir.path("sub")))
+                named |= entry.path().filename().string().rfind(".out.y4m.partial-", 0) == 0;
+        }
+        ASSERT_TRUE(named);
+        std::filesystem::rename(dir.path("sub"), dir.path("moved"));
+        if (end == End::kComplete) {
+            run.write(input.substr(header));
+            EXPECT_EQ(run.finish(), 0);
+            EXPECT_EQ(read_file(dir.path("moved/out.y4m")), read_file(dir.path("ref.y4m")));
+            std::filesystem::remove(dir.path("moved/out.y4m"));
+        } else if (end == End::kTruncated) {
+            run.write(input.substr(header, 100));
+            EXPECT_EQ(run.finish(), 1);
+        } else {
+            run.signal(SIGTERM);
+            EXPECT_EQ(run.finish(), 128 + SIGTERM);
+        }
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path("moved")));
+        std::filesystem::remove(dir.path("moved"));
+    }
+}
+
 // A preview whose name links to the output, not yet there, would replace
 // the output it was written beside.
 TEST(Outputs, ThePreviewIsRefusedWhereALinkLeadsItToTheOutput) {
@@ -168,6 +306,8 @@ TEST(Outputs, TheInputIsRefusedAsOutputHoweverItArrives) {
         {{in, dir.path("hard.y4m")}, {}, "zeverive: " + dir.path("hard.y4m") + refusal},
         {{dir.path("hard.y4m"), dir.path("soft.y4m")}, {}, "zeverive: " + dir.path("soft.y4m") + refusal},
         {{in, "-"}, into_input, "zeverive: standard output is the input file " + in + "; the output needs another place\n"},
+        {{in, "/dev/stdout"}, into_input,
+         "zeverive: standard output is the input file " + in + "; the output needs another place\n"},
         {{"--preview", in, dir.path("hard.y4m"), dir.path("out.y4m")}, {},
          "zeverive: " + in + ": this is an input file; the preview needs another name\n"},
     };
@@ -265,7 +405,7 @@ TEST(Memory, FramesTheMachineCannotHoldAreRefusedBeforeTheFirst) {
     const RunResult result = zeverive({"--tile", "-j", "256", dir.path("huge.y4m"), dir.path("out.y4m")});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err.rfind("zeverive: " + dir.path("huge.y4m") + ": frames of 16384x16384 need 3148816 MiB of "
-                               "memory with -j 256, more than this machine's ", 0), 0u) << result.err;
+                               "memory with -j 256, more than ", 0), 0u) << result.err;
     EXPECT_EQ(dir.files(), std::vector<std::string>{"huge.y4m"});
 }
 
@@ -290,9 +430,98 @@ TEST(Memory, JobsAreFittedToTheMemoryOnlyWhenNotChosen) {
     EXPECT_THROW(jobs_within_memory(format, 1, false, room, room, "in.y4m"), Failure);
 }
 
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// A header that promises huge frames costs memory only as their data
+// arrives: the estimate of a pipe that ends early takes little.
+TEST(Memory, ATruncatedHugeFrameTakesMemoryOnlyAsItsDataArrives) {
+    RunSettings piped;
+    piped.input = "YUV4MPEG2 W16384 H16384 F25:1 C444p16\nFRAME\n" + std::string(100000, '\0');
+    const RunResult result = zeverive({"--estimate", "-"}, piped);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "zeverive: standard input: frame 0: truncated: 100000 of 1610612736 bytes of picture data\n");
+    // AddressSanitizer writes the shadow of every mapping it is told of,
+    // 192 MiB for this frame, so there the resident size says nothing.
+    if (!kAddressSanitizer) {
+        EXPECT_LT(result.peak_kib, 256 * 1024) << "the 1.5 GiB frame was taken before its data came";
+    }
+}
+
+// RLIMIT_AS (ulimit -v) bounds the memory as the machine's size does:
+// the jobs are fitted to it, a -j that does not fit is refused naming it,
+// and memory the system still refuses is named with the file and frame.
+TEST(Memory, TheAddressSpaceLimitBoundsTheRun) {
+    if (kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer reserves more address space than the limits here allow";
+    TempDir dir;
+    ClipShape shape = clip_shape("444p16", 832, 832);
+    shape.frames = 2;
+    write_file(dir.path("in.y4m"), make_y4m(shape));
+    PictureFormat format;
+    format.width = format.height = 832;
+    format.sampling = Sampling::k444;
+    format.bit_depth = 16;
+    const std::string two_jobs = std::to_string((frame_memory(format, 2) + (1 << 20) - 1) >> 20) + " MiB";
+    RunSettings limited;
+    limited.address_space = uint64_t{60} << 20;
+    ASSERT_GT(frame_memory(format, 2), limited.address_space);
+
+    const RunResult chosen = zeverive({"--no-auto", "-q", "-j", "2", dir.path("in.y4m"), dir.path("out.y4m")}, limited);
+    EXPECT_EQ(chosen.status, 1);
+    EXPECT_EQ(chosen.err.rfind("zeverive: " + dir.path("in.y4m") + ": frames of 832x832 need " + two_jobs +
+                                   " of memory with -j 2, more than the ", 0), 0u) << chosen.err;
+    EXPECT_NE(chosen.err.find(" of address space its limit (ulimit -v) leaves; -j 1 fits\n"), std::string::npos)
+        << chosen.err;
+    const RunResult fitted = zeverive({"--no-auto", "-q", dir.path("in.y4m"), dir.path("out.y4m")}, limited);
+    EXPECT_EQ(fitted.status, 0) << fitted.err;
+
+    RunSettings huge = limited;
+    huge.input = "YUV4MPEG2 W16384 H16384 F25:1 C444p16\nFRAME\n" + std::string(100000, '\0');
+    const RunResult estimate = zeverive({"--estimate", "-"}, huge);
+    EXPECT_EQ(estimate.status, 1);
+    EXPECT_EQ(estimate.err, "zeverive: standard input: frame 0: out of memory while estimating the noise\n");
+    const RunResult run = zeverive({"--tile", "-", dir.path("out.y4m")}, huge);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.rfind("zeverive: standard input: frames of 16384x16384 need ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find("(ulimit -v)"), std::string::npos) << run.err;
+}
+
+// The control group's limit, read as the system lays it out: cgroup v2
+// (memory.max) and the v1 memory controller (memory.limit_in_bytes), each
+// the lowest from the process's group up to the hierarchy's mount, also
+// where the mount shows only part of the hierarchy.
+TEST(Memory, TheControlGroupsLimitIsTheLowestOnItsPathUp) {
+    TempDir root;
+    const auto put = [&](const std::string& path, const std::string& text) {
+        std::filesystem::create_directories(std::filesystem::path(root.path(path)).parent_path());
+        write_file(root.path(path), text);
+    };
+    const std::string top = root.path("");
+    EXPECT_EQ(control_group_limit(top), std::nullopt);
+
+    put("proc/self/cgroup", "0::/user/session\n");
+    put("proc/self/mountinfo", "24 1 0:22 / /proc rw - proc proc rw\n"
+                               "35 24 0:30 / /sys/fs/cgroup rw,nosuid shared:9 - cgroup2 cgroup2 rw\n");
+    put("sys/fs/cgroup/user/memory.max", "2147483648\n");
+    put("sys/fs/cgroup/user/session/memory.max", "max\n");
+    EXPECT_EQ(control_group_limit(top), uint64_t{2} << 30);
+
+    put("proc/self/cgroup", "4:memory:/job/step\n0::/user/session\n");
+    put("proc/self/mountinfo", "35 24 0:30 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n"
+                               "36 24 0:31 /job /mnt/memory rw - cgroup cgroup rw,memory\n");
+    put("mnt/memory/step/memory.limit_in_bytes", "1073741824\n");
+    put("mnt/memory/memory.limit_in_bytes", "9223372036854771712\n");
+    EXPECT_EQ(control_group_limit(top), uint64_t{1} << 30);
+}
+
 // Workers that cannot be started leave nothing open: here the system
-// grants the first pipe of a worker and refuses the second.
+// grants the first pipe of a worker and refuses the second. (A plug-in
+// file runs in worker processes; the built-in plug-in would run threads.)
 TEST(Workers, ARefusedPipeLeavesNoDescriptorOpen) {
+    const PluginLibrary library = PluginLibrary::load(testing::shared_plugin());
     std::vector<int> unused;
     for (int fd = 0; unused.size() < 3; ++fd)
         if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) unused.push_back(fd);
@@ -302,13 +531,12 @@ TEST(Workers, ARefusedPipeLeavesNoDescriptorOpen) {
     one_pipe.rlim_cur = static_cast<rlim_t>(unused[2]);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &one_pipe), 0);
 
-    const PluginLibrary library = PluginLibrary::built_in();
     PictureFormat format;
     format.width = 16;
     format.height = 16;
     std::exception_ptr refused;
     try {
-        make_frame_processor(library, {default_settings(library.table())}, 2, {format, false, false}, "in.y4m");
+        make_frame_processor(library, {default_settings(library.table())}, 2, 2, {format, false, true}, "in.y4m");
     } catch (...) {
         refused = std::current_exception();
     }

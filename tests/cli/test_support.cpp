@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -68,7 +69,15 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
         dup2(settings.stdout_file.empty() ? out_pipe[1] : open(settings.stdout_file.c_str(), O_WRONLY), 1);
         dup2(err_pipe[1], 2);
         for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
+        for (int fd : settings.closed) close(fd);
         for (const auto& [name, value] : settings.env) setenv(name.c_str(), value.c_str(), 1);
+        if (settings.address_space) {
+            const rlimit limit{settings.address_space, settings.address_space};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+        }
+        const uid_t user = settings.user;
+        if (user && (setgroups(0, nullptr) != 0 || setresgid(user, user, user) != 0 || setresuid(user, user, user) != 0))
+            _exit(126);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));

@@ -2,6 +2,8 @@
 // built program, and video made to order.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cmath>
 #include <cstdint>
 #include <map>
@@ -38,6 +40,9 @@ struct RunSettings {
     std::string stdout_file;                 // standard output opened on this file, not truncated
     std::map<std::string, std::string> env;  // added to the environment
     bool stderr_on_terminal = false;         // stderr is a pseudo-terminal
+    std::vector<int> closed;                 // standard descriptors closed before the program starts
+    uint64_t address_space = 0;              // RLIMIT_AS in bytes, as ulimit -v sets it; 0: none
+    uid_t user = 0;                          // another user (and group of that number) to run as; 0: this one
 };
 
 // Runs `program` with `args` and waits for it.

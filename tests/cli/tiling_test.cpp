@@ -2,9 +2,13 @@
 // the blend.
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "luma/tiling.h"
@@ -85,7 +89,7 @@ TEST(Tiling, EachTileIsAFreshCopyOfTheOriginalWithinTheLimit) {
     std::vector<YcPixel> frame = original;
     luma::TileBuffers buffers;
     size_t tile = 0;
-    luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
+    luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
         const luma::Span& across = columns[tile % columns.size()];
         const luma::Span& down = rows[tile / columns.size()];
         ++tile;
@@ -120,7 +124,7 @@ TEST(Tiling, UntouchedTilesBlendBackToTheExactFrame) {
     for (auto [width, height] : {std::pair{833, 600}, std::pair{1920, 1080}, std::pair{900, 2000}}) {
         const std::vector<YcPixel> original = gradient_frame(width, height);
         std::vector<YcPixel> frame = original;
-        luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [](FrameInfo&) {}, buffers);
+        luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap, [](FrameInfo&) {}, buffers);
         for (size_t i = 0; i < frame.size(); ++i) {
             ASSERT_EQ(frame[i].y, original[i].y) << width << "x" << height << " at " << i;
             ASSERT_EQ(frame[i].cb, original[i].cb);
@@ -135,7 +139,7 @@ TEST(Tiling, OverlapsFadeLinearlyBetweenTileResults) {
     std::vector<YcPixel> frame(static_cast<size_t>(width) * height, YcPixel{0, 0, 0});
     luma::TileBuffers buffers;
     int tile = 0;
-    luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
+    luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
         for (int i = 0; i < info.width * info.height; ++i) info.frame_pixels[i].y = static_cast<int16_t>(1000 * tile);
         ++tile;
     }, buffers);
@@ -186,39 +190,96 @@ void reference_blend(std::vector<YcPixel>& frame, int width, int height,
 }
 
 // Tiles whose results depend on where they lie, with odd values that put
-// the overlaps' sums on every side of a half, and layouts of one row, one
-// column, two by two and three by three tiles (the corners where four
-// tiles meet, and sums carried from one row of tiles to the next).
-TEST(Tiling, BlendsExactlyAsSumsOverTheWholeFrameWould) {
+// the overlaps' sums on every side of a half.
+void shift_by_place(FrameInfo& info, const luma::Span& across, const luma::Span& down) {
+    for (int y = 0; y < info.height; ++y) {
+        for (int x = 0; x < info.width; ++x) {
+            YcPixel& p = info.frame_pixels[y * info.row_pitch + x];
+            const int seed = (across.start + x) * 7919 + (down.start + y) * 104729 + across.start * 31 + down.start * 17;
+            p.y = static_cast<int16_t>(p.y + seed % 2001 - 1000);
+            p.cb = static_cast<int16_t>(-p.cb + seed % 7);
+        }
+    }
+}
+
+// `frame` holds `expected` at every `step`th row from `first_row`, and
+// `other` everywhere else.
+void expect_rows(const std::vector<YcPixel>& frame, const std::vector<YcPixel>& expected, int width, int first_row,
+                 int step, const YcPixel& other) {
+    for (size_t i = 0; i < frame.size(); ++i) {
+        const int row = static_cast<int>(i / width);
+        const bool ours = row >= first_row && (row - first_row) % step == 0;
+        const YcPixel& want = ours ? expected[size_t((row - first_row) / step) * width + i % width] : other;
+        ASSERT_EQ(frame[i].y, want.y) << "pixel " << i % width << "," << row;
+        ASSERT_EQ(frame[i].cb, want.cb) << "pixel " << i % width << "," << row;
+        ASSERT_EQ(frame[i].cr, want.cr) << "pixel " << i % width << "," << row;
+    }
+}
+
+// Layouts of one row, one column, two by two and three by three tiles (the
+// corners where four tiles meet, and sums carried from one row of tiles to
+// the next). One lane takes the tiles row by row; several lanes take them
+// in whatever order their threads come, each tile found by where its
+// first pixel lies in the original, and must blend to the same frame. The
+// same picture as a field, every other row of a frame, must come out the
+// same with the other field untouched.
+TEST(Tiling, BlendsExactlyAsSumsOverTheWholeFrameWouldOnAnyNumberOfThreads) {
     luma::TileBuffers buffers;
     for (auto [width, height] : {std::pair{1920, 400}, std::pair{500, 1700}, std::pair{1100, 1300},
                                  std::pair{2200, 2100}, std::pair{1920, 1080}}) {
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
-        const auto process = [](FrameInfo& info, const luma::Span& across, const luma::Span& down) {
-            for (int y = 0; y < info.height; ++y) {
-                for (int x = 0; x < info.width; ++x) {
-                    YcPixel& p = info.frame_pixels[y * info.row_pitch + x];
-                    const int seed = (across.start + x) * 7919 + (down.start + y) * 104729 + across.start * 31 +
-                                     down.start * 17;
-                    p.y = static_cast<int16_t>(p.y + seed % 2001 - 1000);
-                    p.cb = static_cast<int16_t>(-p.cb + seed % 7);
-                }
-            }
-        };
-        std::vector<YcPixel> expected = gradient_frame(width, height);
-        std::vector<YcPixel> frame = expected;
-        reference_blend(expected, width, height, process);
+        const std::vector<YcPixel> original = gradient_frame(width, height);
+        std::vector<YcPixel> expected = original;
+        reference_blend(expected, width, height, shift_by_place);
         const std::vector<luma::Span> columns = luma::split_axis(width, kMaxLineLength, luma::kTileOverlap);
         const std::vector<luma::Span> rows = luma::split_axis(height, kMaxLineLength, luma::kTileOverlap);
+        std::vector<YcPixel> frame = original;
         size_t tile = 0;
-        luma::process_in_tiles(frame.data(), width, height, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
-            process(info, columns[tile % columns.size()], rows[tile / columns.size()]);
-            ++tile;
-        }, buffers);
-        for (size_t i = 0; i < frame.size(); ++i) {
-            ASSERT_EQ(frame[i].y, expected[i].y) << "pixel " << i % width << "," << i / width;
-            ASSERT_EQ(frame[i].cb, expected[i].cb) << "pixel " << i % width << "," << i / width;
-            ASSERT_EQ(frame[i].cr, expected[i].cr) << "pixel " << i % width << "," << i / width;
+        luma::process_in_tiles(frame.data(), width, height, width, kMaxLineLength, luma::kTileOverlap,
+                               [&](FrameInfo& info) {
+                                   shift_by_place(info, columns[tile % columns.size()], rows[tile / columns.size()]);
+                                   ++tile;
+                               },
+                               buffers);
+        expect_rows(frame, expected, width, 0, 1, {});
+
+        const auto place_of = [&](const FrameInfo& info) {
+            std::vector<std::pair<luma::Span, luma::Span>> found;
+            for (const luma::Span& down : rows) {
+                for (const luma::Span& across : columns) {
+                    const YcPixel& first = original[static_cast<size_t>(down.start) * width + across.start];
+                    if (first.y == info.frame_pixels[0].y && first.cb == info.frame_pixels[0].cb &&
+                        first.cr == info.frame_pixels[0].cr)
+                        found.emplace_back(across, down);
+                }
+            }
+            if (found.size() != 1) throw std::logic_error("no tile or several tiles start like this one");
+            return found[0];
+        };
+        // The picture in place of the whole frame (row pitch = width), or
+        // as the bottom field of a frame twice as tall (row y at 2y + 1).
+        const YcPixel other_field{-7, 7, -7};
+        for (int lanes : {2, 3, 7}) {
+            for (int step : {1, 2}) {
+                SCOPED_TRACE(std::to_string(lanes) + " lanes, row step " + std::to_string(step));
+                frame.assign(original.size() * step, other_field);
+                for (int y = 0; y < height; ++y)
+                    std::copy_n(&original[size_t(y) * width], width, &frame[size_t(y * step + step - 1) * width]);
+                std::vector<int> busy(static_cast<size_t>(lanes), 0);
+                std::atomic<int> overlapping{0};
+                luma::process_in_tiles(
+                    frame.data() + size_t(step - 1) * width, width, height, step * width, kMaxLineLength,
+                    luma::kTileOverlap, lanes,
+                    [&](int lane, FrameInfo& info) {
+                        if (busy[lane]++ != 0) ++overlapping;
+                        const auto [across, down] = place_of(info);
+                        shift_by_place(info, across, down);
+                        --busy[lane];
+                    },
+                    buffers);
+                EXPECT_EQ(overlapping, 0) << "a lane got two tiles at once";
+                expect_rows(frame, expected, width, step - 1, step, other_field);
+            }
         }
     }
 }
@@ -227,7 +288,7 @@ TEST(Tiling, AFrameThatFitsIsProcessedInPlaceAsOneFrame) {
     std::vector<YcPixel> frame = gradient_frame(832, 832);
     luma::TileBuffers buffers;
     int calls = 0;
-    luma::process_in_tiles(frame.data(), 832, 832, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
+    luma::process_in_tiles(frame.data(), 832, 832, 832, kMaxLineLength, luma::kTileOverlap, [&](FrameInfo& info) {
         ++calls;
         EXPECT_EQ(info.frame_pixels, frame.data());
         EXPECT_EQ(info.width, 832);
@@ -248,6 +309,9 @@ TEST(Tiling, ALargeFrameNeedsLittleMoreThanTheFrameItself) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer's shadow memory and quarantine make resident sizes meaningless";
 #endif
+    // A child's peak counts what this process held when it forked, and
+    // the frames of the tests before are freed but may still be held here.
+    malloc_trim(0);
     const int side = 4096;
     const size_t pixels = size_t(side) * side;
     testing::TempDir dir;

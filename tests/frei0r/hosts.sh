@@ -21,7 +21,8 @@ zeverive=$3
 work=$4
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 samples=$here/../../samples
-luma() { python3 "$here/luma.py" "$@"; }
+# Debian's interpreter, which has the python3-numpy package.
+luma() { /usr/bin/python3 "$here/luma.py" "$@"; }
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"

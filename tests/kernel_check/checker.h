@@ -22,6 +22,8 @@
 namespace zeverive {
 namespace check {
 
+using namespace zeverive_test;
+
 struct Options {
     uint64_t seed = 0;
     int rounds = 12;

@@ -155,19 +155,19 @@ void check_shrink(Checker& c, const char* op, int lines, Band band, FormOf form_
 void check_shrinks(Checker& c) {
     if (c.selected("shrink_band"))
         for (const Band& b : kBands)
-            check_shrink(c, "shrink_band", 1, b, [](KernelVariant v) { return shrink_kernels(v).one_phase; },
+            check_shrink(c, "shrink_band", 1, b, [](KernelVariant v) { return shrink_kernels(v).shrink_band; },
                          [](auto shrink, float* const* l, Band band, float t, const float* mask) {
                              shrink(l[0], band.start, band.end, t, mask);
                          });
     if (c.selected("shrink_band_2phase"))
         for (const Band& b : kBands)
-            check_shrink(c, "shrink_band_2phase", 2, b, [](KernelVariant v) { return shrink_kernels(v).two_phase; },
+            check_shrink(c, "shrink_band_2phase", 2, b, [](KernelVariant v) { return shrink_kernels(v).shrink_band_2phase; },
                          [](auto shrink, float* const* l, Band band, float t, const float* mask) {
                              shrink(l[0], l[1], band.start, band.end, t, mask);
                          });
     if (c.selected("shrink_band_4phase"))
         for (const Band& b : kBands)
-            check_shrink(c, "shrink_band_4phase", 4, b, [](KernelVariant v) { return shrink_kernels(v).four_phase; },
+            check_shrink(c, "shrink_band_4phase", 4, b, [](KernelVariant v) { return shrink_kernels(v).shrink_band_4phase; },
                          [](auto shrink, float* const* l, Band band, float t, const float* mask) {
                              shrink(l[0], l[1], l[2], l[3], band.start, band.end, t, mask);
                          });

@@ -187,7 +187,7 @@ void set_mxcsr(uint32_t value) {
 TEST(DllFloatingPoint, EntrySetsDoublePrecision) {
     const uint16_t before = x87_control_word();
     set_x87_control_word(0x037f);  // the processor's default: 64-bit precision
-    const auto second_copy = pe_loader::LoadedImage::load(dll_path());
+    const auto second_copy = pe_loader::load_dll(dll_path());
     const uint16_t after_entry = x87_control_word();
     set_x87_control_word(before);
     EXPECT_EQ(after_entry, 0x027f) << std::hex << after_entry;

@@ -1,6 +1,7 @@
 #include "dll_under_test.h"
 
 #include <cpuid.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
@@ -18,12 +19,27 @@ const std::string& dll_path() {
 }
 
 pe_loader::LoadedImage& dll() {
-    static const std::unique_ptr<pe_loader::LoadedImage> image = pe_loader::LoadedImage::load(dll_path());
+    static const std::unique_ptr<pe_loader::LoadedImage> image = pe_loader::load_dll(dll_path());
     return *image;
 }
 
 FilterTable* dll_record() {
     return reinterpret_cast<FilterTable* (*)()>(dll().export_by_name("GetFilterTable"))();
+}
+
+std::string refusal(const std::vector<uint8_t>& file) {
+    char path[] = "/tmp/pe_loader_testXXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0 || write(fd, file.data(), file.size()) != static_cast<ssize_t>(file.size())) return "cannot write " + std::string(path);
+    close(fd);
+    std::string message;
+    try {
+        pe_loader::load_dll(path);
+    } catch (const pe_loader::LoadError& error) {
+        message = error.what();
+    }
+    unlink(path);
+    return message;
 }
 
 bool processor_has_sse() {

@@ -11,20 +11,18 @@ namespace {
 
 using namespace zeverive;
 
-KernelVariant report_x87() { return kVariantX87; }
-KernelVariant report_3dnow() { return kVariant3DNow; }
-KernelVariant report_sse() { return kVariantSse; }
-#if defined(__x86_64__)
-KernelVariant report_avx2() { return kVariantAvx2; }
-#endif
-bool sse_accepted() { return true; }
+// A processor that runs only the one variant.
+template <KernelVariant v>
+UsableVariants only() {
+    return {variant_bit(v), v};
+}
 
 const LifecycleServices services_for[kVariantCount] = {
-    {report_x87, sse_accepted, std::malloc, std::free},
-    {report_3dnow, sse_accepted, std::malloc, std::free},
-    {report_sse, sse_accepted, std::malloc, std::free},
+    {only<kVariantX87>, std::malloc, std::free},
+    {only<kVariant3DNow>, std::malloc, std::free},
+    {only<kVariantSse>, std::malloc, std::free},
 #if defined(__x86_64__)
-    {report_avx2, sse_accepted, std::malloc, std::free},
+    {only<kVariantAvx2>, std::malloc, std::free},
 #endif
 };
 

@@ -14,8 +14,11 @@
 #include "kernels/transform.h"
 #include "support/variants.h"
 
-namespace zeverive {
-namespace check {
+namespace zeverive_test {
+
+// The wavelet's taps, for the references below.
+using zeverive::kG0, zeverive::kG1, zeverive::kG2, zeverive::kG3;
+using zeverive::kH0, zeverive::kH1, zeverive::kH2, zeverive::kH3;
 
 // The sizes the line pipeline passes: forward lengths, inverse and edge
 // mask half lengths, and the four detail bands.
@@ -26,10 +29,6 @@ struct Band {
 };
 constexpr Band kBands[] = {{52, 104}, {104, 208}, {208, 416}, {416, 832}};
 constexpr int kLineLength = 832;
-
-// Kernel cases name and skip variants as every other test does.
-using zeverive_test::kVariantNames;
-using zeverive_test::variant_runs;
 
 // splitmix64. Only integer arithmetic, so the native and the i386 build
 // draw the same numbers and build the same floats from them.
@@ -117,8 +116,8 @@ class GuardedLine {
 // shrink kernels can run without initialise.
 class ScratchScope {
   public:
-    ScratchScope() : previous_(sse_scratch) { sse_scratch = block_; }
-    ~ScratchScope() { sse_scratch = previous_; }
+    ScratchScope() : previous_(zeverive::sse_scratch) { zeverive::sse_scratch = block_; }
+    ~ScratchScope() { zeverive::sse_scratch = previous_; }
     ScratchScope(const ScratchScope&) = delete;
     ScratchScope& operator=(const ScratchScope&) = delete;
 
@@ -221,5 +220,4 @@ inline double transform_tolerance(double magnitude) {
     return 10.0 * 0x1p-24 * magnitude + 8.0 * 0x1p-149;
 }
 
-}  // namespace check
-}  // namespace zeverive
+}  // namespace zeverive_test

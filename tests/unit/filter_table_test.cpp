@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/records.h"
+#include "host/slider_index.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ TEST(FilterTable, InformationIsOneLineOfAsciiNamingTheFilter) {
 }
 
 TEST(FilterTable, SliderLabelsAreTheirCodePage932Bytes) {
-    const char* const expected[12] = {
+    const char* const expected[kSliderCount] = {
         "Mode",
         "\xB4\xAF\xBC\xDE\x4C\x76\x32",
         "\xB4\xAF\xBC\xDE\x4C\x76\x33",
@@ -60,19 +61,19 @@ TEST(FilterTable, SliderLabelsAreTheirCodePage932Bytes) {
     for (int i = 0; i < 12; ++i) {
         EXPECT_STREQ(table->slider_labels[i], expected[i]) << "slider " << i;
     }
-    EXPECT_STREQ(table->checkbox_labels[0], "\x59\x2D\x4E\x52\x35\x89\xA1\x82\xCC\x82\xDD\x31\x30\x94\x7B");
+    EXPECT_STREQ(table->checkbox_labels[kCheckboxFinestRowsX10], "\x59\x2D\x4E\x52\x35\x89\xA1\x82\xCC\x82\xDD\x31\x30\x94\x7B");
 }
 
 TEST(FilterTable, SliderRangesAndDefaults) {
-    const int32_t defaults[12] = {3, 20, 30, 40, 50, 20, 30, 40, 50, 100, 100, 0};
-    const int32_t maximums[12] = {3, 150, 150, 150, 150, 100, 100, 100, 100, 200, 200, 2};
+    const int32_t defaults[kSliderCount] = {3, 20, 30, 40, 50, 20, 30, 40, 50, 100, 100, 0};
+    const int32_t maximums[kSliderCount] = {3, 150, 150, 150, 150, 100, 100, 100, 100, 200, 200, 2};
     const FilterTable* table = GetFilterTable();
     for (int i = 0; i < 12; ++i) {
         EXPECT_EQ(table->slider_defaults[i], defaults[i]) << "slider " << i;
         EXPECT_EQ(table->slider_minimums[i], 0) << "slider " << i;
         EXPECT_EQ(table->slider_maximums[i], maximums[i]) << "slider " << i;
     }
-    EXPECT_EQ(table->checkbox_defaults[0], 0);
+    EXPECT_EQ(table->checkbox_defaults[kCheckboxFinestRowsX10], 0);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "host/filter_params.h"
 #include "process/frame_driver.h"
 #include "process/line_pipeline.h"
-#include "process/sample_store.h"
+#include "common/sample_store.h"
 #include "support/forced_variant.h"
 #include "support/synthetic_frames.h"
 #include "support/test_host.h"

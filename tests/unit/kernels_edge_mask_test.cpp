@@ -19,7 +19,7 @@
 namespace {
 
 using namespace zeverive;
-using namespace zeverive::check;
+using namespace zeverive_test;
 
 class EdgeMask : public ::testing::TestWithParam<KernelVariant> {
   protected:

@@ -13,7 +13,7 @@
 namespace {
 
 using namespace zeverive;
-using namespace zeverive::check;
+using namespace zeverive_test;
 
 TEST(OddLowpassSynthesis, ImpulseLandsOneSampleLate) {
     GuardedLine a(8), y(16);

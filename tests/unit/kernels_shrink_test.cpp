@@ -15,7 +15,7 @@
 namespace {
 
 using namespace zeverive;
-using namespace zeverive::check;
+using namespace zeverive_test;
 
 constexpr float kT = 40.96f;
 

@@ -15,7 +15,7 @@
 namespace {
 
 using namespace zeverive;
-using namespace zeverive::check;
+using namespace zeverive_test;
 
 constexpr double kSqrt2 = 1.4142135623730951;
 

@@ -40,25 +40,20 @@ void test_release(void* block) {
     if (block) std::free(static_cast<unsigned char*>(block) - 1);
 }
 
-KernelVariant reports_sse() { return kVariantSse; }
-KernelVariant reports_3dnow() { return kVariant3DNow; }
-KernelVariant reports_nothing() { return kVariantX87; }
-bool probe_runs() { return true; }
-bool probe_fails() { return false; }
-
-bool probe_never_called() {
-    ADD_FAILURE() << "the SSE probe runs only when SSE was chosen";
-    return false;
-}
+UsableVariants with_sse() { return {variant_bit(kVariantX87) | variant_bit(kVariantSse), kVariantSse}; }
+UsableVariants x87_only() { return {variant_bit(kVariantX87), kVariantX87}; }
 
 class Lifecycle : public ::testing::Test {
   protected:
     void SetUp() override { heap = TestHeap{}; }
-    void TearDown() override { finalise(); }
+    void TearDown() override {
+        request_variant(kNoVariantRequest);
+        finalise();
+    }
 };
 
 TEST_F(Lifecycle, ViewsAreAlignedInsideTheirBlocks) {
-    const LifecycleServices services = {reports_sse, probe_runs, test_allocate, test_release};
+    const LifecycleServices services = {with_sse, test_allocate, test_release};
     ASSERT_EQ(initialise_with(services), 1);
     ASSERT_EQ(heap.handed_out.size(), 7u);  // six lines and the SSE scratch
     const float* views[6] = {working_state.lines.scratch, working_state.lines.shift0, working_state.lines.shift1,
@@ -78,7 +73,7 @@ TEST_F(Lifecycle, ViewsAreAlignedInsideTheirBlocks) {
 }
 
 TEST_F(Lifecycle, FinaliseFreesTheBlocksNotTheViewsInAllocationOrder) {
-    const LifecycleServices services = {reports_sse, probe_runs, test_allocate, test_release};
+    const LifecycleServices services = {with_sse, test_allocate, test_release};
     ASSERT_EQ(initialise_with(services), 1);
     const std::vector<void*> allocated = heap.handed_out;
     finalise();
@@ -88,7 +83,7 @@ TEST_F(Lifecycle, FinaliseFreesTheBlocksNotTheViewsInAllocationOrder) {
 }
 
 TEST_F(Lifecycle, WithoutSseNoScratchIsAllocated) {
-    const LifecycleServices x87 = {reports_nothing, probe_never_called, test_allocate, test_release};
+    const LifecycleServices x87 = {x87_only, test_allocate, test_release};
     ASSERT_EQ(initialise_with(x87), 1);
     EXPECT_EQ(working_state.variant, kVariantX87);
     EXPECT_EQ(heap.handed_out.size(), 6u);
@@ -97,24 +92,31 @@ TEST_F(Lifecycle, WithoutSseNoScratchIsAllocated) {
     EXPECT_EQ(heap.released.size(), 6u);
 }
 
-TEST_F(Lifecycle, ARefusedSseProbeFallsBackToX87NeverTo3DNow) {
-    const LifecycleServices refused = {reports_sse, probe_fails, test_allocate, test_release};
-    ASSERT_EQ(initialise_with(refused), 1);
+// The front ends' request: taken where the processor runs the variant,
+// the processor's own choice where it does not, and given back.
+TEST_F(Lifecycle, ARequestedVariantIsTakenOnlyWhereItRuns) {
+    const LifecycleServices services = {with_sse, test_allocate, test_release};
+    request_variant(kVariantX87);
+    ASSERT_EQ(initialise_with(services), 1);
     EXPECT_EQ(working_state.variant, kVariantX87);
-    EXPECT_EQ(heap.handed_out.size(), 6u);
-}
-
-TEST_F(Lifecycle, The3DNowChoiceRunsNoSseProbe) {
-    const LifecycleServices amd = {reports_3dnow, probe_never_called, test_allocate, test_release};
-    ASSERT_EQ(initialise_with(amd), 1);
-    EXPECT_EQ(working_state.variant, kVariant3DNow);
+    EXPECT_EQ(sse_scratch, nullptr);
+    request_variant(kVariant3DNow);
+    ASSERT_EQ(initialise_with(services), 1);
+    EXPECT_EQ(working_state.variant, kVariantSse);
+    const LifecycleServices x87 = {x87_only, test_allocate, test_release};
+    request_variant(kVariantSse);
+    ASSERT_EQ(initialise_with(x87), 1);
+    EXPECT_EQ(working_state.variant, kVariantX87);
+    request_variant(kNoVariantRequest);
+    ASSERT_EQ(initialise_with(services), 1);
+    EXPECT_EQ(working_state.variant, kVariantSse);
 }
 
 TEST_F(Lifecycle, AMissingBlockReleasesEverythingAndReportsFailure) {
     for (int failing = 0; failing < 7; ++failing) {
         heap = TestHeap{};
         heap.fail_at = failing;
-        const LifecycleServices services = {reports_sse, probe_runs, test_allocate, test_release};
+        const LifecycleServices services = {with_sse, test_allocate, test_release};
         EXPECT_EQ(initialise_with(services), 0) << "allocation " << failing;
         EXPECT_FALSE(working_state.ready);
         for (void* block : heap.handed_out) {
@@ -127,7 +129,7 @@ TEST_F(Lifecycle, AMissingBlockReleasesEverythingAndReportsFailure) {
 
 TEST_F(Lifecycle, FramesPassUntouchedUntilTheBuffersExist) {
     heap.fail_at = 3;
-    const LifecycleServices services = {reports_nothing, probe_never_called, test_allocate, test_release};
+    const LifecycleServices services = {x87_only, test_allocate, test_release};
     ASSERT_EQ(initialise_with(services), 0);
     zeverive_test::TestHost host;
     zeverive_test::TestFrame frame(64, 48);
@@ -138,7 +140,7 @@ TEST_F(Lifecycle, FramesPassUntouchedUntilTheBuffersExist) {
 }
 
 TEST_F(Lifecycle, ASecondInitialiseReleasesTheFirstsBuffers) {
-    const LifecycleServices services = {reports_sse, probe_runs, test_allocate, test_release};
+    const LifecycleServices services = {with_sse, test_allocate, test_release};
     ASSERT_EQ(initialise_with(services), 1);
     const std::vector<void*> first = heap.handed_out;
     ASSERT_EQ(initialise_with(services), 1);
@@ -150,7 +152,7 @@ TEST_F(Lifecycle, ASecondInitialiseReleasesTheFirstsBuffers) {
 
 // A host may finalise twice; the second call must not free a block again.
 TEST_F(Lifecycle, ASecondFinaliseFreesNothingTwice) {
-    const LifecycleServices services = {reports_sse, probe_runs, test_allocate, test_release};
+    const LifecycleServices services = {with_sse, test_allocate, test_release};
     ASSERT_EQ(initialise_with(services), 1);
     finalise();
     finalise();

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "host/callbacks.h"
+#include "host/slider_index.h"
 #include "support/forced_variant.h"
 #include "support/synthetic_frames.h"
 #include "support/test_host.h"
@@ -77,7 +78,7 @@ uint64_t digest_of_mode(int mode) {
         host.sliders[kSliderStrength] = c.strength;
         host.sliders[kSliderVertical] = c.vertical;
         host.sliders[kSliderDisplay] = c.display;
-        host.checkbox[0] = c.finest_rows_x10 ? 1 : 0;
+        host.checkbox[kCheckboxFinestRowsX10] = c.finest_rows_x10 ? 1 : 0;
         host.apply();
         TestFrame frame(c.width, c.height, c.row_pitch);
         if (c.edge) {

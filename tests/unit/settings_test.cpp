@@ -6,6 +6,7 @@
 
 #include "common/single_precision.h"
 #include "host/filter_params.h"
+#include "host/slider_index.h"
 #include "platform/x87_precision.h"
 #include "support/test_host.h"
 
@@ -37,7 +38,7 @@ TEST(Settings, DefaultSlidersGiveTheReferenceParameters) {
 
 TEST(Settings, CheckboxScalesOnlyTheFinestRowBandRoundingHalfToEven) {
     TestHost host;
-    host.checkbox[0] = 1;
+    host.checkbox[kCheckboxFinestRowsX10] = 1;
     host.apply();
     EXPECT_EQ(bits(filter_params.row_thresholds[3]), 0x43CCCCCCu);
     EXPECT_EQ(bits(filter_params.column_thresholds[3]), 0x4223D70Au);
@@ -46,7 +47,7 @@ TEST(Settings, CheckboxScalesOnlyTheFinestRowBandRoundingHalfToEven) {
 
 TEST(Settings, OnlyACheckboxValueOfExactlyOneScales) {
     TestHost host;
-    host.checkbox[0] = 2;
+    host.checkbox[kCheckboxFinestRowsX10] = 2;
     host.apply();
     EXPECT_EQ(bits(filter_params.row_thresholds[3]), 0x4223D70Au);
 }
