@@ -27,6 +27,10 @@ _zeverive()
         case ${value_of[$prev]} in
         *FILE* | CLEAN) _filedir ;;
         *DIR*) _filedir -d ;;
+        *\|*)
+            local choices=${value_of[$prev]%%=*}
+            COMPREPLY=($(compgen -W "${choices//|/ }" -- "$cur"))
+            ;;
         esac
         return
     fi

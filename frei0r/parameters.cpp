@@ -50,7 +50,7 @@ Texts make_texts() {
     }
     texts.explanations[kPresetParameter] = "the automatic settings' choice: " + presets + " (" + names +
                                            " by name, default " + luma::kPresetNames[0].name + ")";
-    texts.names[kThreadsParameter] = "threads";
+    texts.names[kThreadsParameter] = "tile-threads";
     texts.explanations[kThreadsParameter] =
         "threads for the tiles of a frame larger than 832x832, 0 for every processor; the result is the same for "
         "any number (0.." + std::to_string(kMostThreads) + " from 0..1, default 0)";

@@ -29,7 +29,9 @@ constexpr int kThreadsParameter = kPresetParameter + 1;
 constexpr int kAmountParameter = kThreadsParameter + 1;
 constexpr int kParameterCount = kAmountParameter + 1;
 
-// "threads" as a slider from 0 to this; 0 takes every processor.
+// "tile-threads" as a slider from 0 to this; 0 takes every processor. Not
+// "threads": MLT reads a filter property of that name itself and cuts the
+// frame into that many slices, each denoised alone.
 constexpr int32_t kMostThreads = 64;
 
 // The parameter's name and a line saying what it does; null for an index

@@ -19,6 +19,8 @@ rm -rf "$work"
 mkdir -p "$work/bin" "$work/homes/hostA" "$work/homes/hostB" "$work/out"
 cd "$work"
 export HOME=$work/homes/local
+# As under cron or a service manager, where no login shell is named.
+unset SHELL
 
 fail() {
   echo "FAILED: $*" >&2
@@ -71,7 +73,7 @@ for _ in $(seq 600); do
   compgen -G "out/.*.zeverive-batch/out-*.mkv" >/dev/null && break
   sleep 0.1
 done
-kill -INT -- "-$leader"
+kill -INT -- "-$leader" 2>/dev/null || { cat run1.log >&2; fail "the first run ended before it was interrupted"; }
 wait "$leader" && fail "the interrupted run exited 0"
 rm slow
 done_pieces=(out/.*.zeverive-batch/out-*.mkv)

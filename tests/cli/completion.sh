@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The bash completion of zeverive and zeverive-batch, as bash-completion
 # loads it: options from each program's own --help, file names where an
-# option takes a file, nothing where it takes a number.
+# option takes a file, its names where it takes one of a few, nothing where
+# it takes a number.
 #
 #   completion.sh COMPLETION_SCRIPT ZEVERIVE ZEVERIVE_BATCH WORK_DIR
 set -euo pipefail
@@ -41,7 +42,8 @@ expect() {
   fi
 }
 
-expect "$zeverive --pre" "--preview --preview-frame"
+expect "$zeverive --pre" "--preset --preview --preview-frame"
+expect "$zeverive --preset " "default fast"
 expect "$zeverive --no-" "--no-auto --no-nr5-rows-x10"
 expect "$zeverive --reference " "clean.y4m noisy.y4m"
 expect "$zeverive --sigma " ""

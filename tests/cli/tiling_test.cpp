@@ -309,18 +309,21 @@ TEST(Tiling, ALargeFrameNeedsLittleMoreThanTheFrameItself) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer's shadow memory and quarantine make resident sizes meaningless";
 #endif
-    // A child's peak counts what this process held when it forked, and
-    // the frames of the tests before are freed but may still be held here.
-    malloc_trim(0);
     const int side = 4096;
     const size_t pixels = size_t(side) * side;
     testing::TempDir dir;
-    std::string frame = "FRAME\n";
-    frame.reserve(frame.size() + pixels);
-    for (size_t i = 0; i < pixels; ++i) frame.push_back(static_cast<char>(16 + (i * 2654435761u >> 24) % 200));
-    std::string clip = "YUV4MPEG2 W4096 H4096 F25:1 Ip A1:1 Cmono\n";
-    for (int copy = 0; copy < luma::kNoiseSamplePictures + 2; ++copy) clip += frame;
-    testing::write_file(dir.path("large.y4m"), clip);
+    {
+        std::string frame = "FRAME\n";
+        frame.reserve(frame.size() + pixels);
+        for (size_t i = 0; i < pixels; ++i) frame.push_back(static_cast<char>(16 + (i * 2654435761u >> 24) % 200));
+        std::string clip = "YUV4MPEG2 W4096 H4096 F25:1 Ip A1:1 Cmono\n";
+        for (int copy = 0; copy < luma::kNoiseSamplePictures + 2; ++copy) clip += frame;
+        testing::write_file(dir.path("large.y4m"), clip);
+    }
+    // A child's peak counts what this process held when it forked: the
+    // clip just written and the frames of the tests before are freed but
+    // may still be held here.
+    malloc_trim(0);
     const testing::RunResult result =
         testing::run(testing::zeverive_binary(), {"--tile", "-j", "1", "-q", dir.path("large.y4m"), dir.path("out.y4m")});
     ASSERT_EQ(result.status, 0) << result.err;
