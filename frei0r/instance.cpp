@@ -4,6 +4,7 @@
 
 #include "host/slider_index.h"
 #include "luma/processors.h"
+#include "luma/removal_guard.h"
 #include "plugin_states.h"
 
 namespace zeverive::frei0r {
@@ -31,6 +32,8 @@ void Instance::set_parameter(int index, double value) {
     const FilterTable& table = *GetFilterTable();
     if (index == kAutoParameter) {
         auto_settings_ = bool_from_double(value);
+    } else if (index == kAmountParameter) {
+        amount_ = amount_from_double(value);
     } else if (index >= kFirstSliderParameter && index < kCheckboxParameter) {
         const int slider = index - kFirstSliderParameter;
         set_sliders_[slider] =
@@ -54,6 +57,7 @@ double Instance::parameter(int index) const {
     if (index == kCheckboxParameter) return set_checkboxes_[kCheckboxFinestRowsX10] ? 1.0 : 0.0;
     if (index == kFieldsParameter) return fields_ ? 1.0 : 0.0;
     if (index == kThreadsParameter) return slider_to_double(threads_, 0, kMostThreads);
+    if (index == kAmountParameter) return amount_to_double(amount_);
     return 0.0;
 }
 
@@ -75,21 +79,46 @@ void Instance::choose_settings(const std::vector<float>& codes) {
         sliders_ = set_sliders_;
         checkboxes_ = set_checkboxes_;
         gain_ = luma::kGainUnity;
+        guard_sigma_.reset();
         return;
     }
-    // As `zeverive` reads a few frames of a clip, the filter reads the first
-    // few it is given; a host may not give the rest in order, or at all.
-    if (frames_estimated_ < luma::kNoiseSampleFrames) {
-        luma::for_each_picture(codes.data(), width_, pictures(), field_codes_, [&](const float* picture, int rows) {
-            estimator_.add_frame(picture, width_, rows, kLowestCode, kHighestCode);
+    // As `zeverive` reads a few frames of each scene, the filter reads the
+    // first few of each scene it is given, and the frame's settings come
+    // from its scene's frames so far: a host may not give the rest in
+    // order, or at all, and cannot wait for them. With "fields" each field
+    // is a picture of its own, compared with the fields of its parity.
+    const luma::FramePictures frame_pictures = pictures();
+    std::optional<luma::ScenePlacement> placed;
+    const luma::FramePicture* picture = frame_pictures.begin();
+    luma::for_each_picture(codes.data(), width_, frame_pictures, field_codes_, [&](const float* samples, int rows) {
+        const luma::LumaPlane plane{samples, width_, rows, kLowestCode, kHighestCode};
+        placed = luma::frame_placement(placed, tracker_.add_picture(plane, static_cast<int>((picture++)->parity)));
+    });
+    Scene& scene = scenes_[placed->scene];
+    scene.last_used = frames_++;
+    if (scene.frames_read < luma::kNoiseSamplePictures) {
+        picture = frame_pictures.begin();
+        luma::for_each_picture(codes.data(), width_, frame_pictures, field_codes_, [&](const float* samples, int rows) {
+            const luma::LumaPlane plane{samples, width_, rows, kLowestCode, kHighestCode};
+            scene.estimator.add_picture(plane, static_cast<int>((picture++)->parity));
         });
-        ++frames_estimated_;
-        estimate_ = estimator_.estimate();
+        ++scene.frames_read;
+        scene.estimate = scene.estimator.estimate();
     }
-    chosen_ = luma::settings_for_noise(estimate_, preset_);
-    sliders_ = luma::sliders_within(chosen_, *GetFilterTable());
-    checkboxes_[kCheckboxFinestRowsX10] = chosen_.rows_x10 ? 1 : 0;
-    gain_ = chosen_.gain;
+    // Only scenes the tracker can return to are worth keeping.
+    while (scenes_.size() > luma::SceneTracker::kRecentScenes) {
+        auto oldest = scenes_.begin();
+        for (auto i = scenes_.begin(); i != scenes_.end(); ++i)
+            if (i->second.last_used < oldest->second.last_used) oldest = i;
+        scenes_.erase(oldest);
+    }
+    luma::NoiseEstimate noise = scene.estimate;
+    noise.sigma *= amount_;
+    const luma::AutoSettings chosen = luma::settings_for_noise(noise, preset_);
+    sliders_ = luma::sliders_within(chosen, *GetFilterTable());
+    checkboxes_[kCheckboxFinestRowsX10] = chosen.rows_x10 ? 1 : 0;
+    gain_ = chosen.gain;
+    guard_sigma_ = noise.sigma;
 }
 
 void Instance::update(const uint32_t* in, uint32_t* out) {
@@ -111,6 +140,10 @@ void Instance::update(const uint32_t* in, uint32_t* out) {
             host_.data() + static_cast<size_t>(picture.first_row) * width_, width_, picture.rows,
             picture.row_step * width_, kMaxLineLength, luma::kTileOverlap, static_cast<int>(states.size()),
             [&](int lane, FrameInfo& frame) { states[lane].process(filter_, frame); }, tiles_);
+    }
+    if (guard_sigma_) {
+        const double host_per_code = static_cast<double>(luma::kHostSpan) * gain_ / (luma::kGainUnity * 219.0);
+        luma::guard_change(colour_.before().data(), 1, &host_[0].y, 3, width_, height_, host_per_code, *guard_sigma_);
     }
     colour_.to_rgba(in, host_.data(), scale, sliders_[kSliderDisplay] != 0, out);
 }

@@ -1,9 +1,12 @@
 // One frei0r instance: its parameters, and what it keeps from frame to
-// frame (the noise estimate of the automatic settings, working memory).
+// frame (the scenes and their noise estimates for the automatic settings,
+// working memory).
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <vector>
 
 #include "host/records.h"
@@ -11,6 +14,7 @@
 #include "luma/frame_pictures.h"
 #include "luma/noise_estimator.h"
 #include "luma/presets.h"
+#include "luma/scene_tracker.h"
 #include "luma/tiling.h"
 #include "parameters.h"
 #include "rgb_luma.h"
@@ -32,8 +36,17 @@ public:
     size_t frame_bytes() const { return host_.size() * sizeof(uint32_t); }
 
 private:
+    // What the filter keeps of a scene: its estimate, from its first
+    // frames as they come.
+    struct Scene {
+        luma::NoiseEstimator estimator;
+        int frames_read = 0;
+        luma::NoiseEstimate estimate;
+        int64_t last_used = 0;
+    };
+
     // The settings for the next frame: the sliders as set, or with "auto",
-    // those for the noise of the frames seen so far.
+    // those for the noise of its scene's frames so far.
     void choose_settings(const std::vector<float>& codes);
     // The frame itself, or with "fields" its two fields, top first.
     luma::FramePictures pictures() const;
@@ -41,6 +54,7 @@ private:
     int width_;
     int height_;
     bool auto_settings_ = true;
+    double amount_ = 1;
     luma::Preset preset_ = luma::Preset::kDefault;
     int32_t threads_ = 0;  // 0: every processor
     bool fields_ = false;
@@ -52,11 +66,12 @@ private:
     std::array<int32_t, kCheckboxCount> checkboxes_;
     int32_t gain_ = luma::kGainUnity;
 
-    luma::NoiseEstimator estimator_;
-    int frames_estimated_ = 0;
-    luma::NoiseEstimate estimate_{};
+    std::optional<double> guard_sigma_;  // with "auto": the level the guard holds the change to
+
+    luma::SceneTracker tracker_;
+    std::map<int, Scene> scenes_;  // those the tracker may return to
+    int64_t frames_ = 0;
     std::vector<float> field_codes_;
-    luma::AutoSettings chosen_{};
 
     LumaWeights weights_;
     RgbLuma colour_;

@@ -40,6 +40,8 @@ public:
     const std::vector<float>& codes() const { return codes_; }
     // The host frame for the codes, Cb and Cr neutral.
     void to_host(luma::LevelScale scale, YcPixel* host);
+    // The host values to_host gave the plug-in.
+    const std::vector<int16_t>& before() const { return before_; }
     // Writes `out` from `in` and the plug-in's result. `grey` makes every
     // pixel grey at its new Y', for the coefficient display, which
     // replaces the picture.

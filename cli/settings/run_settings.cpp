@@ -9,32 +9,39 @@
 
 namespace zeverive::cli {
 
-RunSettings choose_settings(const SettingsRequest& request, const FilterTable& table,
-                            const std::function<NoiseSample()>& sample_noise) {
-    RunSettings run{request.settings, request.gain.value_or(luma::kGainUnity), std::nullopt};
-    if (!request.auto_settings) return run;
-
-    luma::NoiseEstimate noise;
-    if (request.sigma) {
-        noise.sigma = *request.sigma;
-    } else {
-        run.noise = sample_noise();
-        noise = run.noise->estimate;
-    }
-    const luma::AutoSettings chosen = luma::settings_for_noise(noise, request.preset);
-    run.settings.sliders = luma::sliders_within(chosen, table);
-    run.settings.checkboxes[kCheckboxFinestRowsX10] = chosen.rows_x10 ? 1 : 0;
-    run.gain = request.gain.value_or(chosen.gain);
-    return run;
+bool estimates_noise(const SettingsRequest& request) {
+    return request.auto_settings && !(request.sigma && request.white);
 }
 
-std::string settings_as_options(const RunSettings& run) {
+SceneSettings choose_settings(const SettingsRequest& request, const FilterTable& table,
+                              const std::optional<luma::NoiseEstimate>& estimate, double share) {
+    SceneSettings scene;
+    scene.frame.host = request.settings;
+    scene.frame.gain = request.gain.value_or(luma::kGainUnity);
+    if (!request.auto_settings) return scene;
+
+    luma::NoiseEstimate noise;
+    if (estimate) noise = *estimate;
+    if (request.sigma) noise.sigma = *request.sigma;
+    if (request.white) noise.smoothing = 0;
+    noise.sigma *= request.amount * share;
+    const luma::AutoSettings chosen = luma::settings_for_noise(noise, request.preset);
+    scene.frame.host.sliders = luma::sliders_within(chosen, table);
+    scene.frame.host.checkboxes[kCheckboxFinestRowsX10] = chosen.rows_x10 ? 1 : 0;
+    scene.frame.gain = request.gain.value_or(chosen.gain);
+    scene.frame.guard_sigma = noise.sigma;
+    scene.sigma = noise.sigma;
+    scene.smoothing = noise.smoothing;
+    return scene;
+}
+
+std::string settings_as_options(const FrameSettings& settings) {
     char gain[16];
-    std::snprintf(gain, sizeof gain, "%d.%03d", run.gain / luma::kGainUnity, run.gain % luma::kGainUnity);
+    std::snprintf(gain, sizeof gain, "%d.%03d", settings.gain / luma::kGainUnity, settings.gain % luma::kGainUnity);
     std::string text = std::string("--gain ") + gain;
     for (int i = 0; i < kSliderCount; ++i)
-        text += std::string(" --") + luma::kSliderOptionNames[i] + " " + std::to_string(run.settings.sliders[i]);
-    text += std::string(run.settings.checkboxes[kCheckboxFinestRowsX10] ? " --" : " --no-") + luma::kCheckboxOptionName;
+        text += std::string(" --") + luma::kSliderOptionNames[i] + " " + std::to_string(settings.host.sliders[i]);
+    text += std::string(settings.host.checkboxes[kCheckboxFinestRowsX10] ? " --" : " --no-") + luma::kCheckboxOptionName;
     return text;
 }
 

@@ -1,15 +1,14 @@
 // What a run gives the plug-in: the options' sliders, or the automatic
-// settings for the clip's noise, and the level gain.
+// settings for each scene's noise, and the level gain.
 #pragma once
 
-#include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
+#include "luma/noise_estimator.h"
 #include "luma/presets.h"
+#include "plugin/frame_runner.h"
 #include "plugin/plugin_host.h"
-#include "settings/noise_sample.h"
 
 namespace zeverive::cli {
 
@@ -21,23 +20,32 @@ struct SettingsRequest {
     HostSettings settings;
     bool auto_settings = true;
     std::optional<double> sigma;  // the noise, given instead of estimated
+    bool white = false;           // the noise is white, whatever the estimate's smoothing
+    double amount = 1;            // times the noise level the automatic settings are chosen for
     std::optional<int32_t> gain;  // the level gain in thousandths
     luma::Preset preset = luma::Preset::kDefault;  // which automatic settings
 };
 
-struct RunSettings {
-    HostSettings settings;
-    int32_t gain;                      // thousandths
-    std::optional<NoiseSample> noise;  // when it was estimated
+// Whether the run's settings follow an estimate of each scene's noise:
+// automatic settings, unless --sigma and --white leave nothing to read.
+bool estimates_noise(const SettingsRequest& request);
+
+struct SceneSettings {
+    FrameSettings frame;
+    // With automatic settings, the noise the rule was applied to (--amount
+    // included) and its smoothing.
+    std::optional<double> sigma;
+    double smoothing = 0;
 };
 
-// `sample_noise` is called only when the automatic settings need an
-// estimate (no --sigma). Automatic sliders are held within the record's
-// ranges, for plug-ins built with other ones.
-RunSettings choose_settings(const SettingsRequest& request, const FilterTable& table,
-                            const std::function<NoiseSample()>& sample_noise);
+// The settings for a scene whose noise reads `estimate` (nothing when the
+// run estimates no noise), chosen for `share` of its level (the scene
+// check's), by the request's preset. Automatic sliders are held within the
+// record's ranges, for plug-ins built with other ones.
+SceneSettings choose_settings(const SettingsRequest& request, const FilterTable& table,
+                              const std::optional<luma::NoiseEstimate>& estimate, double share = 1);
 
 // The chosen settings as options that give them again.
-std::string settings_as_options(const RunSettings& run);
+std::string settings_as_options(const FrameSettings& settings);
 
 }  // namespace zeverive::cli
