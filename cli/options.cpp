@@ -19,6 +19,8 @@ namespace {
 
 constexpr int kMaxJobs = 256;
 constexpr double kMaxSigma = 100;
+constexpr double kLeastAmount = 0.25;
+constexpr double kMostAmount = 4;
 
 std::optional<uint64_t> parse_unsigned(std::string_view text) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
@@ -75,9 +77,13 @@ Levels: Y 16..235 becomes 0..4096 and Cb/Cr 16..240 become -2048..2048 on the
   shows coefficients on neutral chroma. Samples the plug-in leaves alone come
   back bit for bit.
 
-Settings: with no slider option the luma noise is estimated on a few frames
-  (or taken from --sigma) and the level gain, every slider and the check box
-  are chosen for it, then printed on stderr as options to copy. Noise that
+Settings: with no slider option the luma noise is estimated on the first
+  frames of each scene (a new scene begins at a cut or where the noise
+  changes) and the level gain, every slider and the check box are chosen
+  for it, then printed on stderr as options to copy, with how sure the
+  estimate is. --sigma gives the noise instead (its smoothing still comes
+  from the estimate unless --white), --amount asks for more or less. What
+  the run removes is held to what noise of that level allows. Noise that
   grows with brightness is stabilised by a curve on the way to the plug-in
   and back; --preset best adds a second pass over each frame, guided by the
   plug-in's result. Any slider option, or --no-auto, means the sliders as
@@ -232,11 +238,11 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     app.add_flag("--list", options.list, "print the plug-in's record (name, sliders, check box) and exit");
 
     app.add_flag("--estimate", options.estimate,
-                 "print the luma noise of INPUT, a standard deviation in 8-bit codes, alone on standard output "
-                 "(how it was measured on standard error), and exit");
+                 "print the luma noise of each scene of INPUT and how sure it is (standard error), then that of "
+                 "the whole input, a standard deviation in 8-bit codes, alone on standard output, and exit");
     std::string sigma_text;
     auto* sigma = app.add_option("--sigma", sigma_text,
-                                 "the luma noise in 8-bit codes: the automatic settings take it instead of an estimate")
+                                 "the luma noise in 8-bit codes: the automatic settings take it instead of the estimate's")
                       ->type_name("SIGMA:0..100")
                       ->check(CLI::Validator(
                           [](std::string& text) -> std::string {
@@ -245,10 +251,25 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
                               return *value >= 0 && *value <= kMaxSigma ? "" : text + " is outside 0..100";
                           },
                           ""));
+    auto* white = app.add_flag("--white", options.white,
+                               "the noise is white: the automatic settings take it so, instead of the smoothing the "
+                               "estimate reads");
+    std::string amount_text;
+    auto* amount = app.add_option("--amount", amount_text,
+                                  "a bit less (below 1) or more (above 1) denoising than the automatic settings: "
+                                  "they are chosen for X times the noise")
+                       ->type_name("X:0.25..4")
+                       ->default_str("1")
+                       ->check(CLI::Validator(
+                           [](std::string& text) -> std::string {
+                               const std::optional<double> value = decimal_number(text);
+                               if (!value) return text + " is not a number; the amount is 0.25 to 4";
+                               return *value >= kLeastAmount && *value <= kMostAmount ? "" : text + " is outside 0.25..4";
+                           },
+                           ""));
     bool no_auto = false;
     auto* no_auto_flag =
         app.add_flag("--no-auto", no_auto, "no automatic settings: the plug-in's defaults for the sliders not given");
-    sigma->excludes(no_auto_flag);
     std::string preset_text;
     std::string preset_help = "which automatic settings:";
     std::string preset_names;
@@ -264,9 +285,10 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
                                return luma::preset_named(text) ? "" : text + " is not a preset: " + preset_names;
                            },
                            ""));
-    // A preset is a choice of automatic settings, which sliders given
-    // would replace.
-    preset->excludes(no_auto_flag);
+    // These shape the automatic settings, which sliders given would
+    // silently replace: given together, the command line is refused.
+    const std::vector<CLI::Option*> automatic = {sigma, white, amount, preset};
+    for (CLI::Option* option : automatic) option->excludes(no_auto_flag);
     std::string gain_text;
     app.add_option("--gain", gain_text,
                    "level gain: the plug-in sees luma scaled by G and every threshold acts 1/G times larger "
@@ -299,10 +321,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
         const std::string label = cp932_to_utf8(table.slider_labels[i]);
         auto* slider = app.add_option(std::string("--") + luma::kSliderOptionNames[i], slider_texts[i],
                                       label + ": " + luma::kSliderHelp[i]);
-        // A noise figure or a preset means the automatic settings, which
-        // sliders given would replace.
-        sigma->excludes(slider);
-        preset->excludes(slider);
+        for (CLI::Option* option : automatic) option->excludes(slider);
         slider->check(slider_range(label, table.slider_minimums[i], table.slider_maximums[i]))
             ->type_name("INT")
             ->default_str(std::to_string(options.settings.sliders[i]))
@@ -313,8 +332,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
         app.add_flag(std::string("--") + luma::kCheckboxOptionName + ",!--no-" + luma::kCheckboxOptionName, checkbox,
                      cp932_to_utf8(table.checkbox_labels[kCheckboxFinestRowsX10]) + ": " + luma::kCheckboxHelp)
             ->group("Sliders");
-    sigma->excludes(checkbox_flag);
-    preset->excludes(checkbox_flag);
+    for (CLI::Option* option : automatic) option->excludes(checkbox_flag);
 
     try {
         app.parse(argc, argv);
@@ -350,6 +368,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options) {
     if (!gain_text.empty()) options.gain = parse_gain(gain_text);
     if (!preset_text.empty()) options.preset = *luma::preset_named(preset_text);
     if (!sigma_text.empty()) options.sigma = decimal_number(sigma_text);
+    if (!amount_text.empty()) options.amount = *decimal_number(amount_text);
     if (!jobs_text.empty()) options.jobs = static_cast<int>(*parse_decimal(jobs_text));
 
     if (const std::optional<std::string> variant = luma::variant_in_environment()) {

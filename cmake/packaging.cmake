@@ -12,8 +12,8 @@ install(TARGETS zeverive LIBRARY DESTINATION lib/zeverive)
 install(TARGETS zeverive_frei0r LIBRARY DESTINATION lib/frei0r-1)
 install(FILES ${ZEVERIVE_KDENLIVE_EFFECT} DESTINATION ${CMAKE_INSTALL_DATADIR}/kdenlive/effects)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES ${CMAKE_SOURCE_DIR}/docs/frei0r-before-after.png ${CMAKE_SOURCE_DIR}/docs/batch.md
-        DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+file(GLOB docs ${CMAKE_SOURCE_DIR}/docs/*.md)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/frei0r-before-after.png ${docs} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 
 if(TARGET zeverive_cli)
   install(TARGETS zeverive_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -6,6 +6,7 @@
 #include "host/slider_index.h"
 #include "luma/levels.h"
 #include "luma/processors.h"
+#include "luma/removal_guard.h"
 #include "plugin_states.h"
 
 namespace zeverive::frei0r {
@@ -35,6 +36,8 @@ void Instance::set_parameter(int index, double value) {
     const FilterTable& table = *GetFilterTable();
     if (index == kAutoParameter) {
         auto_settings_ = bool_from_double(value);
+    } else if (index == kAmountParameter) {
+        amount_ = amount_from_double(value);
     } else if (index >= kFirstSliderParameter && index < kCheckboxParameter) {
         const int slider = index - kFirstSliderParameter;
         set_sliders_[slider] =
@@ -58,6 +61,7 @@ double Instance::parameter(int index) const {
     if (index == kCheckboxParameter) return set_checkboxes_[kCheckboxFinestRowsX10] ? 1.0 : 0.0;
     if (index == kFieldsParameter) return fields_ ? 1.0 : 0.0;
     if (index == kThreadsParameter) return slider_to_double(threads_, 0, kMostThreads);
+    if (index == kAmountParameter) return amount_to_double(amount_);
     return 0.0;
 }
 
@@ -79,36 +83,69 @@ void Instance::choose_settings(const std::vector<float>& codes) {
         sliders_ = set_sliders_;
         checkboxes_ = set_checkboxes_;
         gain_ = luma::kGainUnity;
+        guard_sigma_.reset();
         return;
     }
-    // As `zeverive` reads a few frames of a clip, the filter reads the first
-    // few it is given; a host may not give the rest in order, or at all.
-    if (frames_estimated_ < luma::kNoiseSampleFrames) {
-        luma::for_each_picture(codes.data(), width_, pictures(), field_codes_, [&](const float* picture, int rows) {
-            estimator_.add_frame(picture, width_, rows, kLowestCode, kHighestCode, &profile_);
+    // As `zeverive` reads a few frames of each scene, the filter reads the
+    // first few of each scene it is given, and the frame's settings come
+    // from its scene's frames so far: a host may not give the rest in
+    // order, or at all, and cannot wait for them. With "fields" each field
+    // is a picture of its own, compared with the fields of its parity.
+    const luma::FramePictures frame_pictures = pictures();
+    std::optional<luma::ScenePlacement> placed;
+    const luma::FramePicture* picture = frame_pictures.begin();
+    luma::for_each_picture(codes.data(), width_, frame_pictures, field_codes_, [&](const float* samples, int rows) {
+        const luma::LumaPlane plane{samples, width_, rows, kLowestCode, kHighestCode};
+        placed = luma::frame_placement(placed, tracker_.add_picture(plane, static_cast<int>((picture++)->parity)));
+    });
+    Scene& scene = scenes_[placed->scene];
+    scene.last_used = frames_++;
+    if (scene.frames_read < luma::kNoiseSamplePictures) {
+        picture = frame_pictures.begin();
+        luma::for_each_picture(codes.data(), width_, frame_pictures, field_codes_, [&](const float* samples, int rows) {
+            const luma::LumaPlane plane{samples, width_, rows, kLowestCode, kHighestCode};
+            scene.estimator.add_picture(plane, static_cast<int>((picture++)->parity), &scene.profile);
         });
-        ++frames_estimated_;
-        model_ = luma::model_noise(estimator_, profile_);
-        stabilised_gain_.reset();
+        ++scene.frames_read;
+        scene.model = luma::model_noise(scene.estimator, scene.profile);
     }
-    chosen_ = luma::treatment_for(model_, width_, height_, preset_);
+    // Only scenes the tracker can return to are worth keeping.
+    while (scenes_.size() > luma::SceneTracker::kRecentScenes) {
+        auto oldest = scenes_.begin();
+        for (auto i = scenes_.begin(); i != scenes_.end(); ++i)
+            if (i->second.last_used < oldest->second.last_used) oldest = i;
+        scenes_.erase(oldest);
+    }
+    luma::NoiseModel noise = scene.model;
+    noise.estimate.sigma *= amount_;
+    // The preset is chosen again every frame, so that one set after the
+    // scene's first frames still applies.
+    chosen_ = luma::treatment_for(noise, width_, height_, preset_);
     sliders_ = luma::sliders_within(chosen_.settings, *GetFilterTable());
     checkboxes_[kCheckboxFinestRowsX10] = chosen_.settings.rows_x10 ? 1 : 0;
     gain_ = chosen_.settings.gain;
+    // The guard reads the host frame, on the stabilised scale where there
+    // is one: the noise has one level there.
+    guard_sigma_ = noise.estimate.sigma;
     if (!chosen_.stabiliser) {
         stabilised_host_.clear();
         stabilised_code_.clear();
-        stabilised_gain_.reset();
-    } else if (stabilised_gain_ != gain_) {
-        const luma::LevelScale scale = luma::luma_scale(8, gain_);
-        stabilised_host_.clear();
-        stabilised_code_.clear();
-        for (int32_t code = 0; code <= kFullRangeCode; ++code)
-            stabilised_host_.push_back(luma::stabilised_code_to_host(scale, *chosen_.stabiliser, 8, code));
-        for (int32_t host = INT16_MIN; host <= INT16_MAX; ++host)
-            stabilised_code_.push_back(luma::stabilised_host_to_code(scale, *chosen_.stabiliser, 8, host));
-        stabilised_gain_ = gain_;
+        stabilised_for_.reset();
+        return;
     }
+    const luma::NoiseLevelFunction& level = chosen_.stabiliser->level();
+    if (stabilised_for_ && stabilised_for_->second == gain_ && stabilised_for_->first.slope == level.slope &&
+        stabilised_for_->first.offset == level.offset && stabilised_for_->first.darkest == level.darkest &&
+        stabilised_for_->first.brightest == level.brightest)
+        return;
+    const luma::LevelScale scale = luma::luma_scale(8, gain_);
+    stabilised_host_.clear();
+    stabilised_code_.clear();
+    for (int32_t code = 0; code <= kFullRangeCode; ++code)
+        stabilised_host_.push_back(luma::stabilised_code_to_host(scale, *chosen_.stabiliser, 8, code));
+    for (int32_t host = INT16_MIN; host <= INT16_MAX; ++host)
+        stabilised_code_.push_back(luma::stabilised_host_to_code(scale, *chosen_.stabiliser, 8, host));
+    stabilised_for_.emplace(level, gain_);
 }
 
 void Instance::update(const uint32_t* in, uint32_t* out) {
@@ -138,6 +175,10 @@ void Instance::update(const uint32_t* in, uint32_t* out) {
             first, width_, picture.rows, pitch, kMaxLineLength, luma::kTileOverlap, static_cast<int>(states.size()),
             [&](int lane, FrameInfo& frame) { states[lane].process(filter_, frame); }, tiles_);
         if (second_pass) second_pass_.refine(first, chosen_.second_pass_noise(gain_));
+    }
+    if (guard_sigma_) {
+        const double host_per_code = static_cast<double>(luma::kHostSpan) * gain_ / (luma::kGainUnity * 219.0);
+        luma::guard_change(colour_.before().data(), 1, &host_[0].y, 3, width_, height_, host_per_code, *guard_sigma_);
     }
     if (stabilised) colour_.to_rgba(in, host_.data(), stabilised_code_, out);
     else colour_.to_rgba(in, host_.data(), scale, sliders_[kSliderDisplay] != 0, out);

@@ -1,10 +1,13 @@
 // One frei0r instance: its parameters, and what it keeps from frame to
-// frame (the noise estimate of the automatic settings, working memory).
+// frame (the scenes and their noise estimates for the automatic settings,
+// working memory).
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "host/records.h"
@@ -14,6 +17,7 @@
 #include "luma/noise_model.h"
 #include "luma/noise_profile.h"
 #include "luma/presets.h"
+#include "luma/scene_tracker.h"
 #include "luma/tiling.h"
 #include "luma/treatment.h"
 #include "parameters.h"
@@ -36,8 +40,18 @@ public:
     size_t frame_bytes() const { return host_.size() * sizeof(uint32_t); }
 
 private:
+    // What the filter keeps of a scene: its estimate, from its first
+    // frames as they come.
+    struct Scene {
+        luma::NoiseEstimator estimator;
+        luma::NoiseProfile profile;
+        int frames_read = 0;
+        luma::NoiseModel model;
+        int64_t last_used = 0;
+    };
+
     // The settings for the next frame: the sliders as set, or with "auto",
-    // those for the noise of the frames seen so far.
+    // those for the noise of its scene's frames so far.
     void choose_settings(const std::vector<float>& codes);
     // The frame itself, or with "fields" its two fields, top first.
     luma::FramePictures pictures() const;
@@ -45,6 +59,7 @@ private:
     int width_;
     int height_;
     bool auto_settings_ = true;
+    double amount_ = 1;
     luma::Preset preset_ = luma::Preset::kDefault;
     int32_t threads_ = 0;  // 0: every processor
     bool fields_ = false;
@@ -56,17 +71,19 @@ private:
     std::array<int32_t, kCheckboxCount> checkboxes_;
     int32_t gain_ = luma::kGainUnity;
 
-    luma::NoiseEstimator estimator_;
-    luma::NoiseProfile profile_;
-    int frames_estimated_ = 0;
-    luma::NoiseModel model_{};
+    // With "auto": the level the guard holds the change to.
+    std::optional<double> guard_sigma_;
+
+    luma::SceneTracker tracker_;
+    std::map<int, Scene> scenes_;  // those the tracker may return to
+    int64_t frames_ = 0;
     std::vector<float> field_codes_;
     luma::Treatment chosen_{};
     // With a stabiliser: host values by code, codes by host value, for the
-    // gain they were made at (none: to be made).
+    // noise-level function and gain they were made for (none: to be made).
     std::vector<int16_t> stabilised_host_;
     std::vector<double> stabilised_code_;
-    std::optional<int32_t> stabilised_gain_;
+    std::optional<std::pair<luma::NoiseLevelFunction, int32_t>> stabilised_for_;
     luma::DctWiener second_pass_;
 
     LumaWeights weights_;

@@ -25,8 +25,8 @@ Texts make_texts() {
     Texts texts;
     texts.names[kAutoParameter] = "auto";
     texts.explanations[kAutoParameter] =
-        "estimate the noise from the first frames and choose every setting; the others apply when it is off "
-        "(default on)";
+        "estimate the noise of each scene from its first frames and choose every setting, holding what is removed "
+        "to that noise; the sliders apply when it is off (default on)";
     for (int i = 0; i < kSliderCount; ++i) {
         const int min = table.slider_minimums[i];
         const int max = table.slider_maximums[i];
@@ -54,6 +54,10 @@ Texts make_texts() {
     texts.explanations[kThreadsParameter] =
         "threads for the tiles of a frame larger than 832x832, 0 for every processor; the result is the same for "
         "any number (0.." + std::to_string(kMostThreads) + " from 0..1, default 0)";
+    texts.names[kAmountParameter] = "amount";
+    texts.explanations[kAmountParameter] =
+        "with auto: settings for this many times the noise, 0.25 to 4 as 4^(2x-1) (0.5: as estimated; 0.25: half; "
+        "0.75: twice)";
     return texts;
 }
 
@@ -92,6 +96,15 @@ double slider_to_double(int32_t value, int32_t minimum, int32_t maximum) {
 
 bool bool_from_double(double value) {
     return value >= 0.5;
+}
+
+double amount_from_double(double value) {
+    const double within = value >= 1.0 ? 1.0 : value > 0.0 ? value : 0.0;  // NaN too goes to 0
+    return std::pow(4.0, 2 * within - 1);
+}
+
+double amount_to_double(double amount) {
+    return (std::log(amount) / std::log(4.0) + 1) / 2;
 }
 
 }  // namespace zeverive::frei0r

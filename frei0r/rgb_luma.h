@@ -42,6 +42,8 @@ public:
     // stabiliser, by the host values for codes 0..255.
     void to_host(luma::LevelScale scale, YcPixel* host);
     void to_host(const std::vector<int16_t>& host_by_code, YcPixel* host);
+    // The host values to_host gave the plug-in.
+    const std::vector<int16_t>& before() const { return before_; }
     // Writes `out` from `in` and the plug-in's result. `grey` makes every
     // pixel grey at its new Y', for the coefficient display, which
     // replaces the picture.

@@ -1,6 +1,7 @@
-// The blocks the noise estimate reads, handed on to measurements that read
-// the same ones (the noise's level by brightness, its correlation), so
-// that every figure about a clip's noise rests on one choice of blocks.
+// The blocks of a picture's spread that the noise estimate does not leave
+// out as structure, handed on to measurements that read the same ones (the
+// noise's level by brightness, its correlation), so that every figure
+// about a clip's noise rests on one choice of blocks.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +15,7 @@ struct FlatBlock {
     int stride;
     int row;               // the block's place in the frame, in blocks
     int column;
-    float spread;          // the variance around the block's fitted surface
+    float spread;          // the variance around the block's fitted surface, as the estimate reads it
 };
 
 class FlatBlockReader {

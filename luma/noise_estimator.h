@@ -1,66 +1,157 @@
-// The noise in a clip's luma, as a standard deviation in 8-bit codes, from
-// a few of its frames.
+// The noise in a scene's luma, as a standard deviation in 8-bit codes,
+// from a few of its pictures.
 //
-// Frames are cut into 8x8 blocks and each block's spread around its best
-// fitting cubic surface is taken. Blocks of pure noise spread like the
-// noise; blocks with texture or edges spread more. Starting from the
-// quietest tenth of the blocks, the blocks whose spread is plausible for
-// the noise are kept, repeatedly, and their spread averaged: that is the
-// flat-block spread. It counts noise of every grain, so noise that a camera
-// or a codec smoothed still reads at its strength, but fine texture adds to
-// it. The finest diagonal wavelet band over the quieter half of those
-// blocks reads white noise closely and texture hardly at all, but noise
-// after a 3x3 blur at about a third. So their ratio tells the two kinds of
-// noise apart, and the estimate moves from the band's reading (white) to
-// the spread's (smoothed) with it. Measured on 320x208 clips of six
-// photographs (bench/estimates.py): white noise of 2 to 20 codes within
-// -8 % and +11 %, smoothed noise of 5 and 10 within -3 % and +15 %; the
-// spread alone read white noise 9-20 % high on the training clips, the
-// band alone smoothed noise at about a third of its strength.
+// Noise is what differs from picture to picture of a scene and has no
+// direction or period; texture, text, halftone, stripes and grain that
+// moves with the picture stay the same from one picture to the next. So
+// the estimate has two readings, each from the quietest tenth of the 8x8
+// blocks that look like noise (noise_blocks.h):
+//
+// - the frames: each block of a picture less the same place in the
+//   pictures before and after it (block_match.h), which takes away
+//   whatever the scene holds still or moves, and leaves the noise of
+//   three pictures (of two, where a scene has only two);
+// - the picture: each block's spread around its best fitting cubic
+//   surface, which is noise plus the texture the surface cannot follow.
+//
+// Both readings only ever add something to the noise (texture, or motion
+// the match did not follow), so the estimate is the lower of the two.
+// (Motion by a fraction of a pixel over fine texture leaves some of the
+// texture in the change: gravel panned by 0.6 pixel a frame reads as noise
+// of 1.7 codes when clean.)
+// Blocks that read no noise at all (a clean picture, a still part of a
+// clean scene) count as such. The finest diagonal band of the same
+// blocks, against their spread, tells white noise from noise smoothed by a
+// camera or a codec (3x3 blur: smoothing 1), and the spread is read for
+// that kind. Measured on pure noise of either kind the reading is
+// unbiased; on pans across six photographs (bench/estimates.py) it reads
+// white noise of 2 to 20 codes and smoothed noise of 5 and 10 within -3 %
+// and +7 %.
+//
+// With one picture alone (a still, a scene of one frame, or the first
+// frame a filter is given) texture and grain cannot be told from noise; the
+// estimate then takes the picture's reading at kOnePictureShare of its
+// value, so that a wrong reading does less harm.
 //
 // No files and no options here: it takes planes and gives numbers.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <vector>
 
+#include "luma/block_match.h"
 #include "luma/flat_blocks.h"
 
 namespace zeverive::luma {
 
-// Frames the estimate reads: enough blocks for a steady figure at any
-// usual size, few enough to cost little beside a run.
-constexpr int kNoiseSampleFrames = 8;
+// Pictures of a scene the estimate reads: the first ones of each scene.
+// The spread is read on the first two, the change from the first to the
+// second and around the second: thousands of blocks at any usual size,
+// which is a steady figure, for the cost of a few frames' processing.
+constexpr int kNoiseSamplePictures = 3;
+// What a picture alone is trusted with.
+constexpr double kOnePictureShare = 0.75;
+
+// One luma plane in 8-bit codes (any depth scaled to them); samples at or
+// beyond `lowest` and `highest` count as clipped, and blocks holding one
+// are left out, since clipping hides noise.
+struct LumaPlane {
+    const float* samples;
+    int width;
+    int height;
+    float lowest;
+    float highest;
+};
+
+// What the estimate rests on, from most to least sure.
+enum class NoiseBasis {
+    kFrames,      // the change between pictures, no more than the pictures' own spread
+    kPictures,    // the pictures' spread, below the change between them (motion not followed)
+    kOnePicture,  // one picture, no other to compare it with: taken low
+    kNothing,     // no block looks like noise (structure or clipping throughout): read as none
+};
 
 struct NoiseEstimate {
     double sigma = 0;      // 8-bit codes
     double smoothing = 0;  // 0 white noise, 1 noise as smooth as after a 3x3 blur
-    double fine_share = 1; // the finest band's reading over the flat-block spread
-    size_t blocks = 0;     // blocks the estimate rests on
+    NoiseBasis basis = NoiseBasis::kNothing;
+    double picture_sigma = -1;  // the pictures' reading, or -1 for none
+    double frames_sigma = -1;   // the frames' reading, or -1 for none
+    size_t blocks = 0;          // blocks the chosen reading rests on
+    size_t structure = 0;       // blocks left out as structure
+    int pictures = 0;           // pictures read
 };
+
+// The part of a picture the estimate and the scene tracker read: all of
+// it, or for large pictures a central window of at most kNoiseWindow
+// samples each way, its corner on whole 8x8 blocks.
+constexpr int kNoiseWindow = 1024;
+struct Window {
+    int left;
+    int top;
+    int width;
+    int height;
+};
+Window noise_window(int width, int height);
+// That part of a plane, for matching.
+MatchPicture window_picture(const LumaPlane& plane);
+
+// How sure the estimate is, in a few words for reports.
+const char* basis_text(NoiseBasis basis);
 
 class NoiseEstimator {
 public:
-    // `luma` is width * height samples in 8-bit codes (any depth scaled to
-    // them); samples at or beyond `lowest` and `highest` count as clipped,
-    // and blocks holding one are left out, since clipping hides noise.
-    // `also`, when given, reads the frame's blocks too.
-    void add_frame(const float* luma, int width, int height, float lowest, float highest,
-                   FlatBlockReader* also = nullptr);
-    // With `gains`, every block's samples scaled by its gain, blocks in the
-    // order they were read (the order a FlatBlockReader sees them): the
-    // noise as it would read after a mapping of the levels that stretches
-    // each block by its gain.
-    NoiseEstimate estimate(const std::vector<float>* gains = nullptr) const;
+    // Pictures in time order. `stream` names the pictures that can be
+    // compared with each other: one stream for progressive video, one per
+    // field parity for fields (the caller's to say), which keeps the
+    // change between pictures from reading the offset between fields as
+    // noise. A picture identical to the previous one of its stream is a
+    // repeat and adds nothing. Large pictures are read in their
+    // noise_window. `also`, when given, reads the picture's blocks that
+    // are not left out as structure (flat_blocks.h).
+    void add_picture(const LumaPlane& picture, int stream = 0, FlatBlockReader* also = nullptr);
+    NoiseEstimate estimate() const;
+    // The noise as it would read after a mapping of the levels that
+    // stretches every block by the gain for its brightness (its mean, as
+    // an 8-bit code; the brightness of the picture's block where the
+    // change between pictures is read).
+    NoiseEstimate estimate(const std::array<float, 256>& gain_by_brightness) const;
+    // Adds `other`'s blocks, for one figure over several scenes.
+    void merge(const NoiseEstimator& other);
 
 private:
-    // Per block: the spread around the fitted cubic, and the sum of the
-    // magnitudes of the finest diagonal band's 16 coefficients (exact in
-    // a double: they are floats within a narrow range of exponents). A
-    // few bytes a block keep the sample of a large clip small.
-    std::vector<float> variances_;
-    std::vector<double> fine_sums_;
-    std::vector<FlatBlock> frame_blocks_;
+    struct Stream {
+        int pictures = 0;    // distinct pictures seen
+        MatchPicture before; // the picture before `last`
+        MatchPicture last;
+    };
+    struct Readings {
+        std::vector<float> variances;
+        std::vector<float> fines;
+        std::vector<uint8_t> brightness;
+        size_t structure = 0;  // tested and left out
+        size_t untested = 0;   // quieter blocks passed before them
+    };
+
+    // Measures blocks (64 samples each, one after the other) and keeps
+    // the quietest of those that look like noise; `left_out`, when given,
+    // marks the blocks left out as structure.
+    static void keep(const std::vector<float>& blocks, const std::vector<uint8_t>& brightness, Readings& into,
+                     std::vector<bool>* left_out = nullptr);
+    NoiseEstimate estimate(const std::array<float, 256>* gain_by_brightness) const;
+
+    void read_picture(const MatchPicture& picture, float lowest, float highest, FlatBlockReader* also);
+    void read_change(const MatchPicture& centre, const MatchPicture& next, const MatchPicture* before,
+                     float lowest, float highest);
+
+    std::map<int, Stream> streams_;
+    Readings picture_;
+    Readings between_;  // the change from a stream's first picture to its second
+    Readings around_;   // the change around a picture, from the one before to the one after
+    int pictures_ = 0;
 };
 
 }  // namespace zeverive::luma

@@ -1,6 +1,6 @@
 #include "luma/noise_model.h"
 
-#include <vector>
+#include <array>
 
 namespace zeverive::luma {
 
@@ -16,11 +16,10 @@ NoiseModel model_noise(const NoiseEstimator& estimator, const NoiseProfile& prof
     model.stabiliser.emplace(*level);
     // Every block stretched as the stabiliser stretches its brightness,
     // read again the way the estimate reads: the noise the plug-in sees.
-    std::vector<float> gains;
-    gains.reserve(profile.block_brightness().size());
-    for (uint8_t brightness : profile.block_brightness())
-        gains.push_back(static_cast<float>(model.stabiliser->slope(brightness)));
-    model.estimate = estimator.estimate(&gains);
+    std::array<float, 256> gains;
+    for (size_t code = 0; code < gains.size(); ++code)
+        gains[code] = static_cast<float>(model.stabiliser->slope(static_cast<double>(code)));
+    model.estimate = estimator.estimate(gains);
     return model;
 }
 

@@ -266,6 +266,17 @@ std::optional<NoiseLevelFunction> NoiseProfile::rising_level() const {
     return level;
 }
 
+void NoiseProfile::merge(const NoiseProfile& other) {
+    brightness_.insert(brightness_.end(), other.brightness_.begin(), other.brightness_.end());
+    spreads_.insert(spreads_.end(), other.spreads_.begin(), other.spreads_.end());
+    for (int lag = 0; lag < kCorrelationLags; ++lag) {
+        row_products_[static_cast<size_t>(lag)] += other.row_products_[static_cast<size_t>(lag)];
+        column_products_[static_cast<size_t>(lag)] += other.column_products_[static_cast<size_t>(lag)];
+    }
+    row_pairs_ += other.row_pairs_;
+    column_pairs_ += other.column_pairs_;
+}
+
 Correlation NoiseProfile::along_rows() const {
     return correlation_of(row_products_, row_pairs_);
 }

@@ -1,7 +1,8 @@
 // The noise of a clip beyond one figure: how strong it is at each
 // brightness (the noise-level function) and how it is correlated between
 // neighbouring samples along rows and along columns. Both are read from
-// the blocks of the noise estimate (flat_blocks.h).
+// the blocks of the noise estimate that look like noise (flat_blocks.h),
+// per scene as the estimate is.
 //
 // Level. Blocks fall into eight bins of brightness over the video range;
 // in each bin with enough blocks (30, and a fiftieth of all) the noise's
@@ -70,9 +71,8 @@ public:
     std::array<BrightnessBin, kBrightnessBins> bins() const;
     // The noise-level function, when it rises by kRisingRatio or more.
     std::optional<NoiseLevelFunction> rising_level() const;
-    // Every block's brightness (its mean, rounded to an 8-bit code), in the
-    // order the estimate read the blocks.
-    const std::vector<uint8_t>& block_brightness() const { return brightness_; }
+    // Adds `other`'s blocks, for one profile over several scenes.
+    void merge(const NoiseProfile& other);
 
     Correlation along_rows() const;
     Correlation along_columns() const;

@@ -34,6 +34,8 @@ public:
     double unbiased_inverse(double value) const;
     // The slope of forward at `code`: how much a block there is stretched.
     double slope(double code) const;
+    // The noise-level function it was made for.
+    const NoiseLevelFunction& level() const { return level_; }
 
 private:
     // The mapping relative to `darkest_` before black is put back at 16.

@@ -32,7 +32,7 @@ case "${1:-}" in
   )
   ;;&
 --bench)
-  packages+=(python3-skimage python3-scipy python3-matplotlib time linux-perf)
+  packages+=(python3-skimage python3-scipy python3-matplotlib python3-pil time linux-perf)
   ;;
 esac
 

@@ -100,6 +100,16 @@ PluginSession::PluginSession(const PluginLibrary& library, const HostSettings& s
 
     if (library.initialise() == 0)
         throw Failure(library.name() + ": initialise failed (the plug-in could not allocate its buffers)");
+    deliver(settings);
+}
+
+void PluginSession::apply(const HostSettings& settings) {
+    sliders_ = settings.sliders;
+    checkboxes_ = settings.checkboxes;
+    deliver(settings);
+}
+
+void PluginSession::deliver(const HostSettings& settings) {
     filter_.settings_changed(&filter_);
     for (const WindowMessage& message : settings.messages) {
         filter_.window_message(nullptr, message.number, 0,

@@ -98,6 +98,11 @@ public:
     PluginSession(const PluginSession&) = delete;
     PluginSession& operator=(const PluginSession&) = delete;
 
+    // New sliders and check box for the frames to come, as a host sets
+    // them: settings_changed, then the messages again (a remote control's
+    // values outlast a change of the others).
+    void apply(const HostSettings& settings);
+
     // process_frame on `frame`, in place.
     void process(FrameInfo& frame);
 
@@ -108,6 +113,8 @@ private:
     // Large enough for any entry a build of the plug-in might call; all of
     // them do nothing.
     static constexpr int kHostServiceCount = 32;
+
+    void deliver(const HostSettings& settings);
 
     HostFilter filter_;
     std::array<int32_t, kSliderCount> sliders_;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <deque>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "failure.h"
@@ -42,9 +43,64 @@ struct WorkerMemory {
     size_t total;
 };
 
+// A scene's settings as the parent sends them: the sliders, the check
+// boxes, the gain, the guard's level, the stabiliser's noise-level function
+// and the second pass's noise (each after a byte saying whether there is
+// one), in the machine's byte order (both ends are one program). The
+// remote messages stay those the worker started with.
+std::string settings_record(const FrameSettings& settings) {
+    std::string record;
+    auto put = [&](const void* data, size_t bytes) { record.append(static_cast<const char*>(data), bytes); };
+    put(settings.host.sliders.data(), sizeof settings.host.sliders);
+    put(settings.host.checkboxes.data(), sizeof settings.host.checkboxes);
+    put(&settings.gain, sizeof settings.gain);
+    const double guard = settings.guard_sigma.value_or(-1.0);
+    put(&guard, sizeof guard);
+    const uint8_t bent = settings.stabiliser ? 1 : 0;
+    put(&bent, 1);
+    const luma::NoiseLevelFunction level = bent ? settings.stabiliser->level() : luma::NoiseLevelFunction{};
+    put(&level, sizeof level);
+    const uint8_t second = settings.second_pass ? 1 : 0;
+    put(&second, 1);
+    const luma::BlockNoise noise = settings.second_pass.value_or(luma::BlockNoise{});
+    put(noise.data(), sizeof noise);
+    return record;
+}
+
+std::optional<FrameSettings> settings_from(const std::string& record, const FrameSettings& started) {
+    FrameSettings settings = started;
+    double guard;
+    uint8_t bent, second;
+    luma::NoiseLevelFunction level;
+    luma::BlockNoise noise;
+    if (record.size() != sizeof settings.host.sliders + sizeof settings.host.checkboxes + sizeof settings.gain +
+                             sizeof guard + 1 + sizeof level + 1 + sizeof noise)
+        return std::nullopt;
+    const char* at = record.data();
+    auto take = [&](void* data, size_t bytes) {
+        std::memcpy(data, at, bytes);
+        at += bytes;
+    };
+    take(settings.host.sliders.data(), sizeof settings.host.sliders);
+    take(settings.host.checkboxes.data(), sizeof settings.host.checkboxes);
+    take(&settings.gain, sizeof settings.gain);
+    take(&guard, sizeof guard);
+    take(&bent, 1);
+    take(&level, sizeof level);
+    take(&second, 1);
+    take(noise.data(), sizeof noise);
+    settings.guard_sigma = guard < 0 ? std::nullopt : std::optional<double>(guard);
+    settings.stabiliser.reset();
+    if (bent) settings.stabiliser.emplace(level);
+    settings.second_pass.reset();
+    if (second) settings.second_pass = noise;
+    return settings;
+}
+
 // The worker's end: set up, say whether that worked, then process the
-// slots it is told about until the parent closes the jobs pipe.
-[[noreturn]] void worker_main(const PluginLibrary& library, const HostSettings& settings, const FrameWork& work,
+// slots it is told about, in the settings it is told, until the parent
+// closes the jobs pipe.
+[[noreturn]] void worker_main(const PluginLibrary& library, const FrameSettings& settings, const FrameWork& work,
                               int jobs_fd, int results_fd, uint8_t* shared) {
     int status = 0;
     // Nothing may leave this function but _exit: an exception would unwind
@@ -53,18 +109,27 @@ struct WorkerMemory {
     try {
         std::optional<PluginSession> session;
         try {
-            session.emplace(library, settings);
+            session.emplace(library, settings.host);
         } catch (const Failure& failure) {
             send_message(results_fd, {MessageKind::kCannotStart}, failure.what());
             _exit(1);
         }
         if (!send_message(results_fd, {MessageKind::kReady})) _exit(1);
 
-        FrameRunner runner(*session, work);
+        FrameRunner runner(*session, work, settings);
         const WorkerMemory layout(work.format);
         const MappedMemory own_host(addressable(host_frame_bytes(work.format)), MappedMemory::Sharing::kPrivate);
         while (const std::optional<Received> job = receive_message(jobs_fd)) {
             const Message& order = job->message;
+            if (order.kind == MessageKind::kSettings) {
+                const std::optional<FrameSettings> next = settings_from(job->text, settings);
+                if (!next) {
+                    status = 1;
+                    break;
+                }
+                runner.change(*next);
+                continue;
+            }
             if (order.kind != MessageKind::kProcess || order.slot >= kSlotsPerWorker) {
                 status = 1;
                 break;
@@ -87,7 +152,7 @@ struct WorkerMemory {
 
 class ForkedWorkers : public FrameProcessor {
 public:
-    ForkedWorkers(const PluginLibrary& library, const HostSettings& settings, int jobs, const FrameWork& work,
+    ForkedWorkers(const PluginLibrary& library, const FrameSettings& settings, int jobs, const FrameWork& work,
                   std::string input_name)
         : input_name_(std::move(input_name)), layout_(work.format) {
         // Anything still buffered in stdio would otherwise be written again
@@ -120,13 +185,40 @@ public:
         return layout_.input(worker.shared.data(), worker.next_slot);
     }
 
+    void change_settings(const FrameSettings& settings) override {
+        settings_ = settings_record(settings);
+        ++generation_;
+    }
+
+    // On the worker that takes the next frame, in its slot.
+    const uint8_t* trial(const FrameSettings& settings, luma::Scan scan) override {
+        Worker& worker = workers_[next_worker_];
+        const uint8_t slot = worker.next_slot;
+        // The worker is sent the run's settings again with its next frame.
+        worker.generation = -1;
+        if (!send_to(worker, {MessageKind::kSettings}, settings_record(settings)) ||
+            !send_to(worker, {MessageKind::kProcess, slot, false, scan}))
+            lost(worker, next_number_);
+        const std::optional<Received> done = receive_from(worker);
+        if (!done || done->message.kind != MessageKind::kDone || done->message.slot != slot) lost(worker, next_number_);
+        return layout_.output(worker.shared.data(), slot);
+    }
+
     void submit(int64_t frame_number, bool keep_host, luma::Scan scan) override {
+        next_number_ = frame_number + 1;
         const size_t index = next_worker_;
         next_worker_ = (next_worker_ + 1) % workers_.size();
         Worker& worker = workers_[index];
         const uint8_t slot = worker.next_slot;
         worker.next_slot = static_cast<uint8_t>((slot + 1) % kSlotsPerWorker);
-        const bool sent = send_to(worker, {MessageKind::kProcess, slot, keep_host, scan});
+        // A worker hears of new settings just before its first frame in
+        // them; its pipe keeps the order.
+        bool sent = true;
+        if (worker.generation != generation_) {
+            sent = send_to(worker, {MessageKind::kSettings}, settings_);
+            worker.generation = generation_;
+        }
+        sent = sent && send_to(worker, {MessageKind::kProcess, slot, keep_host, scan});
         // A worker that has gone may still have returned earlier frames,
         // and another may have lost an earlier one: the loss is reported
         // when this frame's turn comes in take, so the first frame lost is
@@ -141,11 +233,8 @@ public:
         // Results of frames sent before the worker went are still in the
         // pipe and are taken.
         const std::optional<Received> done = job.sent ? receive_from(worker) : std::nullopt;
-        if (!done || done->message.kind != MessageKind::kDone || done->message.slot != job.slot) {
-            worker.close_pipes();
-            const int status = worker.process.wait();
-            throw frame_failure(input_name_, job.frame_number, "the worker process " + describe_exit(status));
-        }
+        if (!done || done->message.kind != MessageKind::kDone || done->message.slot != job.slot)
+            lost(worker, job.frame_number);
         uint8_t* shared = worker.shared.data();
         return {layout_.input(shared, job.slot), job.keep_host ? layout_.host(shared) : nullptr,
                 layout_.output(shared, job.slot)};
@@ -171,6 +260,7 @@ private:
         UniqueFd results;  // the parent's end, read
         MappedMemory shared;  // laid out as WorkerMemory
         uint8_t next_slot = 0;
+        int generation = 0;   // of the settings it was last sent
 
         void close_pipes() {
             jobs.reset();
@@ -185,7 +275,7 @@ private:
         int64_t frame_number;
     };
 
-    void start_worker(const PluginLibrary& library, const HostSettings& settings, const FrameWork& work) {
+    void start_worker(const PluginLibrary& library, const FrameSettings& settings, const FrameWork& work) {
         MappedMemory shared(layout_.total, MappedMemory::Sharing::kShared);
         std::optional<Pipe> jobs = open_pipe();
         std::optional<Pipe> results = jobs ? open_pipe() : std::nullopt;
@@ -206,6 +296,12 @@ private:
                             std::move(shared)});
     }
 
+    [[noreturn]] void lost(Worker& worker, int64_t frame_number) {
+        worker.close_pipes();
+        const int status = worker.process.wait();
+        throw frame_failure(input_name_, frame_number, "the worker process " + describe_exit(status));
+    }
+
     // Any error on a worker's pipe means what its end means: the worker is
     // lost, and the caller reports it.
     static std::optional<Received> receive_from(const Worker& worker) {
@@ -215,9 +311,9 @@ private:
             return std::nullopt;
         }
     }
-    static bool send_to(const Worker& worker, const Message& message) {
+    static bool send_to(const Worker& worker, const Message& message, std::string_view text = {}) {
         try {
-            return send_message(worker.jobs.get(), message);
+            return send_message(worker.jobs.get(), message, text);
         } catch (const IoError&) {
             return false;
         }
@@ -228,11 +324,14 @@ private:
     std::vector<Worker> workers_;
     std::deque<Pending> pending_;
     size_t next_worker_ = 0;
+    std::string settings_;  // the latest settings' record
+    int64_t next_number_ = 0;  // the number of the frame to be submitted next, for messages
+    int generation_ = 0;    // changes of settings so far
 };
 
 }  // namespace
 
-std::unique_ptr<FrameProcessor> fork_workers(const PluginLibrary& library, const HostSettings& settings, int jobs,
+std::unique_ptr<FrameProcessor> fork_workers(const PluginLibrary& library, const FrameSettings& settings, int jobs,
                                              const FrameWork& work, const std::string& input_name) {
     return std::make_unique<ForkedWorkers>(library, settings, jobs, work, input_name);
 }

@@ -13,7 +13,7 @@ namespace zeverive::cli {
 // instance. Throws Failure, with no worker left behind, when one cannot
 // start. A frame lost with its worker is reported as a frame of
 // `input_name`.
-std::unique_ptr<FrameProcessor> fork_workers(const PluginLibrary& library, const HostSettings& settings, int jobs,
+std::unique_ptr<FrameProcessor> fork_workers(const PluginLibrary& library, const FrameSettings& settings, int jobs,
                                              const FrameWork& work, const std::string& input_name);
 
 }  // namespace zeverive::cli

@@ -17,7 +17,7 @@ bool plugin_copies_available() {
 #endif
 }
 
-std::unique_ptr<FrameProcessor> make_frame_processor(const PluginLibrary& library, const HostSettings& settings,
+std::unique_ptr<FrameProcessor> make_frame_processor(const PluginLibrary& library, const FrameSettings& settings,
                                                      int jobs, int threads, const FrameWork& work,
                                                      const std::string& input_name) {
 #if defined(ZEVERIVE_PLUGIN_COPIES)

@@ -45,6 +45,13 @@ public:
     // names it in messages, `keep_host` asks for its host frame in take(),
     // `scan` says whether it is denoised whole or field by field.
     virtual void submit(int64_t frame_number, bool keep_host, luma::Scan scan) = 0;
+    // Settings for the frames submitted from now on (a new scene's).
+    virtual void change_settings(const FrameSettings& settings) = 0;
+    // Runs the frame read into next_frame() with `settings` and gives its
+    // samples as they would be written, readable until the next call; the
+    // frame stays to be submitted, in the settings last changed to. Only
+    // with no frame in flight.
+    virtual const uint8_t* trial(const FrameSettings& settings, luma::Scan scan) = 0;
     // The oldest frame submitted; readable until the next call to
     // next_frame().
     virtual ProcessedFrame take() = 0;
@@ -60,7 +67,7 @@ public:
 // times over), one frame is in flight and its tiles share the threads.
 // Throws Failure if a plug-in instance cannot be set up. A frame lost with
 // its worker is reported as a frame of `input_name`.
-std::unique_ptr<FrameProcessor> make_frame_processor(const PluginLibrary& library, const HostSettings& settings,
+std::unique_ptr<FrameProcessor> make_frame_processor(const PluginLibrary& library, const FrameSettings& settings,
                                                      int jobs, int threads, const FrameWork& work,
                                                      const std::string& input_name);
 

@@ -13,22 +13,23 @@ namespace {
 
 class InProcess : public FrameProcessor {
 public:
-    InProcess(const PluginLibrary& library, const HostSettings& settings, const FrameWork& work, int lanes)
-        : samples_(addressable(whole_lines(frame_bytes(work.format)))),
+    InProcess(const PluginLibrary& library, const FrameSettings& settings, const FrameWork& work, int lanes)
+        : settings_(settings),
+          samples_(addressable(whole_lines(frame_bytes(work.format)))),
           memory_(addressable(frame_memory(work.format, 1)), MappedMemory::Sharing::kPrivate) {
         // The built-in plug-in's session first: the copies take the kernel
         // variant it chose.
-        sessions_.push_back(std::make_unique<PluginSession>(library, settings));
+        sessions_.push_back(std::make_unique<PluginSession>(library, settings.host));
 #if defined(ZEVERIVE_PLUGIN_COPIES)
         copies_.reserve(static_cast<size_t>(lanes));
         for (int i = 1; i < lanes; ++i) {
             copies_.push_back(PluginLibrary::copy_of_built_in());
-            sessions_.push_back(std::make_unique<PluginSession>(copies_.back(), settings));
+            sessions_.push_back(std::make_unique<PluginSession>(copies_.back(), settings.host));
         }
 #endif
         std::vector<PluginSession*> sessions;
         for (const std::unique_ptr<PluginSession>& session : sessions_) sessions.push_back(session.get());
-        runner_.emplace(std::move(sessions), work);
+        runner_.emplace(std::move(sessions), work, settings);
     }
 
     size_t capacity() const override { return 1; }
@@ -40,6 +41,18 @@ public:
         runner_->run(input(), scan, host(), output(), keep_host);
         kept_ = keep_host;
         done_ = true;
+    }
+
+    void change_settings(const FrameSettings& settings) override {
+        runner_->change(settings);
+        settings_ = settings;
+    }
+
+    const uint8_t* trial(const FrameSettings& settings, luma::Scan scan) override {
+        runner_->change(settings);
+        runner_->run(input(), scan, host(), output(), false);
+        runner_->change(settings_);
+        return output();
     }
 
     ProcessedFrame take() override {
@@ -58,6 +71,7 @@ private:
     uint8_t* output() const { return memory_.data() + samples_; }
     YcPixel* host() const { return reinterpret_cast<YcPixel*>(memory_.data() + 2 * samples_); }
 
+    FrameSettings settings_;
     size_t samples_;
     MappedMemory memory_;
     // Members go in reverse: the runner, then the sessions (finalise), then
@@ -71,7 +85,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FrameProcessor> process_here(const PluginLibrary& library, const HostSettings& settings,
+std::unique_ptr<FrameProcessor> process_here(const PluginLibrary& library, const FrameSettings& settings,
                                              const FrameWork& work, int lanes) {
     return std::make_unique<InProcess>(library, settings, work, lanes);
 }

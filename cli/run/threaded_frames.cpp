@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -20,12 +21,16 @@ namespace {
 // Frames are handed out in the order they come to whichever thread is
 // free, and taken back in the same order, so the output is in input order
 // and identical to one thread's. Each slot holds a frame's samples as
-// read and as to be written, and its host frame.
+// read and as to be written, and its host frame. A frame carries the
+// settings current when it was submitted: a thread that takes it changes
+// its copy of the plug-in to them first, so a new scene's settings reach
+// every copy before its first frame in them.
 class ThreadedFrames : public FrameProcessor {
 public:
-    ThreadedFrames(const PluginLibrary& library, const HostSettings& settings, int jobs, const FrameWork& work,
+    ThreadedFrames(const PluginLibrary& library, const FrameSettings& settings, int jobs, const FrameWork& work,
                    std::string input_name)
         : input_name_(std::move(input_name)),
+          settings_(std::make_shared<const FrameSettings>(settings)),
           samples_(addressable(whole_lines(frame_bytes(work.format)))),
           host_bytes_(addressable(whole_lines(host_frame_bytes(work.format)))),
           slots_(static_cast<size_t>(jobs) * kSlotsPerThread),
@@ -34,14 +39,15 @@ public:
         // variant it chose.
         sessions_.reserve(static_cast<size_t>(jobs));
         runners_.reserve(static_cast<size_t>(jobs));
-        sessions_.emplace_back(std::make_unique<PluginSession>(library, settings));
+        sessions_.emplace_back(std::make_unique<PluginSession>(library, settings.host));
         for (int i = 1; i < jobs; ++i) {
             copies_.push_back(PluginLibrary::copy_of_built_in());
-            sessions_.emplace_back(std::make_unique<PluginSession>(copies_.back(), settings));
+            sessions_.emplace_back(std::make_unique<PluginSession>(copies_.back(), settings.host));
         }
-        for (const std::unique_ptr<PluginSession>& session : sessions_) runners_.emplace_back(*session, work);
+        for (const std::unique_ptr<PluginSession>& session : sessions_) runners_.emplace_back(*session, work, settings);
+        applied_.assign(runners_.size(), settings_);
         try {
-            for (size_t i = 0; i < runners_.size(); ++i) threads_.emplace_back([this, i] { work_on(runners_[i]); });
+            for (size_t i = 0; i < runners_.size(); ++i) threads_.emplace_back([this, i] { work_on(i); });
         } catch (const std::system_error& error) {
             stop();
             throw Failure(std::string("cannot start a thread: ") + error.what());
@@ -62,11 +68,25 @@ public:
         next_slot_ = (next_slot_ + 1) % slots_.size();
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            slots_[slot] = Slot{frame_number, keep_host, scan, false, nullptr};
+            slots_[slot] = Slot{frame_number, keep_host, scan, settings_, false, nullptr};
             queue_.push_back(slot);
         }
         pending_.push_back(slot);
         work_waiting_.notify_one();
+    }
+
+    void change_settings(const FrameSettings& settings) override {
+        settings_ = std::make_shared<const FrameSettings>(settings);
+    }
+
+    // On the first thread's runner, from this thread: with no frame in
+    // flight every thread waits for work and none touches it.
+    const uint8_t* trial(const FrameSettings& settings, luma::Scan scan) override {
+        FrameRunner& runner = runners_.front();
+        runner.change(settings);
+        runner.run(input(next_slot_), scan, host(next_slot_), output(next_slot_), false);
+        runner.change(*applied_.front());
+        return output(next_slot_);
     }
 
     ProcessedFrame take() override {
@@ -98,6 +118,7 @@ private:
         int64_t frame_number;
         bool keep_host;
         luma::Scan scan;
+        std::shared_ptr<const FrameSettings> settings;
         bool done;
         std::exception_ptr error;
     };
@@ -107,11 +128,13 @@ private:
     uint8_t* output(size_t slot) const { return input(slot) + samples_; }
     YcPixel* host(size_t slot) const { return reinterpret_cast<YcPixel*>(input(slot) + 2 * samples_); }
 
-    void work_on(FrameRunner& runner) {
+    void work_on(size_t thread) {
+        FrameRunner& runner = runners_[thread];
         for (;;) {
             size_t slot;
             bool keep_host;
             luma::Scan scan;
+            std::shared_ptr<const FrameSettings> settings;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 work_waiting_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
@@ -120,9 +143,14 @@ private:
                 queue_.pop_front();
                 keep_host = slots_[slot].keep_host;
                 scan = slots_[slot].scan;
+                settings = slots_[slot].settings;
             }
             std::exception_ptr error;
             try {
+                if (settings != applied_[thread]) {
+                    runner.change(*settings);
+                    applied_[thread] = std::move(settings);
+                }
                 runner.run(input(slot), scan, host(slot), output(slot), keep_host);
             } catch (...) {
                 error = std::current_exception();
@@ -148,6 +176,10 @@ private:
     }
 
     std::string input_name_;
+    // The settings for frames submitted from now on, and those each
+    // thread's runner last changed to (its own to touch, but for trial).
+    std::shared_ptr<const FrameSettings> settings_;
+    std::vector<std::shared_ptr<const FrameSettings>> applied_;
     size_t samples_;     // one frame's samples, whole cache lines
     size_t host_bytes_;  // one host frame, whole cache lines
     // Members go in reverse: the threads are joined in stop() before any of
@@ -171,7 +203,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FrameProcessor> run_threads(const PluginLibrary& library, const HostSettings& settings, int jobs,
+std::unique_ptr<FrameProcessor> run_threads(const PluginLibrary& library, const FrameSettings& settings, int jobs,
                                             const FrameWork& work, const std::string& input_name) {
     return std::make_unique<ThreadedFrames>(library, settings, jobs, work, input_name);
 }

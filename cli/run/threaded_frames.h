@@ -16,7 +16,7 @@ constexpr int kSlotsPerThread = 2;
 // the others copies of it. Throws Failure when a copy cannot be loaded or
 // a plug-in instance cannot be set up. A frame whose work failed is
 // reported as a frame of `input_name`.
-std::unique_ptr<FrameProcessor> run_threads(const PluginLibrary& library, const HostSettings& settings, int jobs,
+std::unique_ptr<FrameProcessor> run_threads(const PluginLibrary& library, const FrameSettings& settings, int jobs,
                                             const FrameWork& work, const std::string& input_name);
 
 }  // namespace zeverive::cli

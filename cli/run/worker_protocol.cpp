@@ -18,7 +18,7 @@ bool send_message(int fd, const Message& message, std::string_view text) {
 std::optional<Received> receive_message(int fd) {
     uint8_t record[kRecordBytes];
     if (!read_all(fd, record, sizeof record)) return std::nullopt;
-    if (record[0] < static_cast<uint8_t>(MessageKind::kReady) || record[0] > static_cast<uint8_t>(MessageKind::kDone) ||
+    if (record[0] < static_cast<uint8_t>(MessageKind::kReady) || record[0] > static_cast<uint8_t>(MessageKind::kSettings) ||
         record[3] > static_cast<uint8_t>(luma::Scan::kBottomFieldFirst))
         return std::nullopt;
     const auto scan = static_cast<luma::Scan>(record[3]);

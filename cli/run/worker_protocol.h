@@ -1,9 +1,12 @@
 // What the parent and a worker say to each other over their two pipes.
 //
 // Every message is one record of kRecordBytes, laid out byte by byte below;
-// only kCannotStart is followed by text, the reason, text_bytes long.
+// kCannotStart is followed by text, the reason, and kSettings by the
+// settings' record, text_bytes long.
 //   worker -> parent, once: kReady when its plug-in instance is set up, or
 //     kCannotStart and why not;
+//   parent -> worker: kSettings and a record of the settings for the
+//     frames that follow (forked_workers.cpp writes and reads it);
 //   parent -> worker: kProcess, a slot, whether the frame's host frame
 //     goes to the shared area for the parent to see, and the frame's scan;
 //   worker -> parent: kDone and the slot, once the slot's result is there.
@@ -19,7 +22,7 @@
 
 namespace zeverive::cli {
 
-enum class MessageKind : uint8_t { kReady = 1, kCannotStart, kProcess, kDone };
+enum class MessageKind : uint8_t { kReady = 1, kCannotStart, kProcess, kDone, kSettings };
 
 struct Message {
     MessageKind kind;

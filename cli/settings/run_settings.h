@@ -1,18 +1,15 @@
 // What a run gives the plug-in: the options' sliders, or the automatic
-// settings for the clip's noise, and the level gain.
+// settings for each scene's noise, and the level gain.
 #pragma once
 
-#include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
 #include "formats/picture.h"
-#include "luma/dct_wiener.h"
+#include "luma/noise_model.h"
 #include "luma/presets.h"
-#include "luma/stabiliser.h"
+#include "plugin/frame_runner.h"
 #include "plugin/plugin_host.h"
-#include "settings/noise_sample.h"
 
 namespace zeverive::cli {
 
@@ -24,31 +21,35 @@ struct SettingsRequest {
     HostSettings settings;
     bool auto_settings = true;
     std::optional<double> sigma;  // the noise, given instead of estimated
+    bool white = false;           // the noise is white, whatever the estimate's smoothing
+    double amount = 1;            // times the noise level the automatic settings are chosen for
     std::optional<int32_t> gain;  // the level gain in thousandths
     luma::Preset preset = luma::Preset::kDefault;  // which automatic settings
 };
 
-struct RunSettings {
-    HostSettings settings;
-    int32_t gain = 0;                  // thousandths
-    std::optional<NoiseSample> noise;  // when it was estimated
-    // The level mapping's bend for noise that grows with brightness.
-    std::optional<luma::Stabiliser> stabiliser;
-    // The noise the settings were chosen for, in codes (after the
-    // stabiliser where there is one).
-    double sigma = 0;
-    // The noise the second pass of --preset best takes out, on the host's
-    // scale at the run's gain; none without that pass.
-    std::optional<luma::BlockNoise> second_pass;
+// Whether the run's settings follow an estimate of each scene's noise:
+// automatic settings, unless --sigma and --white leave nothing to read.
+bool estimates_noise(const SettingsRequest& request);
+
+struct SceneSettings {
+    FrameSettings frame;
+    // With automatic settings, the noise the rule was applied to (--amount
+    // included; after the stabiliser where there is one) and its smoothing.
+    std::optional<double> sigma;
+    double smoothing = 0;
 };
 
-// `sample_noise` is called only when the automatic settings need an
-// estimate (no --sigma). Automatic sliders are held within the record's
-// ranges, for plug-ins built with other ones.
-RunSettings choose_settings(const SettingsRequest& request, const FilterTable& table, const PictureFormat& format,
-                            const std::function<NoiseSample()>& sample_noise);
+// The settings for a scene of frames in `format` whose noise reads `noise`
+// (nothing when the run estimates no noise), chosen for `share` of its
+// level (the scene check's), by the request's preset: the sliders, the
+// gain, the stabilising curve where the noise grows with brightness
+// (not with --sigma, which gives one level for every brightness) and the
+// second pass of --preset best. Automatic sliders are held within the
+// record's ranges, for plug-ins built with other ones.
+SceneSettings choose_settings(const SettingsRequest& request, const FilterTable& table, const PictureFormat& format,
+                              const std::optional<luma::NoiseModel>& noise, double share = 1);
 
 // The chosen settings as options that give them again.
-std::string settings_as_options(const RunSettings& run);
+std::string settings_as_options(const FrameSettings& settings);
 
 }  // namespace zeverive::cli

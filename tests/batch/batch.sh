@@ -124,7 +124,7 @@ for name in one two; do
   sigma=$(sed -n "s/^zeverive-batch: $input: noise \([0-9.]*\) codes.*/\1/p" run1.log)
   [ -n "$sigma" ] || fail "$input: no noise figure reported"
   ffmpeg -v error -i "$input" -map 0:V:0 -fps_mode passthrough -strict -1 -f yuv4mpegpipe - |
-    "$zeverive" --quiet --tile --sigma "$sigma" - whole-$name.y4m
+    "$zeverive" --quiet --tile --sigma "$sigma" --white - whole-$name.y4m
   [ "$(decoded out/$name.mkv)" = "$(decoded whole-$name.y4m)" ] || fail "$name: not the bytes of one whole run"
   [ "$(packets out/$name.mkv 0:a)" = "$(packets "$input" 0:a)" ] || fail "$name: the audio changed"
   tags=stream=color_primaries,color_transfer,color_space,color_range
@@ -141,7 +141,7 @@ for name in one two; do
       for (i = 0; i < NR; i++) if (t[i] - (first + i * 0.04) > 0.0015 || (first + i * 0.04) - t[i] > 0.0015) {
         print "frame " i " at " t[i]; exit 1 }
     }' times || fail "$name: frames not evenly timed"
-  echo "$name: same bytes as zeverive --sigma $sigma over the whole file; audio, colour tags and timing kept"
+  echo "$name: same bytes as zeverive --sigma $sigma --white over the whole file; audio, colour tags and timing kept"
 done
 [ "$(probe out/one.mkv s stream=codec_name)" = subrip ] || fail "one: the subtitles were lost"
 ffmpeg -v error -i out/one.mkv -map 0:s -f srt - | grep -q world || fail "one: the subtitles' text was lost"

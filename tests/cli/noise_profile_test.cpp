@@ -80,7 +80,7 @@ struct Reading {
 void read(Reading& reading, Level level, Grain kind, int frames = 2) {
     for (int f = 0; f < frames; ++f) {
         const std::vector<float> luma = frame(level, kind, 17u + static_cast<uint32_t>(f) + 100 * static_cast<uint32_t>(kind));
-        reading.estimator.add_frame(luma.data(), kWidth, kHeight, -1000, 1000, &reading.profile);
+        reading.estimator.add_picture({luma.data(), kWidth, kHeight, -1000, 1000}, 0, &reading.profile);
     }
 }
 

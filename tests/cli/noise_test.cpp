@@ -1,10 +1,13 @@
-// The noise estimate on frames of known noise: white and smoothed, over a
-// flat picture and over one that is half fine texture and edges.
+// The noise estimate on pictures of known noise: white and smoothed, over a
+// flat picture and over one that is half fine texture and edges; and on
+// structure that is not noise (checkerboards, stripes, binary dots, grain
+// that moves with the picture), clean and under noise.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "luma/noise_estimator.h"
@@ -16,23 +19,29 @@ namespace {
 constexpr int kWidth = 256;
 constexpr int kHeight = 192;
 
-enum class Picture { kFlat, kTextured };
-enum class Grain { kWhite, kSmoothed };
+using Picture = std::function<double(int x, int y)>;
 
-double clean_at(Picture picture, int x, int y) {
-    const double ramp = 70 + 0.25 * x + 0.2 * y;
-    if (picture == Picture::kFlat || x < kWidth / 2) return ramp;
-    // Texture finer than the blocks, and edges every 12 pixels.
-    return ramp + 25 * std::sin(x / 1.3) * std::cos(y / 1.7) + ((x / 12 + y / 12) % 2 ? 30 : -30);
+double ramp(int x, int y) {
+    return 70 + 0.25 * x + 0.2 * y;
 }
 
-// Two frames of 8-bit codes, clipped and rounded like video.
-std::vector<std::vector<float>> frames_with_noise(Picture picture, Grain grain, double sigma) {
+// Half a ramp, half fine texture with edges every 12 pixels.
+double textured(int x, int y) {
+    if (x < kWidth / 2) return ramp(x, y);
+    return ramp(x, y) + 25 * std::sin(x / 1.3) * std::cos(y / 1.7) + ((x / 12 + y / 12) % 2 ? 30 : -30);
+}
+
+enum class Grain { kNone, kWhite, kSmoothed };
+
+// Frames of `picture` panned 2 pixels right per frame, with fresh noise of
+// `sigma` codes in each, clipped and rounded like video.
+std::vector<std::vector<float>> clip(const Picture& picture, Grain grain, double sigma, int frames = 3) {
     testing::Noise noise(static_cast<uint32_t>(sigma * 100) + static_cast<uint32_t>(grain));
-    std::vector<std::vector<float>> frames;
-    for (int f = 0; f < 2; ++f) {
-        std::vector<double> field(static_cast<size_t>(kWidth) * kHeight);
-        for (double& value : field) value = noise.gaussian();
+    std::vector<std::vector<float>> out;
+    for (int f = 0; f < frames; ++f) {
+        std::vector<double> field(static_cast<size_t>(kWidth) * kHeight, 0.0);
+        if (grain != Grain::kNone)
+            for (double& value : field) value = noise.gaussian();
         if (grain == Grain::kSmoothed) {
             // A 3x3 box blur, scaled back to unit deviation, wrapping round.
             std::vector<double> blurred(field.size());
@@ -51,24 +60,27 @@ std::vector<std::vector<float>> frames_with_noise(Picture picture, Grain grain, 
         for (int y = 0; y < kHeight; ++y)
             for (int x = 0; x < kWidth; ++x) {
                 const size_t i = static_cast<size_t>(y) * kWidth + x;
-                frame[i] = static_cast<float>(std::clamp(std::round(clean_at(picture, x, y) + sigma * field[i]), 0.0, 255.0));
+                frame[i] = static_cast<float>(
+                    std::clamp(std::round(picture(x + 2 * f, y) + sigma * field[i]), 0.0, 255.0));
             }
-        frames.push_back(frame);
+        out.push_back(frame);
     }
-    return frames;
+    return out;
+}
+
+luma::NoiseEstimate estimate_of(const std::vector<std::vector<float>>& frames) {
+    luma::NoiseEstimator estimator;
+    for (const std::vector<float>& frame : frames) estimator.add_picture({frame.data(), kWidth, kHeight, 0, 255});
+    return estimator.estimate();
 }
 
 TEST(NoiseEstimate, ReadsKnownNoiseWithinATenthWhiteOrSmoothedFlatOrTextured) {
-    for (Picture picture : {Picture::kFlat, Picture::kTextured}) {
+    for (const auto& [name, picture] : {std::pair<const char*, Picture>{"flat", ramp}, {"textured", textured}}) {
         for (Grain grain : {Grain::kWhite, Grain::kSmoothed}) {
             for (double sigma : {2.0, 5.0, 10.0, 20.0}) {
-                SCOPED_TRACE(::testing::Message() << (picture == Picture::kFlat ? "flat" : "textured") << ", "
-                                                << (grain == Grain::kWhite ? "white" : "smoothed") << ", sigma "
-                                                << sigma);
-                luma::NoiseEstimator estimator;
-                for (const std::vector<float>& frame : frames_with_noise(picture, grain, sigma))
-                    estimator.add_frame(frame.data(), kWidth, kHeight, 0, 255);
-                const luma::NoiseEstimate estimate = estimator.estimate();
+                SCOPED_TRACE(::testing::Message() << name << ", " << (grain == Grain::kWhite ? "white" : "smoothed")
+                                                  << ", sigma " << sigma);
+                const luma::NoiseEstimate estimate = estimate_of(clip(picture, grain, sigma));
                 EXPECT_NEAR(estimate.sigma, sigma, 0.1 * sigma);
                 if (grain == Grain::kWhite) EXPECT_LT(estimate.smoothing, 0.3);
                 else EXPECT_GT(estimate.smoothing, 0.7);
@@ -77,23 +89,70 @@ TEST(NoiseEstimate, ReadsKnownNoiseWithinATenthWhiteOrSmoothedFlatOrTextured) {
     }
 }
 
+double checkerboard(int x, int y) {
+    return (x + y) % 2 ? 235 : 16;
+}
+double row_stripes(int, int y) {
+    return y % 2 ? 235 : 16;
+}
+double wide_column_stripes(int x, int) {
+    return (x / 2) % 2 ? 235 : 16;
+}
+// Binary dots, a third of them set, as halftone or a cellular automaton.
+double dots(int x, int y) {
+    return ((x * 7919u + y * 104729u) * 2654435761u >> 16) % 3 == 0 ? 235 : 16;
+}
+
+// The estimator's worst cases before it told structure from noise: each
+// read as tens or hundreds of codes, and the settings for that flattened
+// the picture.
+TEST(NoiseEstimate, PixelScaleStructureIsNotNoise) {
+    for (const auto& [name, picture] : {std::pair<const char*, Picture>{"checkerboard", checkerboard},
+                                        {"1-pixel row stripes", row_stripes},
+                                        {"2-pixel column stripes", wide_column_stripes},
+                                        {"binary dots", dots}}) {
+        SCOPED_TRACE(name);
+        // Still, as a test card's frames are, and panning.
+        const std::vector<std::vector<float>> panning = clip(picture, Grain::kNone, 0);
+        EXPECT_LT(estimate_of({panning[0], panning[0], panning[0]}).sigma, 0.5);
+        EXPECT_LT(estimate_of(panning).sigma, 0.5);
+        // Under noise the structure still does not count; what is read is
+        // at most the noise.
+        EXPECT_LT(estimate_of(clip(picture, Grain::kWhite, 3)).sigma, 3.3);
+    }
+}
+
+// A photograph's own grain moves with it: the change between frames reads
+// only the noise, where the picture's spread reads grain and noise.
+TEST(NoiseEstimate, GrainThatMovesWithThePictureIsNotNoise) {
+    testing::Noise noise(5);
+    std::vector<double> grain(static_cast<size_t>(kWidth + 16) * kHeight);
+    for (double& value : grain) value = 4 * noise.gaussian();
+    const Picture grainy = [&](int x, int y) { return textured(x, y) + grain[static_cast<size_t>(y) * (kWidth + 16) + x]; };
+    EXPECT_LT(estimate_of(clip(grainy, Grain::kNone, 0)).sigma, 0.5);
+    const luma::NoiseEstimate noisy = estimate_of(clip(grainy, Grain::kWhite, 2));
+    EXPECT_NEAR(noisy.sigma, 2, 0.2);
+    EXPECT_GT(noisy.picture_sigma, 3);
+}
+
+// One picture cannot tell grain from noise: its reading is taken low. A
+// repeated picture is no second one.
+TEST(NoiseEstimate, OnePictureAloneReadsLowAndRepeatsAddNothing) {
+    const std::vector<float> frame = clip(textured, Grain::kWhite, 8, 1)[0];
+    const luma::NoiseEstimate once = estimate_of({frame});
+    EXPECT_EQ(once.basis, luma::NoiseBasis::kOnePicture);
+    EXPECT_NEAR(once.sigma, luma::kOnePictureShare * 8, 0.8);
+    const luma::NoiseEstimate thrice = estimate_of({frame, frame, frame});
+    EXPECT_EQ(thrice.basis, luma::NoiseBasis::kOnePicture);
+    EXPECT_EQ(thrice.sigma, once.sigma);
+}
+
 TEST(NoiseEstimate, ClippedBlocksAndNoiselessPicturesDoNotPassForNoise) {
     // Half the picture black and clipped at 0 under heavy noise: its blocks
     // would read far too little.
-    testing::Noise noise(3);
-    std::vector<float> frame(static_cast<size_t>(kWidth) * kHeight);
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x)
-            frame[static_cast<size_t>(y) * kWidth + x] = static_cast<float>(
-                std::clamp(std::round((x < kWidth / 2 ? 0 : 120) + 15 * noise.gaussian()), 0.0, 255.0));
-    luma::NoiseEstimator clipped;
-    clipped.add_frame(frame.data(), kWidth, kHeight, 0, 255);
-    EXPECT_NEAR(clipped.estimate().sigma, 15, 1.5);
-
-    luma::NoiseEstimator clean;
-    for (const std::vector<float>& f : frames_with_noise(Picture::kTextured, Grain::kWhite, 0)) 
-        clean.add_frame(f.data(), kWidth, kHeight, 0, 255);
-    EXPECT_LT(clean.estimate().sigma, 0.5);
+    const Picture half_black = [](int x, int) { return x < kWidth / 2 ? 0.0 : 120.0; };
+    EXPECT_NEAR(estimate_of(clip(half_black, Grain::kWhite, 15)).sigma, 15, 1.5);
+    EXPECT_LT(estimate_of(clip(textured, Grain::kNone, 0)).sigma, 0.5);
 }
 
 }  // namespace

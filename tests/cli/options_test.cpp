@@ -55,15 +55,23 @@ TEST(Options, GainsRunFromATwentiethToOneInThousandths) {
         EXPECT_EQ(parse_gain(bad), std::nullopt) << bad;
 }
 
-// What a command line chooses: the settings, how often the noise was
-// estimated (as 10 codes), and the record's defaults to compare with.
+// What a command line chooses for a scene whose noise reads 10 codes (of
+// `smoothing`): the settings, whether the run estimates the noise at all,
+// and the record's defaults to compare with.
 struct Chosen {
-    RunSettings chosen;
-    int estimates = 0;
+    FrameSettings chosen;
+    bool estimates = false;
     HostSettings defaults;
 };
 
-Chosen choose_with(std::vector<const char*> args) {
+std::optional<int> parse_status(std::vector<const char*> args) {
+    args.insert(args.begin(), "zeverive");
+    args.insert(args.end(), {"in.y4m", "out.y4m"});
+    Options options;
+    return parse_options(static_cast<int>(args.size()), args.data(), options).exit_status;
+}
+
+Chosen choose_with(std::vector<const char*> args, double smoothing = 0) {
     args.insert(args.begin(), "zeverive");
     args.insert(args.end(), {"in.y4m", "out.y4m"});
     Options options;
@@ -71,84 +79,101 @@ Chosen choose_with(std::vector<const char*> args) {
     EXPECT_FALSE(parsed.exit_status);
     Chosen run;
     run.defaults = default_settings(parsed.library->table());
-    run.chosen = choose_settings(options, parsed.library->table(), PictureFormat{720, 480}, [&] {
-        ++run.estimates;
-        NoiseSample sample;
-        sample.estimate.sigma = 10;
-        sample.model = luma::white_noise(10);
-        return sample;
-    });
+    run.estimates = estimates_noise(options);
+    luma::NoiseModel estimate = luma::white_noise(10);
+    estimate.estimate.smoothing = smoothing;
+    run.chosen = choose_settings(options, parsed.library->table(), PictureFormat{720, 480},
+                                 run.estimates ? std::optional<luma::NoiseModel>(estimate) : std::nullopt)
+                     .frame;
     return run;
 }
 
+bool same(const FrameSettings& a, const FrameSettings& b) {
+    return a.host.sliders == b.host.sliders && a.host.checkboxes == b.host.checkboxes && a.gain == b.gain &&
+           a.guard_sigma == b.guard_sigma;
+}
+
 // No slider option: the automatic settings for the estimate, or for
-// --sigma without estimating.
+// --sigma; either way the guard holds what is removed to that noise.
 TEST(Options, WithoutSlidersTheSettingsComeFromTheNoise) {
     const Chosen automatic = choose_with({});
-    EXPECT_EQ(automatic.estimates, 1);
+    EXPECT_TRUE(automatic.estimates);
     EXPECT_LT(automatic.chosen.gain, 500);  // noise of 10 codes is beyond the sliders' reach at gain 1
-    EXPECT_NE(automatic.chosen.settings.sliders, automatic.defaults.sliders);
+    EXPECT_NE(automatic.chosen.host.sliders, automatic.defaults.sliders);
+    EXPECT_EQ(automatic.chosen.guard_sigma, 10.0);
 
-    const Chosen given_sigma = choose_with({"--sigma", "10"});
-    EXPECT_EQ(given_sigma.estimates, 0);
-    EXPECT_EQ(given_sigma.chosen.settings.sliders, automatic.chosen.settings.sliders);
-    EXPECT_EQ(given_sigma.chosen.gain, automatic.chosen.gain);
-    EXPECT_EQ(choose_with({"--sigma", "0"}).chosen.settings.sliders[kSliderStrength], 0);  // no noise: strength 0
+    EXPECT_TRUE(same(choose_with({"--sigma", "10"}).chosen, automatic.chosen));
+    EXPECT_EQ(choose_with({"--sigma", "0"}).chosen.host.sliders[kSliderStrength], 0);  // no noise: strength 0
 
     // The fast preset: its own choice for the same noise, in mode 3.
     const Chosen fast = choose_with({"--preset", "fast"});
-    EXPECT_EQ(fast.estimates, 1);
-    EXPECT_EQ(fast.chosen.settings.sliders[kSliderMode], 3);
-    EXPECT_EQ(choose_with({"--preset", "default"}).chosen.settings.sliders, automatic.chosen.settings.sliders);
+    EXPECT_TRUE(fast.estimates);
+    EXPECT_EQ(fast.chosen.host.sliders[kSliderMode], 3);
+    EXPECT_TRUE(same(choose_with({"--preset", "default"}).chosen, automatic.chosen));
+}
+
+// --amount scales the noise the rule is applied to; --sigma takes the
+// estimate's smoothing unless --white, and only both together leave
+// nothing to estimate.
+TEST(Options, AmountAndWhiteShapeTheAutomaticSettings) {
+    EXPECT_TRUE(same(choose_with({"--amount", "2"}).chosen, choose_with({"--sigma", "20"}).chosen));
+    EXPECT_TRUE(same(choose_with({"--amount", "0.5"}).chosen, choose_with({"--sigma", "5"}).chosen));
+    EXPECT_TRUE(same(choose_with({"--preset", "fast", "--amount", "2"}).chosen,
+                     choose_with({"--preset", "fast", "--sigma", "20"}).chosen));
+
+    const Chosen smoothed = choose_with({}, 1.0);
+    EXPECT_FALSE(same(smoothed.chosen, choose_with({}).chosen));  // smoothed noise has settings of its own
+    EXPECT_TRUE(same(choose_with({"--sigma", "10"}, 1.0).chosen, smoothed.chosen));
+    const Chosen white = choose_with({"--sigma", "10", "--white"}, 1.0);
+    EXPECT_FALSE(white.estimates);
+    EXPECT_TRUE(same(white.chosen, choose_with({}).chosen));
+    EXPECT_TRUE(same(choose_with({"--white"}, 1.0).chosen, choose_with({}).chosen));
+
+    for (const char* bad : {"0.24", "4.01", "0", "x", "nan", "0x1"}) EXPECT_EQ(parse_status({"--amount", bad}), 2) << bad;
 }
 
 TEST(Options, AGainGivenWithoutSlidersKeepsTheAutomaticSliders) {
     const Chosen own_gain = choose_with({"--gain", "0.8"});
     EXPECT_EQ(own_gain.chosen.gain, 800);
-    EXPECT_EQ(own_gain.chosen.settings.sliders, choose_with({}).chosen.settings.sliders);
+    EXPECT_EQ(own_gain.chosen.host.sliders, choose_with({}).chosen.host.sliders);
 }
 
 // A slider option or --no-auto: the sliders as given, the others the
-// record's defaults, gain 1 unless --gain.
+// record's defaults, gain 1 unless --gain, and nothing guarded: settings
+// given by hand act as they always did.
 TEST(Options, ASliderOptionMeansTheDefaultsForTheRestAtGainOne) {
     for (const std::vector<const char*>& manual :
          {std::vector<const char*>{"--nr3", "77"}, {"--no-nr5-rows-x10"}, {"--no-auto"}}) {
         const Chosen run = choose_with(manual);
-        EXPECT_EQ(run.estimates, 0);
+        EXPECT_FALSE(run.estimates);
         EXPECT_EQ(run.chosen.gain, luma::kGainUnity);
+        EXPECT_FALSE(run.chosen.guard_sigma);
         HostSettings expected = run.defaults;
         if (std::string(manual[0]) == "--nr3") expected.sliders[kSliderShrinkFirst + 1] = 77;
-        EXPECT_EQ(run.chosen.settings.sliders, expected.sliders) << manual[0];
-        EXPECT_EQ(run.chosen.settings.checkboxes, expected.checkboxes) << manual[0];
+        EXPECT_EQ(run.chosen.host.sliders, expected.sliders) << manual[0];
+        EXPECT_EQ(run.chosen.host.checkboxes, expected.checkboxes) << manual[0];
     }
     const Chosen manual_gain = choose_with({"--strength", "150", "--gain", "0.25"});
     EXPECT_EQ(manual_gain.chosen.gain, 250);
-    EXPECT_EQ(manual_gain.chosen.settings.sliders[kSliderStrength], 150);
+    EXPECT_EQ(manual_gain.chosen.host.sliders[kSliderStrength], 150);
 }
 
-// A noise figure or a preset asks for the automatic settings: sliders
-// given with it would silently replace them, so the command line is
-// refused; so is a preset of another name.
-TEST(Options, ANoiseFigureOrAPresetWithSliderOptionsIsRefused) {
-    const auto refused = [](std::vector<const char*> args) {
-        args.insert(args.begin(), "zeverive");
-        args.insert(args.end(), {"in.y4m", "out.y4m"});
-        Options options;
-        return parse_options(static_cast<int>(args.size()), args.data(), options).exit_status == 2;
-    };
-    for (const std::vector<const char*>& automatic : {std::vector<const char*>{"--sigma", "5"},
-                                                      {"--preset", "fast"},
-                                                      {"--preset", "best"},
-                                                      {"--preset", "default"}}) {
+// What shapes the automatic settings (a noise figure, --amount, --white, a
+// preset), given with sliders that would silently replace them, makes the
+// command line refused; so does a preset of another name.
+TEST(Options, AutomaticOptionsWithSliderOptionsAreRefused) {
+    for (const std::vector<const char*>& automatic :
+         {std::vector<const char*>{"--sigma", "5"}, {"--amount", "2"}, {"--white"}, {"--preset", "fast"},
+          {"--preset", "best"}, {"--preset", "default"}}) {
         for (const std::vector<const char*>& manual :
              {std::vector<const char*>{"--nr3", "77"}, {"--no-nr5-rows-x10"}, {"--no-auto"}}) {
             std::vector<const char*> args = automatic;
             args.insert(args.end(), manual.begin(), manual.end());
-            EXPECT_TRUE(refused(args)) << automatic[0] << " " << automatic[1] << " " << manual[0];
+            EXPECT_EQ(parse_status(args), 2) << automatic[0] << " " << manual[0];
         }
     }
-    EXPECT_TRUE(refused({"--preset", "quick"}));
-    EXPECT_FALSE(refused({"--preset", "fast", "--sigma", "5"}));
+    EXPECT_EQ(parse_status({"--preset", "quick"}), 2);
+    EXPECT_EQ(parse_status({"--preset", "fast", "--sigma", "5"}), std::nullopt);
 }
 
 TEST(Options, ThePrintedSettingsGiveTheSameSettingsBack) {
@@ -162,8 +187,8 @@ TEST(Options, ThePrintedSettingsGiveTheSameSettingsBack) {
     std::vector<const char*> again;
     for (const std::string& word : words) again.push_back(word.c_str());
     const Chosen copied = choose_with(again);
-    EXPECT_EQ(copied.chosen.settings.sliders, automatic.chosen.settings.sliders);
-    EXPECT_EQ(copied.chosen.settings.checkboxes, automatic.chosen.settings.checkboxes);
+    EXPECT_EQ(copied.chosen.host.sliders, automatic.chosen.host.sliders);
+    EXPECT_EQ(copied.chosen.host.checkboxes, automatic.chosen.host.checkboxes);
     EXPECT_EQ(copied.chosen.gain, automatic.chosen.gain);
 }
 

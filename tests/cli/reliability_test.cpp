@@ -398,11 +398,13 @@ TEST(Pipes, AWriteErrorNamesTheOutputAndTheFrame) {
 
 TEST(Memory, FramesTheMachineCannotHoldAreRefusedBeforeTheFirst) {
     TempDir dir;
-    // 16384x16384 16-bit 4:4:4 frames: 1.5 GiB each, 12 GiB per worker.
+    // 16384x16384 16-bit 4:4:4 frames: 1.5 GiB each, 12 GiB per worker,
+    // and two read ahead for the scenes' noise with 16 MiB for the
+    // estimate's window.
     write_file(dir.path("huge.y4m"), "YUV4MPEG2 W16384 H16384 C444p16\nFRAME\n" + std::string(4096, '\0'));
     const RunResult result = zeverive({"--tile", "-j", "256", dir.path("huge.y4m"), dir.path("out.y4m")});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err.rfind("zeverive: " + dir.path("huge.y4m") + ": frames of 16384x16384 need 3145728 MiB of "
+    EXPECT_EQ(result.err.rfind("zeverive: " + dir.path("huge.y4m") + ": frames of 16384x16384 need 3148816 MiB of "
                                "memory with -j 256, more than ", 0), 0u) << result.err;
     EXPECT_EQ(dir.files(), std::vector<std::string>{"huge.y4m"});
 }
@@ -534,8 +536,7 @@ TEST(Workers, ARefusedPipeLeavesNoDescriptorOpen) {
     format.height = 16;
     std::exception_ptr refused;
     try {
-        make_frame_processor(library, default_settings(library.table()), 2, 2, {format, false, luma::kGainUnity, true},
-                             "in.y4m");
+        make_frame_processor(library, {default_settings(library.table())}, 2, 2, {format, false, true}, "in.y4m");
     } catch (...) {
         refused = std::current_exception();
     }

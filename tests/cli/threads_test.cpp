@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -42,7 +43,8 @@ std::vector<std::vector<uint8_t>> noisy_frames(const PictureFormat& format, int 
 // in order as the program does; the outputs.
 std::vector<std::vector<uint8_t>> run_through(FrameProcessor& processor, const PictureFormat& format,
                                               const std::vector<std::vector<uint8_t>>& frames,
-                                              luma::Scan scan = luma::Scan::kProgressive) {
+                                              luma::Scan scan = luma::Scan::kProgressive,
+                                              const std::map<size_t, FrameSettings>& changes = {}) {
     std::vector<std::vector<uint8_t>> outputs;
     const size_t bytes = frame_bytes(format);
     const auto take = [&] {
@@ -51,6 +53,7 @@ std::vector<std::vector<uint8_t>> run_through(FrameProcessor& processor, const P
     };
     for (size_t f = 0; f < frames.size(); ++f) {
         if (processor.in_flight() == processor.capacity()) take();
+        if (const auto change = changes.find(f); change != changes.end()) processor.change_settings(change->second);
         std::memcpy(processor.next_frame(), frames[f].data(), bytes);
         processor.submit(static_cast<int64_t>(f), false, scan);
     }
@@ -59,36 +62,74 @@ std::vector<std::vector<uint8_t>> run_through(FrameProcessor& processor, const P
     return outputs;
 }
 
-// Both kinds of work for frames of `format` at `gain`.
-std::vector<FrameWork> works(const PictureFormat& format, int32_t gain) {
-    FrameWork treated{format, false, gain, false};
-    treated.stabiliser = luma::Stabiliser(luma::NoiseLevelFunction{72.0 / 219, 9 - 16 * 72.0 / 219, 30, 222});
-    treated.second_pass = luma::block_noise(luma::Correlation{}, luma::Correlation{},
-                                            8 * luma::host_units_per_code(luma::luma_scale(8, gain)));
-    return {FrameWork{format, false, gain, false}, treated};
+FrameSettings mode(const PluginLibrary& library, int32_t value, int32_t gain = luma::kGainUnity) {
+    FrameSettings settings{default_settings(library.table()), gain, std::nullopt};
+    settings.host.sliders[kSliderMode] = value;
+    return settings;
 }
 
-HostSettings mode(const PluginLibrary& library, int32_t value) {
-    HostSettings settings = default_settings(library.table());
-    settings.sliders[kSliderMode] = value;
+// The settings with a stabiliser and the second pass besides.
+FrameSettings treated(FrameSettings settings) {
+    settings.stabiliser = luma::Stabiliser(luma::NoiseLevelFunction{72.0 / 219, 9 - 16 * 72.0 / 219, 30, 222});
+    settings.second_pass = luma::block_noise(luma::Correlation{}, luma::Correlation{},
+                                             8 * luma::host_units_per_code(luma::luma_scale(8, settings.gain)));
     return settings;
 }
 
 TEST(Threads, FramesInFlightOnCopiesGiveTheBytesOfOnePlugin) {
     const PluginLibrary library = PluginLibrary::built_in();
     const PictureFormat format{353, 241, luma::Sampling::k420, 8};
+    const FrameWork work{format, false, false};
     const auto frames = noisy_frames(format, 11);
-    for (const FrameWork& work : works(format, 700)) {
+    for (bool treat : {false, true}) {
         for (int32_t m : {2, 3}) {
-            SCOPED_TRACE("mode " + std::to_string(m) + (work.second_pass ? ", treated" : ""));
-            const auto one = run_through(*process_here(library, mode(library, m), work), format, frames);
+            SCOPED_TRACE("mode " + std::to_string(m) + (treat ? ", treated" : ""));
+            const FrameSettings settings = treat ? treated(mode(library, m, 700)) : mode(library, m, 700);
+            const auto one = run_through(*process_here(library, settings, work), format, frames);
             ASSERT_NE(one[0], frames[0]);
             for (int jobs : {2, 3}) {
-                const auto threaded = run_threads(library, mode(library, m), jobs, work, "in.y4m");
+                const auto threaded = run_threads(library, settings, jobs, work, "in.y4m");
                 EXPECT_EQ(run_through(*threaded, format, frames), one) << jobs << " threads";
             }
         }
     }
+}
+
+// Scenes change the settings while earlier frames are still in flight:
+// each frame is processed in the settings current when it was submitted,
+// on whichever copy takes it, and a trial between frames leaves them so.
+TEST(Threads, SettingsChangedBetweenFramesReachEveryCopy) {
+    const PluginLibrary library = PluginLibrary::built_in();
+    const PictureFormat format{353, 241, luma::Sampling::k420, 8};
+    const FrameWork work{format, false, false};
+    const auto frames = noisy_frames(format, 11);
+    FrameSettings guarded = treated(mode(library, 2, 600));
+    guarded.guard_sigma = 2.0;
+    const std::map<size_t, FrameSettings> changes = {
+        {3, mode(library, 3, 800)}, {7, guarded}, {9, mode(library, 3, 600)}};
+    const auto one = run_through(*process_here(library, mode(library, 2), work), format, frames,
+                                 luma::Scan::kProgressive, changes);
+    ASSERT_NE(one[2], run_through(*process_here(library, mode(library, 3, 800), work), format, frames)[2]);
+    ASSERT_NE(one[4], run_through(*process_here(library, mode(library, 2), work), format, frames)[4]);
+    ASSERT_NE(one[8], run_through(*process_here(library, mode(library, 2, 600), work), format, frames)[8]);
+    ASSERT_EQ(one[10], run_through(*process_here(library, mode(library, 3, 600), work), format, frames)[10]);
+    for (int jobs : {2, 3}) {
+        EXPECT_EQ(run_through(*run_threads(library, mode(library, 2), jobs, work, "in.y4m"), format, frames,
+                              luma::Scan::kProgressive, changes),
+                  one)
+            << jobs << " threads";
+    }
+
+    // A trial, with no frame in flight, gives its own settings' result and
+    // leaves the thread that ran it in the run's settings.
+    const size_t bytes = frame_bytes(format);
+    const std::vector<uint8_t> in_mode_3 =
+        run_through(*process_here(library, mode(library, 3, 800), work), format, {frames[5]})[0];
+    const std::unique_ptr<FrameProcessor> thread = run_threads(library, mode(library, 2), 1, work, "in.y4m");
+    std::memcpy(thread->next_frame(), frames[5].data(), bytes);
+    const uint8_t* tried = thread->trial(mode(library, 3, 800), luma::Scan::kProgressive);
+    EXPECT_TRUE(std::equal(in_mode_3.begin(), in_mode_3.end(), tried));
+    EXPECT_EQ(run_through(*thread, format, {frames[0]})[0], one[0]);
 }
 
 // The frame as 3 x 2 tiles, or as two fields of 3 x 1 tiles each, read
@@ -96,13 +137,15 @@ TEST(Threads, FramesInFlightOnCopiesGiveTheBytesOfOnePlugin) {
 TEST(Threads, TilesOnCopiesGiveTheBytesOfOnePlugin) {
     const PluginLibrary library = PluginLibrary::built_in();
     const PictureFormat format{1733, 901, luma::Sampling::k420, 8};
+    const FrameWork work{format, false, false};
     const auto frames = noisy_frames(format, 2);
-    for (const FrameWork& work : works(format, 1000)) {
+    for (bool treat : {false, true}) {
+        const FrameSettings settings = treat ? treated(mode(library, 2)) : mode(library, 2);
         for (luma::Scan scan : {luma::Scan::kProgressive, luma::Scan::kBottomFieldFirst}) {
-            SCOPED_TRACE(std::string(luma::scan_name(scan)) + (work.second_pass ? ", treated" : ""));
-            const auto one = run_through(*process_here(library, mode(library, 2), work), format, frames, scan);
-            EXPECT_EQ(run_through(*process_here(library, mode(library, 2), work, 3), format, frames, scan), one);
-            const auto threaded = run_threads(library, mode(library, 2), 2, work, "in.y4m");
+            SCOPED_TRACE(std::string(luma::scan_name(scan)) + (treat ? ", treated" : ""));
+            const auto one = run_through(*process_here(library, settings, work), format, frames, scan);
+            EXPECT_EQ(run_through(*process_here(library, settings, work, 3), format, frames, scan), one);
+            const auto threaded = run_threads(library, settings, 2, work, "in.y4m");
             EXPECT_EQ(run_through(*threaded, format, frames, scan), one);
         }
     }

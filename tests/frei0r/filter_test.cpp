@@ -133,6 +133,17 @@ TEST(Frei0rParameters, EndsAndDefaultsMapExactly) {
             EXPECT_STREQ(preset, chosen) << "after " << name;
         }
     }
+    // The amount: 0.25 to 4 on a doubling scale, 1 in the middle, and what
+    // a host reads back gives the same amount again.
+    double amount = -1;
+    f0r_get_param_value(instance, &amount, kAmountParameter);
+    EXPECT_DOUBLE_EQ(amount, 0.5);
+    EXPECT_DOUBLE_EQ(amount_from_double(0.5), 1.0);
+    EXPECT_DOUBLE_EQ(amount_from_double(0.0), 0.25);
+    EXPECT_DOUBLE_EQ(amount_from_double(1.0), 4.0);
+    EXPECT_DOUBLE_EQ(amount_from_double(0.75), 2.0);
+    EXPECT_DOUBLE_EQ(amount_from_double(std::nan("")), 0.25);
+    for (double a : {0.3, 1.5, 3.7}) EXPECT_NEAR(amount_from_double(amount_to_double(a)), a, 1e-12);
     f0r_destruct(instance);
     f0r_deinit();
 }
@@ -182,7 +193,7 @@ TEST(Frei0rParameters, TheBestPresetCleansFurther) {
     f0r_init();
     double error[2] = {0, 0};
     for (int best = 0; best < 2; ++best) {
-        f0r_instance_t instance = make_instance({true, 1.0, 0.5});
+        f0r_instance_t instance = make_instance(kAutomatic);
         if (best) {
             f0r_param_string name = const_cast<char*>("best");
             f0r_set_param_value(instance, &name, kPresetParameter);
@@ -201,6 +212,27 @@ TEST(Frei0rParameters, TheBestPresetCleansFurther) {
     }
     // A fifth less squared error when it was written.
     EXPECT_LT(error[1], 0.9 * error[0]);
+    f0r_deinit();
+}
+
+// With auto on, a larger amount takes out more, a smaller one less.
+TEST(Frei0rParameters, TheAmountMovesTheAutomaticSettings) {
+    f0r_init();
+    std::vector<double> changes;
+    for (double amount : {0.0, 0.5, 1.0}) {
+        f0r_instance_t instance = make_instance(kAutomatic);
+        f0r_set_param_value(instance, &amount, kAmountParameter);
+        const std::vector<std::vector<uint32_t>> outputs = run(instance, 20);
+        f0r_destruct(instance);
+        double change = 0;
+        for (int f = 0; f < kFrames; ++f) {
+            const std::vector<uint32_t> in = noisy_frame(20 + f);
+            for (size_t i = 0; i < in.size(); ++i) change += std::abs(int(in[i] & 0xFF) - int(outputs[f][i] & 0xFF));
+        }
+        changes.push_back(change);
+    }
+    EXPECT_LT(changes[0], changes[1]);
+    EXPECT_LT(changes[1], changes[2]);
     f0r_deinit();
 }
 
