@@ -80,7 +80,7 @@ void report_profile(std::ostream& out, const luma::NoiseProfile& profile, const 
 }
 
 void report_noise(VideoReader& reader, FieldChoice fields, const std::string& input_name) {
-    SceneReader scenes(reader, read_ahead_frames(reader.format()), fields);
+    SceneReader scenes(reader, read_ahead_frames(reader.format()), fields, WholeInput::kKept);
     std::ostream& out = std::cerr;
     int64_t frames = 0;
     try {

@@ -36,10 +36,10 @@ struct FrameSettings {
     // nothing for settings given by hand, which are left as they act.
     std::optional<double> guard_sigma;
     // The bend of the level mapping for noise that grows with brightness.
-    std::optional<luma::Stabiliser> stabiliser;
+    std::optional<luma::Stabiliser> stabiliser = std::nullopt;
     // The noise the second pass takes out (--preset best), or none; each
     // of the frame's pictures goes through it on its own.
-    std::optional<luma::BlockNoise> second_pass;
+    std::optional<luma::BlockNoise> second_pass = std::nullopt;
 };
 
 class FrameRunner {

@@ -57,8 +57,8 @@ int read_ahead_frames(const PictureFormat& format) {
     return static_cast<int>(std::clamp<size_t>(frames, 2, kMostReadAhead));
 }
 
-SceneReader::SceneReader(VideoReader& reader, int read_ahead, FieldChoice fields)
-    : reader_(reader), read_ahead_(static_cast<size_t>(std::max(2, read_ahead))), fields_(fields) {}
+SceneReader::SceneReader(VideoReader& reader, int read_ahead, FieldChoice fields, WholeInput whole)
+    : reader_(reader), read_ahead_(static_cast<size_t>(std::max(2, read_ahead))), fields_(fields), whole_input_(whole) {}
 
 luma::FramePictures SceneReader::pictures_of(const Frame& frame) const {
     return luma::FramePictures(frame.scan, reader_.format().height);
@@ -161,8 +161,10 @@ bool SceneReader::read(uint8_t* bytes, std::string& frame_parameters, SceneFrame
             }
             break;
         }
-        whole_.merge(open->second.estimator);
-        whole_profile_.merge(open->second.profile);
+        if (whole_input_ == WholeInput::kKept) {
+            whole_.merge(open->second.estimator);
+            whole_profile_.merge(open->second.profile);
+        }
         open_.erase(open);
     }
     std::copy_n(frame.bytes->data(), reader_.frame_bytes(), bytes);

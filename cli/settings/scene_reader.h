@@ -63,16 +63,23 @@ struct SceneFrame {
 // they would take more than 64 MB (at least 2).
 int read_ahead_frames(const PictureFormat& format);
 
+// Whether the reader keeps every scene's blocks for one figure over the
+// whole input: a few hundred kilobytes a scene, which a long film with
+// many cuts would pile up for nothing in a run.
+enum class WholeInput { kDropped, kKept };
+
 class SceneReader {
 public:
-    SceneReader(VideoReader& reader, int read_ahead, FieldChoice fields = FieldChoice::kAsTheStreamSays);
+    SceneReader(VideoReader& reader, int read_ahead, FieldChoice fields = FieldChoice::kAsTheStreamSays,
+                WholeInput whole = WholeInput::kDropped);
 
     // The next frame's samples (frame_bytes() bytes) and marker-line
     // parameters, as VideoReader::read gives them, and its scene. False at
     // the end. Throws as the reader does.
     bool read(uint8_t* bytes, std::string& frame_parameters, SceneFrame& scene);
 
-    // All scenes' samples as one, once every frame has been read.
+    // All scenes' samples as one, once every frame has been read (with
+    // WholeInput::kKept).
     luma::NoiseEstimate whole_input() const { return whole_.estimate(); }
     // Their noise by brightness and correlation, and what the settings
     // would be chosen for.
@@ -101,6 +108,7 @@ private:
     VideoReader& reader_;
     size_t read_ahead_;
     FieldChoice fields_;
+    WholeInput whole_input_;
     bool ended_ = false;
     int64_t next_number_ = 0;
     std::deque<Frame> ahead_;
