@@ -8,13 +8,13 @@ _zeverive()
 
     # Help lines start with the option's names, comma-separated, then its
     # value's name if it takes one, then two spaces or more.
-    local line spec names value name
+    local line entry names value name
     local -a options=()
     local -A value_of=()
     while IFS= read -r line; do
         [[ $line =~ ^\ +(-[^ ].*)$ ]] || continue
-        spec=${BASH_REMATCH[1]%%  *}
-        read -r names value _ <<<"$spec"
+        entry=${BASH_REMATCH[1]%%  *}
+        read -r names value _ <<<"$entry"
         [[ $value == Excludes: || $value == Needs: ]] && value=
         IFS=, read -ra names <<<"${names%%\{*}"
         for name in "${names[@]}"; do

@@ -1,5 +1,6 @@
 #include "luma/block_match.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -18,7 +19,11 @@ constexpr int kInnerOffset = (kRingInner - 8) / 2;
 constexpr int kRingSamples = kRingOuter * kRingOuter - kRingInner * kRingInner;
 
 constexpr int kFarthest = kCoarse * kCoarseReach + kFineReach;
-static_assert(kMatchMargin >= kRingOffset + kFarthest + 1, "the margin holds the ring at the farthest displacement");
+static_assert(kMatchMargin >= kRingOffset + kFarthest + 1,
+              "the margin holds the ring at the farthest displacement, and the samples beside it for its gradient");
+// A whole-pixel match is off by half a pixel at most; a little more room
+// for texture the first order reads short.
+constexpr double kLargestFraction = 0.75;
 
 double coarse_difference(const MatchPicture& a, const MatchPicture& b, int cx, int cy, int dx, int dy) {
     double sum = 0;
@@ -47,6 +52,23 @@ double ring_difference(const MatchPicture& a, const MatchPicture& b, int left, i
         }
     }
     return sum;
+}
+
+// Calls visit(x, y) for every sample of the ring around the block at
+// (left, top).
+template <typename Visit>
+void for_ring(int left, int top, Visit visit) {
+    const int first = kRingOffset - kInnerOffset;
+    const int last = first + kRingInner;
+    for (int y = 0; y < kRingOuter; ++y)
+        for (int x = 0; x < kRingOuter; ++x)
+            if (y < first || y >= last || x < first || x >= last) visit(left - kRingOffset + x, top - kRingOffset + y);
+}
+
+// Central differences.
+void gradient(const MatchPicture& picture, int x, int y, double& gx, double& gy) {
+    gx = 0.5 * (picture.row(y)[x + 1] - picture.row(y)[x - 1]);
+    gy = 0.5 * (picture.row(y + 1)[x] - picture.row(y - 1)[x]);
 }
 
 }  // namespace
@@ -114,6 +136,43 @@ std::optional<Offset> match_block(const MatchPicture& picture, const MatchPictur
     for (const Offset& neighbour : neighbours) search(neighbour, 1);
     chosen.ring = static_cast<float>(best / kRingSamples);
     return chosen;
+}
+
+float Fraction::sample(const MatchPicture& other, int x, int y) const {
+    double gx, gy;
+    gradient(other, x, y, gx, gy);
+    return static_cast<float>(other.row(y)[x] + dx * gx + dy * gy);
+}
+
+std::optional<Fraction> fraction_of_pixel(const MatchPicture& picture, const MatchPicture& other, int left, int top,
+                                          const Offset& to) {
+    // Least squares of the ring's difference on the gradient.
+    double xx = 0, xy = 0, yy = 0, xd = 0, yd = 0, dd = 0;
+    for_ring(left, top, [&](int x, int y) {
+        double gx, gy;
+        gradient(other, x + to.dx, y + to.dy, gx, gy);
+        const double d = picture.row(y)[x] - other.row(y + to.dy)[x + to.dx];
+        xx += gx * gx;
+        xy += gx * gy;
+        yy += gy * gy;
+        xd += gx * d;
+        yd += gy * d;
+        dd += d * d;
+    });
+    const double det = xx * yy - xy * xy;
+    if (det <= 0 || dd <= 0) return std::nullopt;
+    Fraction f;
+    f.dx = std::clamp((yy * xd - xy * yd) / det, -kLargestFraction, kLargestFraction);
+    f.dy = std::clamp((xx * yd - xy * xd) / det, -kLargestFraction, kLargestFraction);
+    double left_over = 0, absolute = 0;
+    for_ring(left, top, [&](int x, int y) {
+        const double d = picture.row(y)[x] - f.sample(other, x + to.dx, y + to.dy);
+        left_over += d * d;
+        absolute += std::fabs(d);
+    });
+    if (left_over > (1 - kFractionEvidence) * dd) return std::nullopt;
+    f.ring = static_cast<float>(absolute / kRingSamples);
+    return f;
 }
 
 std::optional<Offset> GridMatcher::match(int column, int left, int top) {

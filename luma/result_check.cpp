@@ -46,12 +46,16 @@ ResultCheck::ResultCheck(const LumaPlane& picture, const LumaPlane& next, double
                 clipped(other.row(0), other.width(), left + to->dx, top + to->dy, next))
                 continue;
             ++matched_;
-            if (to->ring > agreeing) continue;
+            const std::optional<Fraction> fraction = fraction_of_pixel(own, other, left, top, *to);
+            if ((fraction ? fraction->ring : to->ring) > agreeing) continue;
             lefts_.push_back(window_.left + left);
             tops_.push_back(window_.top + top);
             for (int y = 0; y < kB; ++y) {
-                const float* row = other.row(top + to->dy + y) + left + to->dx;
-                targets_.insert(targets_.end(), row, row + kB);
+                for (int x = 0; x < kB; ++x) {
+                    const int at_x = left + to->dx + x;
+                    const int at_y = top + to->dy + y;
+                    targets_.push_back(fraction ? fraction->sample(other, at_x, at_y) : other.row(at_y)[at_x]);
+                }
             }
             ++blocks_;
         }

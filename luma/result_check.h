@@ -8,12 +8,13 @@
 // results for one picture, the one nearest the next picture is the one
 // nearest the clean picture, and one no nearer than the input took out
 // picture along with the noise, or more than the noise. Where the scene
-// moves by a fraction of a pixel the next picture is, on average, a little
-// softer than the clean picture, which favours a little more smoothing;
-// whole-pixel motion and still scenes are read without that lean. So only
-// blocks whose surroundings agree with the next picture as well as noise
-// of the estimated level allows take part; a scene where too few do cannot
-// be checked this way (misregistered()).
+// moves by a fraction of a pixel, the next picture at a whole-pixel match
+// differs from the clean picture by texture that smoothing shrinks, which
+// would favour smoothing; so such a block's match is moved on by the
+// fraction its surroundings tell (to first order). Only blocks whose
+// surroundings then agree with the next picture as well as noise of the
+// estimated level allows take part; a scene where too few do cannot be
+// checked this way (misregistered()).
 #pragma once
 
 #include <cstddef>
