@@ -9,7 +9,10 @@ YUV4MPEG2, 8-bit 4:2:0, BT.601 limited range. Noise is Gaussian, added to
 the luma only, rounded and clipped to 0..255, from a fixed seed:
 "white" is independent per sample; "smoothed" is white noise after a 3x3
 box blur (a camera's demosaicking or a codec's smoothing leaves noise like
-that), scaled back to the same standard deviation.
+that), scaled back to the same standard deviation; "growing" is white
+noise whose variance grows with the clean luma Y as a Y + b (a sensor's
+shot noise on its read noise), its sigma a pair (at black 16, at white
+235).
 """
 import os
 import sys
@@ -71,16 +74,26 @@ def speed_frames(width, height, frames, photo="motorcycle_left.png"):
     return noisy(pan(photo, width, height, frames, scale=scale), 10, "white", SEED)
 
 
-def noise(shape, sigma, kind, rng):
-    field = rng.normal(0.0, 1.0, shape)
+def deviation(clean, sigma, kind):
+    """The noise's sigma at every sample of the clean luma."""
+    if kind != "growing":
+        return sigma
+    black, white = sigma
+    a = (white * white - black * black) / 219.0
+    return np.sqrt(np.maximum(a * (clean - 16) + black * black, 0.0))
+
+
+def noise(clean, sigma, kind, rng):
+    field = rng.normal(0.0, 1.0, clean.shape)
     if kind == "smoothed":
         field = ndimage.uniform_filter(field, size=3, mode="wrap") * 3.0
-    return sigma * field
+    return deviation(clean, sigma, kind) * field
 
 
 def noisy(frames, sigma, kind, seed):
     rng = np.random.default_rng(seed)
-    return [(to8(y.astype(np.float64) + noise(y.shape, sigma, kind, rng)), cb, cr) for y, cb, cr in frames]
+    return [(to8(y.astype(np.float64) + noise(y.astype(np.float64), sigma, kind, rng)), cb, cr)
+            for y, cb, cr in frames]
 
 
 def write_y4m(path, frames):
@@ -91,3 +104,9 @@ def write_y4m(path, frames):
             out.write(b"FRAME\n")
             for plane in planes:
                 out.write(plane.tobytes())
+
+
+def ssim(outputs, cleans):
+    """Mean over the frames of the luma's SSIM."""
+    from skimage.metrics import structural_similarity
+    return float(np.mean([structural_similarity(o, c, data_range=255.0) for o, c in zip(outputs, cleans)]))

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <deque>
 #include <iostream>
@@ -16,6 +17,7 @@
 #include "formats/video_io.h"
 #include "host/slider_index.h"
 #include "luma/levels.h"
+#include "luma/noise_spectrum.h"
 #include "luma/scene_tracker.h"
 #include "report/listing.h"
 #include "report/preview.h"
@@ -49,8 +51,36 @@ std::string reading(double sigma) {
 // --estimate: every frame through the scene tracker; a line per scene and
 // how the whole input was measured on standard error, for people, and the
 // whole input's noise alone on standard output, for scripts.
+// The noise by brightness and its correlation, as the settings read them.
+void report_profile(std::ostream& out, const luma::NoiseProfile& profile, const luma::NoiseModel& model,
+                    const PictureFormat& format) {
+    out << "noise by brightness (8-bit codes: deviation, blocks):";
+    for (const luma::BrightnessBin& bin : profile.bins()) {
+        out << " " << decimal(bin.brightness, 0) << ": "
+            << (bin.variance > 0 ? decimal(std::sqrt(bin.variance), 2) : std::string("-")) << " (" << bin.blocks << ")";
+    }
+    out << "\n";
+    if (const std::optional<luma::NoiseLevelFunction> level = profile.rising_level()) {
+        out << "growing with brightness: " << decimal(std::sqrt(level->variance(level->darkest)), 2) << " at "
+            << decimal(level->darkest, 0) << " to " << decimal(std::sqrt(level->variance(level->brightest)), 2)
+            << " at " << decimal(level->brightest, 0);
+        if (model.stabiliser) out << "; levels stabilised, noise then " << decimal(model.estimate.sigma, 2) << " codes";
+        out << "\n";
+    }
+    auto correlation = [&](const char* along, const luma::Correlation& c) {
+        out << "correlation along " << along << " at distances 1, 2, 3: " << decimal(c.at[1], 2) << " "
+            << decimal(c.at[2], 2) << " " << decimal(c.at[3], 2) << "\n";
+    };
+    correlation("rows", model.rows);
+    correlation("columns", model.columns);
+    out << "noise per band, coarsest to finest, over the picture's:";
+    for (double band : luma::band_deviations(model.rows, model.columns, format.width, format.height))
+        out << " " << decimal(band, 2);
+    out << "\n";
+}
+
 void report_noise(VideoReader& reader, FieldChoice fields, const std::string& input_name) {
-    SceneReader scenes(reader, read_ahead_frames(reader.format()), fields);
+    SceneReader scenes(reader, read_ahead_frames(reader.format()), fields, WholeInput::kKept);
     std::ostream& out = std::cerr;
     int64_t frames = 0;
     try {
@@ -75,6 +105,7 @@ void report_noise(VideoReader& reader, FieldChoice fields, const std::string& in
         << ", left out as structure: " << whole.structure << "\nsmoothing: " << decimal(whole.smoothing, 2)
         << " (0 white noise, 1 as after a 3x3 blur)\n"
         << confidence(whole) << "\n";
+    report_profile(out, scenes.whole_profile(), scenes.whole_model(), reader.format());
     std::cout << decimal(whole.sigma, 2) << "\n";
 }
 
@@ -95,13 +126,13 @@ SceneSettings checked_settings(const Options& options, const FilterTable& table,
     const luma::ResultCheck& check = *start.check;
     if (check.misregistered()) {
         share = kUncheckedShare;
-        return choose_settings(options, table, start.estimate, share);
+        return choose_settings(options, table, format, start.model, share);
     }
     std::vector<float> luma;
     std::optional<SceneSettings> best;
     double nearest = -kLeastNearer * check.input_distance();
     for (double trial_share : kTrialShares) {
-        SceneSettings trial = choose_settings(options, table, start.estimate, trial_share);
+        SceneSettings trial = choose_settings(options, table, format, start.model, trial_share);
         const uint8_t* result = processor.trial(trial.frame, scan);
         const double change = check.change_from_input(luma_in_codes(format, result, luma, start.check_picture));
         if (change < nearest) {
@@ -112,7 +143,7 @@ SceneSettings checked_settings(const Options& options, const FilterTable& table,
     }
     if (best) return *best;
     share = 0;
-    return choose_settings(options, table, start.estimate, 0.0);
+    return choose_settings(options, table, format, start.model, 0.0);
 }
 
 // The stderr line for a scene's settings.
@@ -129,6 +160,10 @@ std::string scene_report(const Options& options, const SceneSettings& chosen, co
         const luma::NoiseEstimate& e = scene->estimate;
         text += ", estimated on " + std::to_string(e.pictures) + " picture" + (e.pictures == 1 ? "" : "s") +
                 " (smoothing " + decimal(chosen.smoothing, 2) + "; " + confidence(e) + ")";
+    }
+    if (chosen.frame.stabiliser && scene) {
+        text += ", growing with brightness: levels stabilised to " + decimal(scene->model.estimate.sigma, 2) +
+                " codes";
     }
     if (share == 0) {
         text += ", left as it is: no trial came nearer the next frame than the input";
@@ -261,7 +296,7 @@ int run(const Options& options, const PluginLibrary& library) {
 
     // Without an estimate the settings hold for the whole run; with one,
     // each scene's first frame brings its own.
-    SceneSettings current = choose_settings(options, library.table(), std::nullopt);
+    SceneSettings current = choose_settings(options, library.table(), format, std::nullopt);
     if (options.auto_settings && !read_ahead && !options.quiet) std::cerr << scene_report(options, current, std::nullopt);
     std::optional<SceneReader> scenes;
     if (read_ahead) scenes.emplace(*reader, read_ahead, options.fields);
@@ -291,6 +326,7 @@ int run(const Options& options, const PluginLibrary& library) {
         int64_t number;
         std::string frame_parameters;
         int32_t gain;
+        bool bent;  // through a stabilising curve: the host frame is on its scale
     };
     std::deque<InFlight> in_flight;
     // Decoded pictures only for the reference comparison; the frames
@@ -318,8 +354,14 @@ int run(const Options& options, const PluginLibrary& library) {
         if (want_preview && oldest.number == options.preview_frame) {
             preview_before.resize(pixels);
             luma::LevelMapping(format).to_host(frame.input, preview_before.data());
-            preview_after.assign(frame.host, frame.host + pixels);
-            undo_gain(preview_after, oldest.gain);
+            if (oldest.bent) {
+                // Show what was written.
+                preview_after.resize(pixels);
+                luma::LevelMapping(format).to_host(frame.output, preview_after.data());
+            } else {
+                preview_after.assign(frame.host, frame.host + pixels);
+                undo_gain(preview_after, oldest.gain);
+            }
         }
         in_flight.pop_front();
         progress.update(++frames_done);
@@ -337,7 +379,7 @@ int run(const Options& options, const PluginLibrary& library) {
             const luma::Scan scan = chosen_scan(options.fields, reader->scan_of(frame_parameters));
             if (!options.quiet) report_fields(scan, fields_reported);
             if (scenes && scene.start) {
-                SceneSettings chosen = choose_settings(options, library.table(), scene.start->estimate);
+                SceneSettings chosen = choose_settings(options, library.table(), format, scene.start->model);
                 double share = 1;
                 if (scene.start->check && chosen.frame.host.sliders[kSliderStrength] > 0) {
                     while (!in_flight.empty()) finish_oldest();
@@ -362,7 +404,8 @@ int run(const Options& options, const PluginLibrary& library) {
                     processor->change_settings(current.frame);
                 }
             }
-            in_flight.push_back({number, std::move(frame_parameters), current.frame.gain});
+            in_flight.push_back(
+                {number, std::move(frame_parameters), current.frame.gain, current.frame.stabiliser.has_value()});
             processor->submit(number, want_preview && number == options.preview_frame, scan);
         }
         while (!in_flight.empty()) finish_oldest();

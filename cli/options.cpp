@@ -83,9 +83,12 @@ Settings: with no slider option the luma noise is estimated on the first
   for it, then printed on stderr as options to copy, with how sure the
   estimate is. --sigma gives the noise instead (its smoothing still comes
   from the estimate unless --white), --amount asks for more or less. What
-  the run removes is held to what noise of that level allows. Any slider
-  option, or --no-auto, means the sliders as given, the rest at the
-  plug-in's defaults, and gain 1 unless --gain says otherwise.
+  the run removes is held to what noise of that level allows. Noise that
+  grows with brightness is stabilised by a curve on the way to the plug-in
+  and back; --preset best adds a second pass over each frame, guided by the
+  plug-in's result. Any slider option, or --no-auto, means the sliders as
+  given, the rest at the plug-in's defaults, and gain 1 unless --gain says
+  otherwise.
 
 Interlacing: frames a YUV4MPEG2 stream marks as interlaced (It, Ib, and Im
   frames flagged so) are denoised field by field, each field a picture of its

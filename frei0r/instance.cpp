@@ -1,8 +1,10 @@
 #include "instance.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "host/slider_index.h"
+#include "luma/levels.h"
 #include "luma/processors.h"
 #include "luma/removal_guard.h"
 #include "plugin_states.h"
@@ -13,6 +15,8 @@ namespace {
 // Video-range codes at which the frame's R'G'B' clipped, which hides noise.
 constexpr float kLowestCode = 16.0f;
 constexpr float kHighestCode = 235.0f;
+// The codes frei0r's 8-bit channels give, as the level mapping sees them.
+constexpr int32_t kFullRangeCode = 255;
 
 }  // namespace
 
@@ -100,10 +104,10 @@ void Instance::choose_settings(const std::vector<float>& codes) {
         picture = frame_pictures.begin();
         luma::for_each_picture(codes.data(), width_, frame_pictures, field_codes_, [&](const float* samples, int rows) {
             const luma::LumaPlane plane{samples, width_, rows, kLowestCode, kHighestCode};
-            scene.estimator.add_picture(plane, static_cast<int>((picture++)->parity));
+            scene.estimator.add_picture(plane, static_cast<int>((picture++)->parity), &scene.profile);
         });
         ++scene.frames_read;
-        scene.estimate = scene.estimator.estimate();
+        scene.model = luma::model_noise(scene.estimator, scene.profile);
     }
     // Only scenes the tracker can return to are worth keeping.
     while (scenes_.size() > luma::SceneTracker::kRecentScenes) {
@@ -112,20 +116,47 @@ void Instance::choose_settings(const std::vector<float>& codes) {
             if (i->second.last_used < oldest->second.last_used) oldest = i;
         scenes_.erase(oldest);
     }
-    luma::NoiseEstimate noise = scene.estimate;
-    noise.sigma *= amount_;
-    const luma::AutoSettings chosen = luma::settings_for_noise(noise, preset_);
-    sliders_ = luma::sliders_within(chosen, *GetFilterTable());
-    checkboxes_[kCheckboxFinestRowsX10] = chosen.rows_x10 ? 1 : 0;
-    gain_ = chosen.gain;
-    guard_sigma_ = noise.sigma;
+    luma::NoiseModel noise = scene.model;
+    noise.estimate.sigma *= amount_;
+    // The preset is chosen again every frame, so that one set after the
+    // scene's first frames still applies.
+    chosen_ = luma::treatment_for(noise, width_, height_, preset_);
+    sliders_ = luma::sliders_within(chosen_.settings, *GetFilterTable());
+    checkboxes_[kCheckboxFinestRowsX10] = chosen_.settings.rows_x10 ? 1 : 0;
+    gain_ = chosen_.settings.gain;
+    // The guard reads the host frame, on the stabilised scale where there
+    // is one: the noise has one level there.
+    guard_sigma_ = noise.estimate.sigma;
+    if (!chosen_.stabiliser) {
+        stabilised_host_.clear();
+        stabilised_code_.clear();
+        stabilised_for_.reset();
+        return;
+    }
+    const luma::NoiseLevelFunction& level = chosen_.stabiliser->level();
+    if (stabilised_for_ && stabilised_for_->second == gain_ && stabilised_for_->first.slope == level.slope &&
+        stabilised_for_->first.offset == level.offset && stabilised_for_->first.darkest == level.darkest &&
+        stabilised_for_->first.brightest == level.brightest)
+        return;
+    const luma::LevelScale scale = luma::luma_scale(8, gain_);
+    stabilised_host_.clear();
+    stabilised_code_.clear();
+    for (int32_t code = 0; code <= kFullRangeCode; ++code)
+        stabilised_host_.push_back(luma::stabilised_code_to_host(scale, *chosen_.stabiliser, 8, code));
+    for (int32_t host = INT16_MIN; host <= INT16_MAX; ++host)
+        stabilised_code_.push_back(luma::stabilised_host_to_code(scale, *chosen_.stabiliser, 8, host));
+    stabilised_for_.emplace(level, gain_);
 }
 
 void Instance::update(const uint32_t* in, uint32_t* out) {
     colour_.read(in, host_.size(), weights_);
     choose_settings(colour_.codes());
+    const bool automatic = auto_settings_;
     const luma::LevelScale scale = luma::luma_scale(8, gain_);
-    colour_.to_host(scale, host_.data());
+    const bool stabilised = automatic && !stabilised_host_.empty();
+    if (stabilised) colour_.to_host(stabilised_host_, host_.data());
+    else colour_.to_host(scale, host_.data());
+    const bool second_pass = automatic && chosen_.second_pass;
     // A picture's tiles go to as many of the plug-in's states at once as
     // the threads allow; each state takes this instance's settings first.
     const luma::FramePictures frame_pictures = pictures();
@@ -135,17 +166,22 @@ void Instance::update(const uint32_t* in, uint32_t* out) {
     const int threads = threads_ > 0 ? threads_ : luma::available_processors();
     std::vector<BorrowedState> states = borrow_states(static_cast<int>(std::min<size_t>(tiles, threads)));
     for (BorrowedState& state : states) state.apply(filter_);
+    // Each picture is a picture of its own to the second pass too.
     for (const luma::FramePicture& picture : frame_pictures) {
+        YcPixel* first = host_.data() + static_cast<size_t>(picture.first_row) * width_;
+        const int pitch = picture.row_step * width_;
+        if (second_pass) second_pass_.keep_noisy(first, width_, picture.rows, pitch);
         luma::process_in_tiles(
-            host_.data() + static_cast<size_t>(picture.first_row) * width_, width_, picture.rows,
-            picture.row_step * width_, kMaxLineLength, luma::kTileOverlap, static_cast<int>(states.size()),
+            first, width_, picture.rows, pitch, kMaxLineLength, luma::kTileOverlap, static_cast<int>(states.size()),
             [&](int lane, FrameInfo& frame) { states[lane].process(filter_, frame); }, tiles_);
+        if (second_pass) second_pass_.refine(first, chosen_.second_pass_noise(gain_));
     }
     if (guard_sigma_) {
         const double host_per_code = static_cast<double>(luma::kHostSpan) * gain_ / (luma::kGainUnity * 219.0);
         luma::guard_change(colour_.before().data(), 1, &host_[0].y, 3, width_, height_, host_per_code, *guard_sigma_);
     }
-    colour_.to_rgba(in, host_.data(), scale, sliders_[kSliderDisplay] != 0, out);
+    if (stabilised) colour_.to_rgba(in, host_.data(), stabilised_code_, out);
+    else colour_.to_rgba(in, host_.data(), scale, sliders_[kSliderDisplay] != 0, out);
 }
 
 }  // namespace zeverive::frei0r

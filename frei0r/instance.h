@@ -7,15 +7,19 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "host/records.h"
-#include "luma/auto_settings.h"
+#include "luma/dct_wiener.h"
 #include "luma/frame_pictures.h"
 #include "luma/noise_estimator.h"
+#include "luma/noise_model.h"
+#include "luma/noise_profile.h"
 #include "luma/presets.h"
 #include "luma/scene_tracker.h"
 #include "luma/tiling.h"
+#include "luma/treatment.h"
 #include "parameters.h"
 #include "rgb_luma.h"
 
@@ -40,8 +44,9 @@ private:
     // frames as they come.
     struct Scene {
         luma::NoiseEstimator estimator;
+        luma::NoiseProfile profile;
         int frames_read = 0;
-        luma::NoiseEstimate estimate;
+        luma::NoiseModel model;
         int64_t last_used = 0;
     };
 
@@ -66,12 +71,20 @@ private:
     std::array<int32_t, kCheckboxCount> checkboxes_;
     int32_t gain_ = luma::kGainUnity;
 
-    std::optional<double> guard_sigma_;  // with "auto": the level the guard holds the change to
+    // With "auto": the level the guard holds the change to.
+    std::optional<double> guard_sigma_;
 
     luma::SceneTracker tracker_;
     std::map<int, Scene> scenes_;  // those the tracker may return to
     int64_t frames_ = 0;
     std::vector<float> field_codes_;
+    luma::Treatment chosen_{};
+    // With a stabiliser: host values by code, codes by host value, for the
+    // noise-level function and gain they were made for (none: to be made).
+    std::vector<int16_t> stabilised_host_;
+    std::vector<double> stabilised_code_;
+    std::optional<std::pair<luma::NoiseLevelFunction, int32_t>> stabilised_for_;
+    luma::DctWiener second_pass_;
 
     LumaWeights weights_;
     RgbLuma colour_;

@@ -55,6 +55,14 @@ void RgbLuma::to_host(luma::LevelScale scale, YcPixel* host) {
     }
 }
 
+void RgbLuma::to_host(const std::vector<int16_t>& host_by_code, YcPixel* host) {
+    before_.resize(codes_.size());
+    for (size_t i = 0; i < codes_.size(); ++i) {
+        before_[i] = host_by_code[static_cast<size_t>(codes_[i])];
+        host[i] = {before_[i], 0, 0};
+    }
+}
+
 void RgbLuma::to_rgba(const uint32_t* in, const YcPixel* host, luma::LevelScale scale, bool grey,
                       uint32_t* out) const {
     // One host step in 0..255 codes: the level mapping's line, stretched
@@ -74,6 +82,23 @@ void RgbLuma::to_rgba(const uint32_t* in, const YcPixel* host, luma::LevelScale 
             pixel[0] = pixel[1] = pixel[2] = clamp_code(level);
         } else if (change != 0) {
             const double delta = change * per_host;
+            for (int c = 0; c < 3; ++c) pixel[c] = clamp_code(pixel[c] + delta);
+        }
+        std::memcpy(out + i, pixel, 4);
+    }
+}
+
+void RgbLuma::to_rgba(const uint32_t* in, const YcPixel* host, const std::vector<double>& code_by_host,
+                      uint32_t* out) const {
+    constexpr double kPerCode = static_cast<double>(kFullRange) / kVideoRange;
+    constexpr size_t kOffset = 32768;
+    for (size_t i = 0; i < before_.size(); ++i) {
+        uint8_t pixel[4];
+        std::memcpy(pixel, in + i, 4);
+        if (host[i].y != before_[i]) {
+            const double delta = (code_by_host[static_cast<size_t>(host[i].y + kOffset)] -
+                                  code_by_host[static_cast<size_t>(before_[i] + kOffset)]) *
+                                 kPerCode;
             for (int c = 0; c < 3; ++c) pixel[c] = clamp_code(pixel[c] + delta);
         }
         std::memcpy(out + i, pixel, 4);

@@ -38,14 +38,20 @@ public:
     void read(const uint32_t* rgba, size_t pixels, LumaWeights weights);
     // The codes, as the noise estimate reads them.
     const std::vector<float>& codes() const { return codes_; }
-    // The host frame for the codes, Cb and Cr neutral.
+    // The host frame for the codes, Cb and Cr neutral; through a
+    // stabiliser, by the host values for codes 0..255.
     void to_host(luma::LevelScale scale, YcPixel* host);
+    void to_host(const std::vector<int16_t>& host_by_code, YcPixel* host);
     // The host values to_host gave the plug-in.
     const std::vector<int16_t>& before() const { return before_; }
     // Writes `out` from `in` and the plug-in's result. `grey` makes every
     // pixel grey at its new Y', for the coefficient display, which
     // replaces the picture.
     void to_rgba(const uint32_t* in, const YcPixel* host, luma::LevelScale scale, bool grey, uint32_t* out) const;
+    // The same through a stabiliser, by the video-range code each host
+    // value stands for (index: host value + 32768); never grey, since the
+    // automatic settings never show coefficients.
+    void to_rgba(const uint32_t* in, const YcPixel* host, const std::vector<double>& code_by_host, uint32_t* out) const;
 
 private:
     std::vector<float> codes_;

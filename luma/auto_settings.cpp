@@ -52,6 +52,21 @@ const Knot& nearest(const Knot (&knots)[N], double sigma) {
     });
 }
 
+// The profile for the noise in each band: 40/60/80/100 for white noise,
+// each band's share of the noise (its deviation over the largest) raised to
+// the estimate's smoothing. This is the blend in log threshold that the
+// scale makes between the two rows of knots, band by band.
+std::array<int32_t, kShrinkSliderCount> noise_thresholds(const std::array<double, kShrinkSliderCount>& bands,
+                                                         double smoothed) {
+    const double most = *std::max_element(bands.begin(), bands.end());
+    std::array<int32_t, kShrinkSliderCount> thresholds;
+    for (size_t band = 0; band < bands.size(); ++band) {
+        const double share = most > 0 ? std::pow(bands[band] / most, smoothed) : 1.0;
+        thresholds[band] = static_cast<int32_t>(std::lround(kNoiseThresholds[band] * share));
+    }
+    return thresholds;
+}
+
 // Everything but the noise thresholds.
 template <size_t N>
 AutoSettings settings_from(const Knot (&white_knots)[N], const Knot (&smoothed_knots)[N], const NoiseEstimate& noise) {
@@ -78,13 +93,20 @@ AutoSettings settings_from(const Knot (&white_knots)[N], const Knot (&smoothed_k
 
 }  // namespace
 
-AutoSettings settings_for_noise(const NoiseEstimate& noise, Preset preset) {
-    const bool fast = preset == Preset::kFast;
-    AutoSettings settings = fast ? settings_from(kFastWhiteKnots, kFastSmoothedKnots, noise)
-                                 : settings_from(kWhiteKnots, kSmoothedKnots, noise);
-    const bool fast_thresholds = fast && settings.sliders[kSliderMode] == kShiftedLowpassMode;
+AutoSettings settings_for_noise(const NoiseEstimate& noise, Preset preset,
+                                const std::array<double, kShrinkSliderCount>& bands) {
+    if (preset == Preset::kFast) {
+        AutoSettings settings = settings_from(kFastWhiteKnots, kFastSmoothedKnots, noise);
+        const bool fast_thresholds = settings.sliders[kSliderMode] == kShiftedLowpassMode;
+        for (int band = 0; band < kShrinkSliderCount; ++band)
+            settings.sliders[kSliderShrinkFirst + band] =
+                (fast_thresholds ? kFastNoiseThresholds : kNoiseThresholds)[band];
+        return settings;
+    }
+    AutoSettings settings = settings_from(kWhiteKnots, kSmoothedKnots, noise);
+    const std::array<int32_t, kShrinkSliderCount> thresholds = noise_thresholds(bands, noise.smoothing);
     for (int band = 0; band < kShrinkSliderCount; ++band)
-        settings.sliders[kSliderShrinkFirst + band] = (fast_thresholds ? kFastNoiseThresholds : kNoiseThresholds)[band];
+        settings.sliders[kSliderShrinkFirst + band] = thresholds[static_cast<size_t>(band)];
     return settings;
 }
 

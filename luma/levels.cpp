@@ -1,6 +1,7 @@
 #include "luma/levels.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -15,6 +16,12 @@ namespace {
 int64_t divide_rounded(int64_t numerator, int64_t denominator) {
     const int64_t magnitude = (2 * std::llabs(numerator) + denominator) / (2 * denominator);
     return numerator < 0 ? -magnitude : magnitude;
+}
+
+// Codes of `bit_depth` go through a stabiliser as 8-bit codes (fractions
+// of them).
+double code_unit(int bit_depth) {
+    return static_cast<double>(1 << (bit_depth - 8));
 }
 
 }  // namespace
@@ -50,6 +57,18 @@ int32_t host_change_to_code(LevelScale scale, int32_t original, int32_t host_bef
     return static_cast<int32_t>(std::clamp<int64_t>(code, 0, std::max(max_code, original)));
 }
 
+int16_t stabilised_code_to_host(LevelScale scale, const Stabiliser& stabiliser, int bit_depth, int32_t code) {
+    const double unit = code_unit(bit_depth);
+    const double host = (stabiliser.forward(code / unit) - scale.origin / unit) * host_units_per_code(scale) * unit;
+    return static_cast<int16_t>(std::clamp<double>(std::round(host), std::numeric_limits<int16_t>::min(),
+                                                   std::numeric_limits<int16_t>::max()));
+}
+
+double stabilised_host_to_code(LevelScale scale, const Stabiliser& stabiliser, int bit_depth, int32_t host) {
+    const double unit = code_unit(bit_depth);
+    return stabiliser.unbiased_inverse(host / (host_units_per_code(scale) * unit) + scale.origin / unit) * unit;
+}
+
 namespace {
 
 constexpr int32_t kHostValues = 65536;
@@ -72,6 +91,23 @@ std::vector<uint16_t> code_by_host(LevelScale scale, int32_t max_code) {
         table[static_cast<size_t>(host)] =
             static_cast<uint16_t>(host_change_to_code(scale, 0, value + 1, value, max_code));
     }
+    return table;
+}
+
+// The code for every host value, where every code within the depth has a
+// host value of its own, which then leads back to it; empty otherwise.
+std::vector<uint16_t> stabilised_code_by_host(LevelScale scale, const Stabiliser& stabiliser, int bit_depth,
+                                              const std::vector<int16_t>& host_by_code, int32_t max_code) {
+    // One entry more, as in code_by_host.
+    std::vector<uint16_t> table(kHostValues + 1);
+    for (int32_t host = 0; host < kHostValues; ++host) {
+        const double code = std::round(stabilised_host_to_code(scale, stabiliser, bit_depth, host - kHostOffset));
+        table[static_cast<size_t>(host)] = static_cast<uint16_t>(std::clamp<double>(code, 0, max_code));
+    }
+    for (int32_t code = 1; code <= max_code; ++code)
+        if (host_by_code[static_cast<size_t>(code)] <= host_by_code[static_cast<size_t>(code - 1)]) return {};
+    for (int32_t code = 0; code <= max_code; ++code)
+        table[static_cast<size_t>(host_by_code[static_cast<size_t>(code)] + kHostOffset)] = static_cast<uint16_t>(code);
     return table;
 }
 
@@ -102,15 +138,26 @@ void put_host_sample(uint8_t* bytes, int16_t value) {
 
 }  // namespace
 
-LevelMapping::LevelMapping(const PictureFormat& format, int32_t gain)
+LevelMapping::LevelMapping(const PictureFormat& format, int32_t gain, const Stabiliser* stabiliser)
     : format_(format),
       luma_(luma_scale(format.bit_depth, gain)),
       chroma_(chroma_scale(format.bit_depth)),
       wide_(wide_loops_run()) {
     if (format.sampling == Sampling::kHost) return;
-    luma_host_ = host_by_code(luma_, format.bit_depth);
     if (format.sampling != Sampling::kMono) chroma_host_ = host_by_code(chroma_, format.bit_depth);
-    luma_code_ = code_by_host(luma_, format.max_code());
+    if (!stabiliser) {
+        luma_host_ = host_by_code(luma_, format.bit_depth);
+        luma_code_ = code_by_host(luma_, format.max_code());
+        return;
+    }
+    luma_host_.resize(size_t{1} << (format.bit_depth > 8 ? 16 : 8));
+    for (size_t code = 0; code < luma_host_.size(); ++code)
+        luma_host_[code] = stabilised_code_to_host(luma_, *stabiliser, format.bit_depth, static_cast<int32_t>(code));
+    luma_code_ = stabilised_code_by_host(luma_, *stabiliser, format.bit_depth, luma_host_, format.max_code());
+    luma_level_.resize(kHostValues);
+    for (int32_t host = 0; host < kHostValues; ++host)
+        luma_level_[static_cast<size_t>(host)] =
+            stabilised_host_to_code(luma_, *stabiliser, format.bit_depth, host - kHostOffset);
 }
 
 void LevelMapping::to_host(const uint8_t* samples, YcPixel* host, bool chroma) const {
@@ -161,8 +208,11 @@ void LevelMapping::video_to_host(const uint8_t* samples, YcPixel* host, bool chr
     const size_t width = static_cast<size_t>(format_.width);
     const size_t height = static_cast<size_t>(format_.height);
     const int16_t* luma_host = luma_host_.data();
+    // The AVX2 form computes the scale's straight line; a stabiliser's
+    // bent one is read from the table.
+    const bool wide = Storage::kSize == 1 && wide_ && luma_level_.empty();
     if (format_.sampling == Sampling::kMono || !chroma) {
-        if (Storage::kSize == 1 && wide_) {
+        if (wide) {
             wide_row(samples, nullptr, nullptr, width * height, 0, host);
             return;
         }
@@ -180,7 +230,7 @@ void LevelMapping::video_to_host(const uint8_t* samples, YcPixel* host, bool chr
         const uint8_t* cb = cb_plane + (y >> shift_y) * chroma_width * Storage::kSize;
         const uint8_t* cr = cr_plane + (y >> shift_y) * chroma_width * Storage::kSize;
         YcPixel* row = host + y * width;
-        if (Storage::kSize == 1 && wide_) {
+        if (wide) {
             wide_row(luma, cb, cr, width, shift_x, row);
             continue;
         }
@@ -197,7 +247,19 @@ void LevelMapping::video_to_samples(const uint8_t* original, const YcPixel* host
     const size_t pixels = format_.plane_samples(0);
     const int32_t max_code = format_.max_code();
     const int16_t* luma_host = luma_host_.data();
-    if (luma_code_.empty()) {
+    // Through a stabiliser, a change added to the original code as a
+    // difference of the inverse.
+    auto stabilised_change = [&](int32_t code, int32_t after) {
+        const int32_t before = luma_host[code];
+        if (after == before) return code;
+        const double change = luma_level_[static_cast<size_t>(after + kHostOffset)] -
+                              luma_level_[static_cast<size_t>(before + kHostOffset)];
+        return std::clamp(code + static_cast<int32_t>(std::lround(change)), 0, std::max(max_code, code));
+    };
+    if (luma_code_.empty() && !luma_level_.empty()) {
+        for (size_t i = 0; i < pixels; ++i)
+            Storage::put(samples, i, stabilised_change(Storage::get(original, i), host_after[i].y));
+    } else if (luma_code_.empty()) {
         for (size_t i = 0; i < pixels; ++i) {
             const int32_t code = Storage::get(original, i);
             Storage::put(samples, i, host_change_to_code(luma_, code, luma_host[code], host_after[i].y, max_code));
@@ -216,7 +278,10 @@ void LevelMapping::video_to_samples(const uint8_t* original, const YcPixel* host
                 const int32_t code = Storage::get(original, i);
                 const int32_t after = host_after[i].y;
                 if (code > max_code) {
-                    Storage::put(samples, i, host_change_to_code(luma_, code, luma_host[code], after, max_code));
+                    const int32_t changed = luma_level_.empty()
+                                                ? host_change_to_code(luma_, code, luma_host[code], after, max_code)
+                                                : stabilised_change(code, after);
+                    Storage::put(samples, i, changed);
                 } else {
                     Storage::put(samples, i, luma_code[after + kHostOffset]);
                 }

@@ -27,6 +27,13 @@
 // output byte stays as it was. Where 4096 * g is coarser than the codes
 // (at 10 bits below g = 0.214, for instance) the change is scaled back onto
 // the original code, as at 14 and 16 bits.
+//
+// A stabiliser (stabiliser.h), for noise that grows with brightness, bends
+// the line: a code goes through its forward mapping before the gain and the
+// host's scale, and a changed sample comes back through its unbiased
+// inverse. A sample the plug-in left alone still gets its own code back;
+// where two codes would share a host value, changes are added to the
+// original code, as above, as differences of the inverse.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +41,7 @@
 
 #include "host/records.h"
 #include "luma/picture_format.h"
+#include "luma/stabiliser.h"
 
 namespace zeverive::luma {
 
@@ -53,6 +61,10 @@ struct LevelScale {
 };
 
 LevelScale luma_scale(int bit_depth, int32_t gain = kGainUnity);  // 16..235 at 8 bits
+// How many steps of the host's scale one code makes.
+inline double host_units_per_code(LevelScale scale) {
+    return static_cast<double>(kHostSpan) * scale.gain / (static_cast<double>(scale.span) * kGainUnity);
+}
 LevelScale chroma_scale(int bit_depth);                           // 16..240 about 128 at 8 bits
 
 // A code on the host's scale, held within the 16 bits of a host sample.
@@ -61,6 +73,12 @@ int16_t code_to_host(LevelScale scale, int32_t code);
 // from `host_before` (its mapped value) into `host_after`.
 int32_t host_change_to_code(LevelScale scale, int32_t original, int32_t host_before, int32_t host_after,
                             int32_t max_code);
+
+// The same through a stabiliser (luma only): the host value of a code of
+// `bit_depth`, and the code, as a real number, that a host value stands
+// for (the unbiased inverse).
+int16_t stabilised_code_to_host(LevelScale scale, const Stabiliser& stabiliser, int bit_depth, int32_t code);
+double stabilised_host_to_code(LevelScale scale, const Stabiliser& stabiliser, int bit_depth, int32_t host);
 
 // The conversions for one video format, per frame, between a frame's
 // samples as the file stores them (frame_bytes(format) bytes, see
@@ -71,7 +89,8 @@ int32_t host_change_to_code(LevelScale scale, int32_t original, int32_t host_bef
 // Only luma takes the gain: the plug-in leaves chroma alone.
 class LevelMapping {
 public:
-    explicit LevelMapping(const PictureFormat& format, int32_t gain = kGainUnity);
+    explicit LevelMapping(const PictureFormat& format, int32_t gain = kGainUnity,
+                          const Stabiliser* stabiliser = nullptr);
 
     // The host frame the plug-in is given, width * height pixels: Y mapped,
     // chroma mapped and repeated over the pixels that share it (zero for
@@ -109,6 +128,9 @@ private:
     // original codes within the depth; empty where the code depends on the
     // original too.
     std::vector<uint16_t> luma_code_;
+    // With a stabiliser: its unbiased inverse in codes of the depth, by
+    // host value + 32768, for changes added to the original code.
+    std::vector<double> luma_level_;
     bool wide_;  // the 8-bit loops' AVX2 forms run here
 };
 

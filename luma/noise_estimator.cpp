@@ -82,6 +82,12 @@ void copy_block(const MatchPicture& picture, int left, int top, float* block) {
         std::copy_n(picture.row(top + y) + left, kNoiseBlock, block + y * kNoiseBlock);
 }
 
+uint8_t brightness_of(const float* block) {
+    double sum = 0;
+    for (int i = 0; i < kNoiseBlockSamples; ++i) sum += block[i];
+    return static_cast<uint8_t>(std::clamp(std::lround(sum / kNoiseBlockSamples), 0L, 255L));
+}
+
 }  // namespace
 
 Window noise_window(int width, int height) {
@@ -109,13 +115,13 @@ const char* basis_text(NoiseBasis basis) {
     return "";
 }
 
-void NoiseEstimator::add_picture(const LumaPlane& plane, int stream) {
+void NoiseEstimator::add_picture(const LumaPlane& plane, int stream, FlatBlockReader* also) {
     ++pictures_;
     MatchPicture picture = window_picture(plane);
 
     Stream& history = streams_[stream];
     if (history.pictures > 0 && picture.same_as(history.last)) return;
-    if (history.pictures < kSpreadPictures) read_picture(picture, plane.lowest, plane.highest);
+    if (history.pictures < kSpreadPictures) read_picture(picture, plane.lowest, plane.highest, also);
     if (history.pictures == 1) {
         read_change(history.last, picture, nullptr, plane.lowest, plane.highest);
     } else if (history.pictures >= 2 && history.pictures < kChangePictures) {
@@ -126,7 +132,8 @@ void NoiseEstimator::add_picture(const LumaPlane& plane, int stream) {
     ++history.pictures;
 }
 
-void NoiseEstimator::keep(const std::vector<float>& samples, Readings& into) {
+void NoiseEstimator::keep(const std::vector<float>& samples, const std::vector<uint8_t>& brightness,
+                          Readings& into, std::vector<bool>* left_out) {
     const size_t blocks = samples.size() / kNoiseBlockSamples;
     std::vector<BlockReading> readings(blocks);
     std::vector<size_t> order(blocks);
@@ -136,32 +143,49 @@ void NoiseEstimator::keep(const std::vector<float>& samples, Readings& into) {
     }
     std::sort(order.begin(), order.end(),
               [&](size_t a, size_t b) { return readings[a].variance < readings[b].variance; });
+    if (left_out) left_out->assign(blocks, false);
     const size_t wanted = static_cast<size_t>(std::ceil(kTestedShare * static_cast<double>(blocks)));
     size_t tested = 0, passed = 0;
     for (; tested < blocks && passed < wanted; ++tested) {
         const size_t b = order[tested];
         if (!looks_like_noise(samples.data() + b * kNoiseBlockSamples)) {
             ++into.structure;
+            if (left_out) (*left_out)[b] = true;
             continue;
         }
         into.variances.push_back(readings[b].variance);
         into.fines.push_back(readings[b].fine);
+        into.brightness.push_back(brightness[b]);
         ++passed;
     }
     into.untested += blocks - tested;
 }
 
-void NoiseEstimator::read_picture(const MatchPicture& picture, float lowest, float highest) {
+void NoiseEstimator::read_picture(const MatchPicture& picture, float lowest, float highest, FlatBlockReader* also) {
     std::vector<float> blocks;
+    std::vector<uint8_t> brightness;
+    std::vector<FlatBlock> places;
     float block[kNoiseBlockSamples];
     for (int top = 0; top + kNoiseBlock <= picture.height(); top += kNoiseBlock) {
         for (int left = 0; left + kNoiseBlock <= picture.width(); left += kNoiseBlock) {
             copy_block(picture, left, top, block);
             if (clipped(block, lowest, highest)) continue;
             blocks.insert(blocks.end(), block, block + kNoiseBlockSamples);
+            brightness.push_back(brightness_of(block));
+            if (also) places.push_back({picture.row(top) + left, picture.width(), top / kNoiseBlock, left / kNoiseBlock, 0});
         }
     }
-    keep(blocks, picture_);
+    std::vector<bool> left_out;
+    keep(blocks, brightness, picture_, also ? &left_out : nullptr);
+    if (!also) return;
+    size_t kept = 0;
+    for (size_t b = 0; b < places.size(); ++b) {
+        if (left_out[b]) continue;
+        places[kept] = places[b];
+        places[kept].spread = measure_block(blocks.data() + b * kNoiseBlockSamples).variance;
+        ++kept;
+    }
+    also->read_frame(places.data(), kept);
 }
 
 // Each block of `centre` less its match in `next`, or less the mean of its
@@ -174,6 +198,7 @@ void NoiseEstimator::read_change(const MatchPicture& centre, const MatchPicture&
     float own[kNoiseBlockSamples], after[kNoiseBlockSamples], earlier[kNoiseBlockSamples];
     float change[kNoiseBlockSamples];
     std::vector<float> blocks;
+    std::vector<uint8_t> brightness;
     const int room = centre.width() - 2 * kMatchMargin - kNoiseBlock;
     const int step = centre.width() * centre.height() < kSmallPicture ? kNoiseBlock : kChangeStep;
     const int columns = room >= 0 ? room / step + 1 : 0;
@@ -198,21 +223,41 @@ void NoiseEstimator::read_change(const MatchPicture& centre, const MatchPicture&
                 for (int i = 0; i < kNoiseBlockSamples; ++i) change[i] = (own[i] - after[i]) * scale;
             }
             blocks.insert(blocks.end(), change, change + kNoiseBlockSamples);
+            brightness.push_back(brightness_of(own));
         }
     }
-    keep(blocks, before ? around_ : between_);
+    keep(blocks, brightness, before ? around_ : between_);
 }
 
 NoiseEstimate NoiseEstimator::estimate() const {
+    return estimate(nullptr);
+}
+
+NoiseEstimate NoiseEstimator::estimate(const std::array<float, 256>& gain_by_brightness) const {
+    return estimate(&gain_by_brightness);
+}
+
+NoiseEstimate NoiseEstimator::estimate(const std::array<float, 256>* gain_by_brightness) const {
+    const auto quietest = [&](const Readings& readings) {
+        if (!gain_by_brightness) return read_quietest(readings.variances, readings.fines, readings.untested);
+        std::vector<float> variances = readings.variances;
+        std::vector<float> fines = readings.fines;
+        for (size_t i = 0; i < variances.size(); ++i) {
+            const float gain = (*gain_by_brightness)[readings.brightness[i]];
+            variances[i] *= gain * gain;
+            fines[i] *= gain;
+        }
+        return read_quietest(variances, fines, readings.untested);
+    };
     NoiseEstimate result;
     result.pictures = pictures_;
     result.structure = picture_.structure;
-    const std::optional<Reading> picture = read_quietest(picture_.variances, picture_.fines, picture_.untested);
+    const std::optional<Reading> picture = quietest(picture_);
     // The change around a picture cancels motion by a fraction of a pixel
     // to first order, the change to the next one does not: the first is
     // read wherever the scene has three pictures.
-    std::optional<Reading> frames = read_quietest(around_.variances, around_.fines, around_.untested);
-    if (!frames) frames = read_quietest(between_.variances, between_.fines, between_.untested);
+    std::optional<Reading> frames = quietest(around_);
+    if (!frames) frames = quietest(between_);
     if (picture) result.picture_sigma = picture->sigma;
     if (frames) result.frames_sigma = frames->sigma;
     // Structure throughout (or clipping): nothing reads as noise.
@@ -239,6 +284,7 @@ void NoiseEstimator::merge(const NoiseEstimator& other) {
                                 {&around_, &other.around_}}) {
         mine->variances.insert(mine->variances.end(), theirs->variances.begin(), theirs->variances.end());
         mine->fines.insert(mine->fines.end(), theirs->fines.begin(), theirs->fines.end());
+        mine->brightness.insert(mine->brightness.end(), theirs->brightness.begin(), theirs->brightness.end());
         mine->structure += theirs->structure;
         mine->untested += theirs->untested;
     }

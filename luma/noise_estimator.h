@@ -36,11 +36,14 @@
 // No files and no options here: it takes planes and gives numbers.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <vector>
 
 #include "luma/block_match.h"
+#include "luma/flat_blocks.h"
 
 namespace zeverive::luma {
 
@@ -107,9 +110,15 @@ public:
     // change between pictures from reading the offset between fields as
     // noise. A picture identical to the previous one of its stream is a
     // repeat and adds nothing. Large pictures are read in their
-    // noise_window.
-    void add_picture(const LumaPlane& picture, int stream = 0);
+    // noise_window. `also`, when given, reads the picture's blocks that
+    // are not left out as structure (flat_blocks.h).
+    void add_picture(const LumaPlane& picture, int stream = 0, FlatBlockReader* also = nullptr);
     NoiseEstimate estimate() const;
+    // The noise as it would read after a mapping of the levels that
+    // stretches every block by the gain for its brightness (its mean, as
+    // an 8-bit code; the brightness of the picture's block where the
+    // change between pictures is read).
+    NoiseEstimate estimate(const std::array<float, 256>& gain_by_brightness) const;
     // Adds `other`'s blocks, for one figure over several scenes.
     void merge(const NoiseEstimator& other);
 
@@ -122,15 +131,19 @@ private:
     struct Readings {
         std::vector<float> variances;
         std::vector<float> fines;
+        std::vector<uint8_t> brightness;
         size_t structure = 0;  // tested and left out
         size_t untested = 0;   // quieter blocks passed before them
     };
 
     // Measures blocks (64 samples each, one after the other) and keeps
-    // the quietest of those that look like noise.
-    static void keep(const std::vector<float>& blocks, Readings& into);
+    // the quietest of those that look like noise; `left_out`, when given,
+    // marks the blocks left out as structure.
+    static void keep(const std::vector<float>& blocks, const std::vector<uint8_t>& brightness, Readings& into,
+                     std::vector<bool>* left_out = nullptr);
+    NoiseEstimate estimate(const std::array<float, 256>* gain_by_brightness) const;
 
-    void read_picture(const MatchPicture& picture, float lowest, float highest);
+    void read_picture(const MatchPicture& picture, float lowest, float highest, FlatBlockReader* also);
     void read_change(const MatchPicture& centre, const MatchPicture& next, const MatchPicture* before,
                      float lowest, float highest);
 

@@ -11,6 +11,7 @@ namespace zeverive::luma {
 enum class Preset {
     kDefault,  // the best the plug-in gives for the noise
     kFast,     // the fastest settings that still beat the wavelet peer tuned by hand
+    kBest,     // a second pass after the plug-in's, guided by it (dct_wiener.h)
 };
 
 struct PresetName {

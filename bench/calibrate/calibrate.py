@@ -5,10 +5,12 @@ table zeverive compiles in (luma/auto_settings_table.inc).
 
 usage: calibrate.py ZEVERIVE TRAINDIR REPOROOT
 
-Every setting has the noise thresholds 40/60/80/100 and vertical 100; the
-grid varies the scale t (t <= 1: strength 200 t at gain 1; t > 1: strength
-200 at gain 1/t, down to 0.05), the mode (2, 3) and one edge threshold for
-all levels (0, 15, 30, 80, 150). The check box stays off: in a first run
+Every setting has the noise thresholds zeverive's own rule gives the clip
+(40/60/80/100 for white noise; for smoothed noise in proportion to the
+noise it measures in each band, read from a run with no options) and
+vertical 100; the grid varies the scale t (t <= 1: strength 200 t at gain
+1; t > 1: strength 200 at gain 1/t, down to 0.05), the mode (2, 3) and one
+edge threshold for all levels (0, 15, 30, 80, 150). The check box stays off: in a first run
 over this grid it changed no output (PSNR equal to the last digit both
 ways, in modes 2 and 3). Around the prior t = sigma / 3 (what earlier
 measurements found) the scale takes seven steps from 0.35 to 2.8 times it.
@@ -22,7 +24,12 @@ clip (where nothing gains, the best scale is chance); then at each knot the
 mode and edge threshold that score best at the fitted scale (PSNR
 interpolated in log t), except that mode 3, which takes about half the
 time of mode 2, is preferred wherever it comes within PREFER_MARGIN dB
-of the best. What the clean clip reads is where the rule does nothing.
+of the best; a clip where no setting gains 0.05 dB keeps its own best
+scale instead of the fit's. The noise thresholds of each clip are the
+ones the rule chooses for it (40/60/80/100 on the white row). The rule
+blends the two fits in log t by the clip's smoothing, so a smoothed
+clip's knot is the scale that blend needs to give its best one. What the
+clean clip reads is where the rule does nothing.
 
 The fast preset's table comes from the same search and fit over mode 3
 alone, with the noise thresholds 40/60/100/100, which suit that mode
@@ -50,18 +57,21 @@ STEPS = [0.35, 0.5, 0.7, 1.0, 1.4, 2.0, 2.8]
 MODES = [2, 3]
 EDGES = [0, 15, 30, 80, 150]
 MAX_SCALE = 20.0  # gain 0.05, the least zeverive takes
-NOISE_THRESHOLDS = (40, 60, 80, 100)
+NOTHING_GAINED = 0.05  # dB
+NOISE_SLIDERS = ["--nr2", "--nr3", "--nr4", "--nr5h"]
+WHITE_PROFILE = (40, 60, 80, 100)
 FAST_NOISE_THRESHOLDS = (40, 60, 100, 100)
 PREFER_MARGIN = 0.05  # dB mode 3 may lose to mode 2 and still be chosen
 GARROTE_STEPS = [0.8, 1.1, 1.4, 1.8, 2.2, 2.8]  # times sigma, as bench/compare does
 
 
-def sliders(scale, mode, edge, noise_thresholds=NOISE_THRESHOLDS):
+def sliders(scale, mode, edge, profile):
     strength = round(200 * min(scale, 1.0))
     gain = 1.0 / scale if scale > 1 else 1.0
-    nr = noise_thresholds
     args = ["--gain", f"{max(gain, 1 / MAX_SCALE):.3f}", "--mode", str(mode), "--strength", str(strength),
-            "--nr2", str(nr[0]), "--nr3", str(nr[1]), "--nr4", str(nr[2]), "--nr5h", str(nr[3]), "--vertical", "100"]
+            "--vertical", "100"]
+    for name, value in zip(NOISE_SLIDERS, profile):
+        args += [name, str(value)]
     for level in range(2, 6):
         args += [f"--edge-lv{level}", str(edge)]
     return args + ["--no-nr5-rows-x10"]
@@ -84,13 +94,21 @@ def garrote(src, sigma, clean, out):
 
 
 def estimate(zeverive, src):
-    lines = subprocess.run([zeverive, "--estimate", src], check=True, capture_output=True, text=True).stdout
+    """The figure (standard output) and the smoothing (standard error)."""
+    done = subprocess.run([zeverive, "--estimate", src], check=True, capture_output=True, text=True)
     values = {}
-    for line in lines.splitlines():
+    for line in done.stderr.splitlines():
         if line.startswith("smoothing:"):
             values["smoothing"] = float(line.split()[1])
-    values["sigma"] = float(lines.splitlines()[-1])
+    values["sigma"] = float(done.stdout.split()[-1])
     return values
+
+
+def rule_profile(zeverive, src, out):
+    """The noise thresholds zeverive's rule chooses for the clip."""
+    report = subprocess.run([zeverive, "-j", "1", src, out], check=True, capture_output=True, text=True).stderr
+    words = report.split("settings: ")[-1].split()
+    return [int(words[words.index(name) + 1]) for name in NOISE_SLIDERS]
 
 
 def fit_scales(estimates, best_scales, gains):
@@ -122,10 +140,15 @@ def main():
         for sigma in SIGMAS:
             src = os.path.join(train, f"{kind}_s{sigma}.y4m")
             est = estimate(zeverive, src)
+            # The white row is the rule's end for noise that reads no
+            # smoothing, where the thresholds are 40/60/80/100 whatever a
+            # training clip's own reading.
+            profile = WHITE_PROFILE if kind == "white" else rule_profile(zeverive, src, out)
             grid, fast_grid = {}, {}
             for step, mode, edge in itertools.product(STEPS, MODES, EDGES):
                 scale = min(MAX_SCALE, step * sigma / 3)
-                grid.setdefault((mode, edge), {})[scale] = score(zeverive, src, sliders(scale, mode, edge), clean, out)
+                grid.setdefault((mode, edge), {})[scale] = score(zeverive, src, sliders(scale, mode, edge, profile),
+                                                                 clean, out)
                 if mode == 3:
                     fast_grid.setdefault((mode, edge), {})[scale] = score(
                         zeverive, src, sliders(scale, mode, edge, FAST_NOISE_THRESHOLDS), clean, out)
@@ -138,17 +161,27 @@ def main():
             fast_grids.append(fast_grid)
             peer_db.append(garrote(src, sigma, clean, out))
             noisy_db.append(clips.psnr(clips.read_luma(src), clean))
-            best.append((top, est))
-            print(f"{kind} sigma {sigma}: estimate {est['sigma']:.2f}, best {top[0]:.2f} dB at t={top[1]:.3f} "
-                  f"{top[2]}; mode 3 for the fast preset {fast_top[0]:.2f} dB; garrote {peer_db[-1]:.2f} dB",
-                  flush=True)
-        gains = [top[0] - noisy for (top, _), noisy in zip(best, noisy_db)]
-        fitted, coefficients = fit_scales(estimates, best_scales, gains)
+            best.append((top, est, profile))
+            print(f"{kind} sigma {sigma}: estimate {est['sigma']:.2f}, thresholds {profile}, best {top[0]:.2f} dB "
+                  f"at t={top[1]:.3f} {top[2]}; mode 3 for the fast preset {fast_top[0]:.2f} dB; "
+                  f"garrote {peer_db[-1]:.2f} dB", flush=True)
+        gains = [top[0] - noisy for (top, _, _), noisy in zip(best, noisy_db)]
+        shares = [e.get("smoothing", 0) if kind != "white" else 0.0 for (_, e, _) in best]
+        white_scale = (lambda v: math.exp(np.polyval(tables["white"][1], math.log(v)))) if kind != "white" else None
+        # The knot whose blend with the white fit gives the clip its best scale.
+        targets = [t if share == 0 else math.exp((math.log(t) - (1 - share) * math.log(white_scale(e))) / share)
+                   for t, share, e in zip(best_scales, shares, estimates)]
+        fitted, coefficients = fit_scales(estimates, targets, gains)
+        # Where no setting gains anything the fit, which gives such clips no
+        # weight, says nothing: the knot keeps the clip's own best, which
+        # leaves it alone.
+        fitted = [target if gain < NOTHING_GAINED else scale for scale, target, gain in zip(fitted, targets, gains)]
         fast_fitted, fast_coefficients = fit_scales(estimates, fast_scales, gains)
         knots, fast_knots = [], []
-        for sigma, est, scale, grid, fast_scale, fast_grid, peer in zip(
-                SIGMAS, estimates, fitted, grids, fast_fitted, fast_grids, peer_db):
-            at = {c: interpolated(grid[c], scale) for c in grid}
+        for sigma, est, scale, grid, share, fast_scale, fast_grid, peer in zip(
+                SIGMAS, estimates, fitted, grids, shares, fast_fitted, fast_grids, peer_db):
+            used = scale if share == 0 else math.exp((1 - share) * math.log(white_scale(est)) + share * math.log(scale))
+            at = {c: interpolated(grid[c], used) for c in grid}
             choice = max(at, key=at.get)
             by_mode = {m: max(v for c, v in at.items() if c[0] == m) for m in MODES}
             if choice[0] == 2 and by_mode[3] >= by_mode[2] - PREFER_MARGIN:
@@ -172,13 +205,14 @@ def main():
     report[1] += "---|"
     for kind in KINDS:
         estimates, noisy_db, best = rows[kind]
-        for sigma, est, noisy, (top, e) in zip(SIGMAS, estimates, noisy_db, best):
+        for sigma, est, noisy, (top, e, profile) in zip(SIGMAS, estimates, noisy_db, best):
             src = os.path.join(train, f"{kind}_s{sigma}.y4m")
             rule = score(zeverive, src, [], clean, out)
             fast_rule = score(zeverive, src, ["--preset", "fast"], clean, out)
             mode, edge = top[2]
             report.append(f"| {kind} | {sigma} | {est:.2f} ({e.get('smoothing', 0):.2f}) | {noisy:.2f} | "
-                          f"{top[0]:.2f} | t {top[1]:.2f}, mode {mode}, edges {edge} | {rule:.2f} | {fast_rule:.2f} |")
+                          f"{top[0]:.2f} | t {top[1]:.2f}, mode {mode}, edges {edge}, "
+                          f"thresholds {'/'.join(map(str, profile))} | {rule:.2f} | {fast_rule:.2f} |")
     est = estimate(zeverive, clean_src)
     rule = score(zeverive, clean_src, [], clean, out)
     fast_rule = score(zeverive, clean_src, ["--preset", "fast"], clean, out)

@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """Zeverive against ffmpeg's denoisers, each tuned per noise level with its
-own grid on the same clips: luma PSNR, and speed.
+own grid on the same clips: luma PSNR and SSIM, and speed.
 
 usage: compare.py ZEVERIVE WORKDIR OUTDIR [--rounds N]
 
 Quality: every setting of every grid on the comparison clip of each noise
 (make_clips.py), scored by luma PSNR over all its frames against the clean
 clip; a filter's row is the best of its grid there (an oracle's choice,
-which favours the peers: zeverive's automatic row chooses by itself).
-bm3d runs on the first three frames only, one per photograph, and is
-scored on those. A best setting at the edge of its grid is marked with *.
-zeverive "tuned with gain" is the best of its own grid (gain and sliders).
+which favours the peers: zeverive's rows with no options, --preset fast
+and --preset best choose by themselves). SSIM is the mean over the frames of
+the luma's SSIM (scikit-image, 7x7 windows) of that best setting. bm3d
+runs on the first three frames only, one per photograph, and is scored on
+those. A best setting at the edge of its grid is marked with *. zeverive
+"tuned with gain" is the best of its own grid (gain and sliders). For
+noise growing with brightness the peers' grids are scaled by its root mean
+square over the video range.
 
 Speed: the 720x480 speed clip, every filter at its best setting for white
 noise of sigma 10, once per round in turn, so a slow moment of the machine
@@ -28,7 +32,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import clips  # noqa: E402
-from make_clips import NOISES, SPEED_FRAMES  # noqa: E402
+from make_clips import NOISES, SPEED_FRAMES, clip_path  # noqa: E402
 
 BM3D_FRAMES = 3
 
@@ -44,6 +48,17 @@ def ffmpeg(vf, frames=None):
 
 def zeverive_run(zeverive, args, jobs=1):
     return lambda src, dst: [zeverive, src, dst, "-q", "-j", str(jobs)] + args
+
+
+def nominal(sigma):
+    """One figure for a noise: its sigma, or for growing noise its root mean square over the range."""
+    return round(((sigma[0] ** 2 + sigma[1] ** 2) / 2) ** 0.5, 2) if isinstance(sigma, tuple) else sigma
+
+
+def label_of(kind, sigma):
+    if kind == "growing":
+        return f"{sigma[0]}→{sigma[1]}, growing"
+    return f"{sigma}" if kind == "white" else f"{sigma}, smoothed"
 
 
 def scaled(sigma, factors, low=0.0, high=1e9):
@@ -89,27 +104,36 @@ def run(command, src, dst):
 
 
 class Row:
-    def __init__(self, name, setting, psnr, edge, command_at_10=None, frames=None):
-        self.name, self.setting, self.psnr, self.edge, self.frames = name, setting, psnr, edge, frames
+    def __init__(self, name, setting, psnr, ssim, edge, command_at_10=None, frames=None):
+        self.name, self.setting, self.psnr, self.ssim, self.edge, self.frames = name, setting, psnr, ssim, edge, frames
         self.command_at_10 = command_at_10
         self.fps = []
 
 
 def best_of(name, grid, src, dst, clean, frames=None):
     scores = []
+    reference = clean[:frames] if frames else clean
     for setting, command in grid:
         run(command, src, dst)
-        scores.append(clips.psnr(clips.read_luma(dst), clean[:frames] if frames else clean))
-    top = max(range(len(grid)), key=lambda i: scores[i])
+        output = clips.read_luma(dst)
+        scores.append((clips.psnr(output, reference), clips.ssim(output, reference)))
+    top = max(range(len(grid)), key=lambda i: scores[i][0])
     edge = len(grid) > 1 and top in (0, len(grid) - 1)
-    return Row(name, grid[top][0], scores[top], edge, grid[top][1], frames)
+    return Row(name, grid[top][0], scores[top][0], scores[top][1], edge, grid[top][1], frames)
 
 
 def short_settings(report):
     """What zeverive chose, without the sliders it never changes."""
-    words = report.split("settings: ")[-1].split()
+    line = report.split("settings: ")
+    words = line[-1].split()
     keep = {"--gain": "gain", "--mode": "mode", "--edge-lv2": "edges", "--strength": "strength"}
-    return " ".join(f"{keep[w]} {v}" for w, v in zip(words, words[1:]) if w in keep)
+    text = " ".join(f"{keep[w]} {v}" for w, v in zip(words, words[1:]) if w in keep)
+    thresholds = [v for w, v in zip(words, words[1:]) if w in ("--nr2", "--nr3", "--nr4", "--nr5h")]
+    if thresholds != ["40", "60", "80", "100"]:
+        text += " thresholds " + "/".join(thresholds)
+    if "stabilised" in line[0]:
+        text += ", levels stabilised"
+    return text
 
 
 def main():
@@ -125,25 +149,25 @@ def main():
     clean = clips.read_luma(os.path.join(work, "clean.y4m"))
     results = {}
     for kind, sigma in NOISES:
-        src = os.path.join(work, f"{kind}_s{sigma}.y4m")
-        label = f"{sigma}" if kind == "white" else f"{sigma}, smoothed"
-        noisy = clips.psnr(clips.read_luma(src), clean)
-        run(zeverive_run(z, []), src, dst)
-        chosen = subprocess.run([z, src, dst, "-j", "1"], check=True, capture_output=True, text=True).stderr
-        rows = [Row("zeverive, no options", short_settings(chosen),
-                    clips.psnr(clips.read_luma(dst), clean), False, zeverive_run(z, []))]
-        fast = subprocess.run([z, src, dst, "-j", "1", "--preset", "fast"], check=True, capture_output=True,
-                              text=True).stderr
-        rows.append(Row("zeverive --preset fast", short_settings(fast), clips.psnr(clips.read_luma(dst), clean), False,
-                        zeverive_run(z, ["--preset", "fast"])))
+        src = clip_path(work, kind, sigma)
+        label = label_of(kind, sigma)
+        noisy_luma = clips.read_luma(src)
+        noisy = (clips.psnr(noisy_luma, clean), clips.ssim(noisy_luma, clean))
+        rows = []
+        for name, options in (("zeverive, no options", []), ("zeverive, --preset fast", ["--preset", "fast"]),
+                              ("zeverive, --preset best", ["--preset", "best"])):
+            chosen = subprocess.run([z, src, dst, "-j", "1"] + options, check=True, capture_output=True, text=True).stderr
+            output = clips.read_luma(dst)
+            rows.append(Row(name, short_settings(chosen), clips.psnr(output, clean), clips.ssim(output, clean), False,
+                            zeverive_run(z, options)))
         rows.append(best_of("zeverive, tuned with gain",
-                            [(s, zeverive_run(z, a)) for s, a in zeverive_grid(sigma)], src, dst, clean))
-        for name, grid, frames in peers(sigma):
+                            [(s, zeverive_run(z, a)) for s, a in zeverive_grid(nominal(sigma))], src, dst, clean))
+        for name, grid, frames in peers(nominal(sigma)):
             rows.append(best_of(name, [(s, ffmpeg(vf, frames)) for s, vf in grid], src, dst, clean, frames))
         results[label] = (noisy, rows)
         for row in rows:
-            print(f"σ {label:12s} {row.name:28s} {row.psnr:6.2f} dB (noisy {noisy:.2f})  {row.setting}"
-                  f"{' *' if row.edge else ''}", flush=True)
+            print(f"σ {label:16s} {row.name:28s} {row.psnr:6.2f} dB {row.ssim:.4f} (noisy {noisy[0]:.2f})  "
+                  f"{row.setting}{' *' if row.edge else ''}", flush=True)
 
     speed = measure_speed(args, results["10"][1], z)
     write_table(args, results, speed)
@@ -181,25 +205,29 @@ def fps_text(values):
 
 
 def write_table(args, results, speed):
-    lines = ["| σ | filter | luma PSNR dB | gain dB | best setting (grid) | fps 720×480, median (range) |",
-             "|---|---|---|---|---|---|"]
+    lines = ["| noise σ | filter | luma PSNR dB | SSIM | gain dB | best setting (grid) | fps 720×480, median (range) |",
+             "|---|---|---|---|---|---|---|"]
     for label, (noisy, rows) in results.items():
-        lines.append(f"| {label} | noisy | {noisy:.2f} | – | – | – |")
+        lines.append(f"| {label} | noisy | {noisy[0]:.2f} | {noisy[1]:.4f} | – | – | – |")
         for row in sorted(rows, key=lambda r: -r.psnr):
             note = f" (first {row.frames} frames)" if row.frames else ""
-            lines.append(f"| {label} | {row.name}{note} | {row.psnr:.2f} | {row.psnr - noisy:+.2f} | "
+            lines.append(f"| {label} | {row.name}{note} | {row.psnr:.2f} | {row.ssim:.4f} | {row.psnr - noisy[0]:+.2f} | "
                          f"{row.setting}{' *' if row.edge else ''} | {fps_text(speed[row.name])} |")
     auto = statistics.median(speed["zeverive, no options"])
+    best = statistics.median(speed["zeverive, --preset best"])
     hand = statistics.median(speed["zeverive, same settings by hand"])
     two = statistics.median(speed["zeverive, no options, -j 2"])
     lines += ["",
               f"zeverive with no options against the same settings given by hand (σ = 10, medians): "
               f"{fps_text(speed['zeverive, no options'])} and {fps_text(speed['zeverive, same settings by hand'])} "
               f"fps, {hand / auto:.3f}× the time; -j 2: {fps_text(speed['zeverive, no options, -j 2'])} fps, "
-              f"{two / auto:.2f}× -j 1.",
+              f"{two / auto:.2f}× -j 1. --preset best: {best / auto:.2f}× the speed of no options, "
+              f"{best / statistics.median(speed['bm3d']):.1f}× bm3d's, "
+              f"{best / statistics.median(speed['nlmeans']):.1f}× nlmeans'.",
               f"Quality: 12 frames of 352×240 per noise, 4 from each of rocket, motorcycle_left and camera "
               f"(bm3d: the first {BM3D_FRAMES}). Speed: {args.rounds} rounds on {SPEED_FRAMES} frames of "
-              f"720×480 (nlmeans 20, fftdnoiz 30, bm3d 2 frames). * best at the edge of its grid."]
+              f"720×480 (nlmeans 20, fftdnoiz 30, bm3d 2 frames), load average {os.getloadavg()[0]:.1f} "
+              f"on {os.cpu_count()} processors at the end. * best at the edge of its grid."]
     path = os.path.join(args.outdir, "comparison.md")
     os.makedirs(args.outdir, exist_ok=True)
     with open(path, "w") as f:
@@ -213,15 +241,15 @@ def write_chart(args, results, speed):
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    fig, axes = plt.subplots(2, 3, figsize=(15, 9), sharex=True)
+    fig, axes = plt.subplots(3, 3, figsize=(15, 13), sharex=True)
     for ax, (label, (noisy, rows)) in zip(axes.ravel(), results.items()):
         for row in rows:
             ours = row.name.startswith("zeverive")
             x = statistics.median(speed[row.name])
-            ax.scatter(x, row.psnr - noisy, marker="o" if ours else "s", color="tab:red" if ours else "tab:blue")
-            ax.annotate(row.name, (x, row.psnr - noisy), fontsize=7, xytext=(4, 3), textcoords="offset points")
+            ax.scatter(x, row.psnr - noisy[0], marker="o" if ours else "s", color="tab:red" if ours else "tab:blue")
+            ax.annotate(row.name, (x, row.psnr - noisy[0]), fontsize=7, xytext=(4, 3), textcoords="offset points")
         ax.set_xscale("log")
-        ax.set_title(f"σ = {label} (noisy: {noisy:.1f} dB)")
+        ax.set_title(f"σ = {label} (noisy: {noisy[0]:.1f} dB)")
         ax.set_xlabel("frames per second, 720×480, one thread (log)")
         ax.set_ylabel("luma PSNR gain, dB")
         ax.grid(True, which="both", alpha=0.3)

@@ -163,7 +163,7 @@ def add_noise(frames, noise, seed):
         if noise.startswith("white"):
             n = float(noise[5:]) * rng.normal(0, 1, y.shape)
         elif noise.startswith("smoothed"):
-            n = clips.noise(y.shape, float(noise[8:]), "smoothed", rng)
+            n = clips.noise(y, float(noise[8:]), "smoothed", rng)
         else:
             # Deviation in proportion to the square root of the level above
             # black, the given value at mid-grey (125).

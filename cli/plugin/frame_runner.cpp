@@ -27,10 +27,14 @@ FrameRunner::FrameRunner(PluginSession& session, const FrameWork& work, const Fr
     : FrameRunner(std::vector<PluginSession*>{&session}, work, settings) {}
 
 FrameRunner::FrameRunner(std::vector<PluginSession*> sessions, const FrameWork& work, const FrameSettings& settings)
-    : sessions_(std::move(sessions)), work_(work), settings_(settings), levels_(work.format, settings.gain) {}
+    : sessions_(std::move(sessions)),
+      work_(work),
+      settings_(settings),
+      levels_(work.format, settings.gain, settings.stabiliser ? &*settings.stabiliser : nullptr) {}
 
 void FrameRunner::change(const FrameSettings& settings) {
-    if (settings.gain != settings_.gain) levels_ = luma::LevelMapping(work_.format, settings.gain);
+    if (settings.gain != settings_.gain || settings.stabiliser || settings_.stabiliser)
+        levels_ = luma::LevelMapping(work_.format, settings.gain, settings.stabiliser ? &*settings.stabiliser : nullptr);
     for (PluginSession* session : sessions_) session->apply(settings.host);
     settings_ = settings;
 }
@@ -43,10 +47,13 @@ void FrameRunner::run(const uint8_t* input, luma::Scan scan, YcPixel* host, uint
     // A field is every other row of the frame: the plug-in reads it in
     // place through the row pitch.
     for (const luma::FramePicture& picture : luma::FramePictures(scan, work_.format.height)) {
+        YcPixel* first = host + static_cast<size_t>(picture.first_row) * width;
+        const int pitch = picture.row_step * width;
+        if (settings_.second_pass) second_pass_.keep_noisy(first, width, picture.rows, pitch);
         luma::process_in_tiles(
-            host + static_cast<size_t>(picture.first_row) * width, width, picture.rows, picture.row_step * width,
-            kMaxLineLength, luma::kTileOverlap, static_cast<int>(sessions_.size()),
+            first, width, picture.rows, pitch, kMaxLineLength, luma::kTileOverlap, static_cast<int>(sessions_.size()),
             [&](int lane, FrameInfo& info) { sessions_[lane]->process(info); }, buffers_);
+        if (settings_.second_pass) second_pass_.refine(first, *settings_.second_pass);
     }
     levels_.to_samples(input, host, work_.neutral_chroma, output);
     // Where the guard backed off, the host frame shows the result too.

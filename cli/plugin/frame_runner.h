@@ -1,8 +1,10 @@
 // What every frame goes through, in whichever process: its samples mapped
-// to the host's scale, the plug-in once for each of the frame's pictures
-// (the frame, or its two fields), in tiles where a picture is larger than
-// the plug-in holds, the way back to samples, and with automatic settings
-// the guard on what was removed.
+// to the host's scale (through the stabilising curve where the scene has
+// one), the plug-in once for each of the frame's pictures (the frame, or
+// its two fields), in tiles where a picture is larger than the plug-in
+// holds, the second pass of --preset best on each picture, the way back to
+// samples, and with automatic settings the guard on what the whole chain
+// removed.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,7 @@
 
 #include "formats/picture.h"
 #include "host/records.h"
+#include "luma/dct_wiener.h"
 #include "luma/frame_pictures.h"
 #include "luma/levels.h"
 #include "luma/tiling.h"
@@ -32,6 +35,11 @@ struct FrameSettings {
     // The noise level (8-bit codes) the guard holds the change to, or
     // nothing for settings given by hand, which are left as they act.
     std::optional<double> guard_sigma;
+    // The bend of the level mapping for noise that grows with brightness.
+    std::optional<luma::Stabiliser> stabiliser = std::nullopt;
+    // The noise the second pass takes out (--preset best), or none; each
+    // of the frame's pictures goes through it on its own.
+    std::optional<luma::BlockNoise> second_pass = std::nullopt;
 };
 
 class FrameRunner {
@@ -56,6 +64,7 @@ private:
     FrameSettings settings_;
     luma::LevelMapping levels_;
     luma::TileBuffers buffers_;
+    luma::DctWiener second_pass_;
 };
 
 }  // namespace zeverive::cli

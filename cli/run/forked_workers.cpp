@@ -44,9 +44,10 @@ struct WorkerMemory {
 };
 
 // A scene's settings as the parent sends them: the sliders, the check
-// boxes, the gain and the guard's level, in the machine's byte order (both
-// ends are one program). The remote messages stay those the worker
-// started with.
+// boxes, the gain, the guard's level, the stabiliser's noise-level function
+// and the second pass's noise (each after a byte saying whether there is
+// one), in the machine's byte order (both ends are one program). The
+// remote messages stay those the worker started with.
 std::string settings_record(const FrameSettings& settings) {
     std::string record;
     auto put = [&](const void* data, size_t bytes) { record.append(static_cast<const char*>(data), bytes); };
@@ -55,14 +56,25 @@ std::string settings_record(const FrameSettings& settings) {
     put(&settings.gain, sizeof settings.gain);
     const double guard = settings.guard_sigma.value_or(-1.0);
     put(&guard, sizeof guard);
+    const uint8_t bent = settings.stabiliser ? 1 : 0;
+    put(&bent, 1);
+    const luma::NoiseLevelFunction level = bent ? settings.stabiliser->level() : luma::NoiseLevelFunction{};
+    put(&level, sizeof level);
+    const uint8_t second = settings.second_pass ? 1 : 0;
+    put(&second, 1);
+    const luma::BlockNoise noise = settings.second_pass.value_or(luma::BlockNoise{});
+    put(noise.data(), sizeof noise);
     return record;
 }
 
 std::optional<FrameSettings> settings_from(const std::string& record, const FrameSettings& started) {
     FrameSettings settings = started;
     double guard;
+    uint8_t bent, second;
+    luma::NoiseLevelFunction level;
+    luma::BlockNoise noise;
     if (record.size() != sizeof settings.host.sliders + sizeof settings.host.checkboxes + sizeof settings.gain +
-                             sizeof guard)
+                             sizeof guard + 1 + sizeof level + 1 + sizeof noise)
         return std::nullopt;
     const char* at = record.data();
     auto take = [&](void* data, size_t bytes) {
@@ -73,7 +85,15 @@ std::optional<FrameSettings> settings_from(const std::string& record, const Fram
     take(settings.host.checkboxes.data(), sizeof settings.host.checkboxes);
     take(&settings.gain, sizeof settings.gain);
     take(&guard, sizeof guard);
+    take(&bent, 1);
+    take(&level, sizeof level);
+    take(&second, 1);
+    take(noise.data(), sizeof noise);
     settings.guard_sigma = guard < 0 ? std::nullopt : std::optional<double>(guard);
+    settings.stabiliser.reset();
+    if (bent) settings.stabiliser.emplace(level);
+    settings.second_pass.reset();
+    if (second) settings.second_pass = noise;
     return settings;
 }
 

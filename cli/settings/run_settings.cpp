@@ -1,11 +1,12 @@
 #include "settings/run_settings.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "host/slider_index.h"
-#include "luma/auto_settings.h"
 #include "luma/levels.h"
 #include "luma/slider_names.h"
+#include "luma/treatment.h"
 
 namespace zeverive::cli {
 
@@ -13,25 +14,48 @@ bool estimates_noise(const SettingsRequest& request) {
     return request.auto_settings && !(request.sigma && request.white);
 }
 
-SceneSettings choose_settings(const SettingsRequest& request, const FilterTable& table,
-                              const std::optional<luma::NoiseEstimate>& estimate, double share) {
+namespace {
+
+// The guard reads the file's samples, where noise that grows with
+// brightness is strongest in the highlights: it is held to the level there,
+// the stabilised level over the curve's least slope.
+double guard_level(double sigma, const std::optional<luma::Stabiliser>& stabiliser) {
+    if (!stabiliser) return sigma;
+    double level = sigma;
+    for (int code = 16; code <= 235; ++code) level = std::max(level, sigma / stabiliser->slope(code));
+    return level;
+}
+
+}  // namespace
+
+SceneSettings choose_settings(const SettingsRequest& request, const FilterTable& table, const PictureFormat& format,
+                              const std::optional<luma::NoiseModel>& estimate, double share) {
     SceneSettings scene;
     scene.frame.host = request.settings;
     scene.frame.gain = request.gain.value_or(luma::kGainUnity);
     if (!request.auto_settings) return scene;
 
-    luma::NoiseEstimate noise;
+    luma::NoiseModel noise;
     if (estimate) noise = *estimate;
-    if (request.sigma) noise.sigma = *request.sigma;
-    if (request.white) noise.smoothing = 0;
-    noise.sigma *= request.amount * share;
-    const luma::AutoSettings chosen = luma::settings_for_noise(noise, request.preset);
-    scene.frame.host.sliders = luma::sliders_within(chosen, table);
-    scene.frame.host.checkboxes[kCheckboxFinestRowsX10] = chosen.rows_x10 ? 1 : 0;
-    scene.frame.gain = request.gain.value_or(chosen.gain);
-    scene.frame.guard_sigma = noise.sigma;
-    scene.sigma = noise.sigma;
-    scene.smoothing = noise.smoothing;
+    if (request.sigma) {
+        noise.estimate.sigma = *request.sigma;
+        noise.stabiliser.reset();
+    }
+    if (request.white) {
+        noise.estimate.smoothing = 0;
+        noise.rows = {};
+        noise.columns = {};
+    }
+    noise.estimate.sigma *= request.amount * share;
+    const luma::Treatment treatment = luma::treatment_for(noise, format.width, format.height, request.preset);
+    scene.frame.host.sliders = luma::sliders_within(treatment.settings, table);
+    scene.frame.host.checkboxes[kCheckboxFinestRowsX10] = treatment.settings.rows_x10 ? 1 : 0;
+    scene.frame.gain = request.gain.value_or(treatment.settings.gain);
+    scene.frame.guard_sigma = guard_level(noise.estimate.sigma, treatment.stabiliser);
+    scene.frame.stabiliser = treatment.stabiliser;
+    if (treatment.second_pass) scene.frame.second_pass = treatment.second_pass_noise(scene.frame.gain);
+    scene.sigma = noise.estimate.sigma;
+    scene.smoothing = noise.estimate.smoothing;
     return scene;
 }
 

@@ -5,7 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "luma/noise_estimator.h"
+#include "formats/picture.h"
+#include "luma/noise_model.h"
 #include "luma/presets.h"
 #include "plugin/frame_runner.h"
 #include "plugin/plugin_host.h"
@@ -33,17 +34,20 @@ bool estimates_noise(const SettingsRequest& request);
 struct SceneSettings {
     FrameSettings frame;
     // With automatic settings, the noise the rule was applied to (--amount
-    // included) and its smoothing.
+    // included; after the stabiliser where there is one) and its smoothing.
     std::optional<double> sigma;
     double smoothing = 0;
 };
 
-// The settings for a scene whose noise reads `estimate` (nothing when the
-// run estimates no noise), chosen for `share` of its level (the scene
-// check's), by the request's preset. Automatic sliders are held within the
+// The settings for a scene of frames in `format` whose noise reads `noise`
+// (nothing when the run estimates no noise), chosen for `share` of its
+// level (the scene check's), by the request's preset: the sliders, the
+// gain, the stabilising curve where the noise grows with brightness
+// (not with --sigma, which gives one level for every brightness) and the
+// second pass of --preset best. Automatic sliders are held within the
 // record's ranges, for plug-ins built with other ones.
-SceneSettings choose_settings(const SettingsRequest& request, const FilterTable& table,
-                              const std::optional<luma::NoiseEstimate>& estimate, double share = 1);
+SceneSettings choose_settings(const SettingsRequest& request, const FilterTable& table, const PictureFormat& format,
+                              const std::optional<luma::NoiseModel>& noise, double share = 1);
 
 // The chosen settings as options that give them again.
 std::string settings_as_options(const FrameSettings& settings);

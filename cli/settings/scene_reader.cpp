@@ -57,8 +57,8 @@ int read_ahead_frames(const PictureFormat& format) {
     return static_cast<int>(std::clamp<size_t>(frames, 2, kMostReadAhead));
 }
 
-SceneReader::SceneReader(VideoReader& reader, int read_ahead, FieldChoice fields)
-    : reader_(reader), read_ahead_(static_cast<size_t>(std::max(2, read_ahead))), fields_(fields) {}
+SceneReader::SceneReader(VideoReader& reader, int read_ahead, FieldChoice fields, WholeInput whole)
+    : reader_(reader), read_ahead_(static_cast<size_t>(std::max(2, read_ahead))), fields_(fields), whole_input_(whole) {}
 
 luma::FramePictures SceneReader::pictures_of(const Frame& frame) const {
     return luma::FramePictures(frame.scan, reader_.format().height);
@@ -112,9 +112,24 @@ void SceneReader::place(Frame& frame) {
     if (open == open_.end() || open->second.frames >= luma::kNoiseSamplePictures) return;
     for (const luma::FramePicture& picture : pictures_of(frame)) {
         open->second.estimator.add_picture(luma_in_codes(reader_.format(), frame.bytes->data(), luma_, picture),
-                                           static_cast<int>(picture.parity));
+                                           static_cast<int>(picture.parity), &open->second.profile);
     }
     ++open->second.frames;
+}
+
+luma::NoiseModel SceneReader::model_of(const luma::NoiseEstimator& estimator, const luma::NoiseProfile& profile) const {
+    luma::NoiseModel model = luma::model_noise(estimator, profile);
+    if (reader_.format().sampling == Sampling::kHost && model.stabiliser) {
+        // Host frames come on the plug-in's own scale, with no mapping of
+        // their levels to bend.
+        model.stabiliser.reset();
+        model.estimate = estimator.estimate();
+    }
+    return model;
+}
+
+luma::NoiseModel SceneReader::whole_model() const {
+    return model_of(whole_, whole_profile_);
 }
 
 bool SceneReader::read(uint8_t* bytes, std::string& frame_parameters, SceneFrame& scene) {
@@ -125,7 +140,8 @@ bool SceneReader::read(uint8_t* bytes, std::string& frame_parameters, SceneFrame
     scene.start.reset();
     if (frame.begins) {
         const auto open = open_.find(frame.scene);
-        scene.start = SceneStart{frame.number, open->second.estimator.estimate(), nullptr};
+        scene.start = SceneStart{frame.number, open->second.estimator.estimate(),
+                                 model_of(open->second.estimator, open->second.profile), nullptr};
         // The first frame's first picture, against the same picture of a
         // later frame of the scene. A repeated frame is no second look at
         // the scene.
@@ -145,7 +161,10 @@ bool SceneReader::read(uint8_t* bytes, std::string& frame_parameters, SceneFrame
             }
             break;
         }
-        whole_.merge(open->second.estimator);
+        if (whole_input_ == WholeInput::kKept) {
+            whole_.merge(open->second.estimator);
+            whole_profile_.merge(open->second.profile);
+        }
         open_.erase(open);
     }
     std::copy_n(frame.bytes->data(), reader_.frame_bytes(), bytes);

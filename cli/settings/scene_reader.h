@@ -4,7 +4,8 @@
 //
 // Every frame read goes through the scene tracker; the first frames of
 // each scene (kNoiseSamplePictures, or fewer where the read-ahead is
-// shorter) go to that scene's noise estimate. A frame joins its scene's
+// shorter) go to that scene's noise estimate and, through it, to the
+// scene's noise profile (its level by brightness and correlation). A frame joins its scene's
 // estimate only once the next frame has shown that it belongs there (a
 // change of noise is confirmed by the frame after it). When a scene's
 // first frame leaves the read-ahead its estimate is final.
@@ -28,6 +29,8 @@
 #include "formats/video_stream.h"
 #include "luma/frame_pictures.h"
 #include "luma/noise_estimator.h"
+#include "luma/noise_model.h"
+#include "luma/noise_profile.h"
 #include "luma/result_check.h"
 #include "luma/scene_tracker.h"
 #include "run/mapped_memory.h"
@@ -37,6 +40,9 @@ namespace zeverive::cli {
 struct SceneStart {
     int64_t frame;  // the scene's first frame, from 0
     luma::NoiseEstimate estimate;
+    // What the settings are chosen for: the estimate after the stabilising
+    // curve where the noise grows with brightness, and its correlation.
+    luma::NoiseModel model;
     // Measures trial results for the first frame against the scene's next
     // frame; none when the read-ahead holds no other frame of the scene.
     std::shared_ptr<const luma::ResultCheck> check;
@@ -57,17 +63,28 @@ struct SceneFrame {
 // they would take more than 64 MB (at least 2).
 int read_ahead_frames(const PictureFormat& format);
 
+// Whether the reader keeps every scene's blocks for one figure over the
+// whole input: a few hundred kilobytes a scene, which a long film with
+// many cuts would pile up for nothing in a run.
+enum class WholeInput { kDropped, kKept };
+
 class SceneReader {
 public:
-    SceneReader(VideoReader& reader, int read_ahead, FieldChoice fields = FieldChoice::kAsTheStreamSays);
+    SceneReader(VideoReader& reader, int read_ahead, FieldChoice fields = FieldChoice::kAsTheStreamSays,
+                WholeInput whole = WholeInput::kDropped);
 
     // The next frame's samples (frame_bytes() bytes) and marker-line
     // parameters, as VideoReader::read gives them, and its scene. False at
     // the end. Throws as the reader does.
     bool read(uint8_t* bytes, std::string& frame_parameters, SceneFrame& scene);
 
-    // All scenes' samples as one, once every frame has been read.
+    // All scenes' samples as one, once every frame has been read (with
+    // WholeInput::kKept).
     luma::NoiseEstimate whole_input() const { return whole_.estimate(); }
+    // Their noise by brightness and correlation, and what the settings
+    // would be chosen for.
+    const luma::NoiseProfile& whole_profile() const { return whole_profile_; }
+    luma::NoiseModel whole_model() const;
 
     // Frames read from the input so far, the read-ahead included: the
     // number of the frame being read when reading fails.
@@ -91,6 +108,7 @@ private:
     VideoReader& reader_;
     size_t read_ahead_;
     FieldChoice fields_;
+    WholeInput whole_input_;
     bool ended_ = false;
     int64_t next_number_ = 0;
     std::deque<Frame> ahead_;
@@ -102,10 +120,14 @@ private:
     // their frames it read.
     struct OpenScene {
         luma::NoiseEstimator estimator;
+        luma::NoiseProfile profile;
         int frames = 0;
     };
+    luma::NoiseModel model_of(const luma::NoiseEstimator& estimator, const luma::NoiseProfile& profile) const;
+
     std::map<int, OpenScene> open_;
     luma::NoiseEstimator whole_;
+    luma::NoiseProfile whole_profile_;
 };
 
 // The part of a picture's luma plane the estimate and the scene tracker

@@ -43,7 +43,7 @@ expect() {
 }
 
 expect "$zeverive --pre" "--preset --preview --preview-frame"
-expect "$zeverive --preset " "default fast"
+expect "$zeverive --preset " "best default fast"
 expect "$zeverive --no-" "--no-auto --no-nr5-rows-x10"
 expect "$zeverive --reference " "clean.y4m noisy.y4m"
 expect "$zeverive --sigma " ""

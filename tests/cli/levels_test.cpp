@@ -10,6 +10,7 @@
 
 #include "formats/frame_bytes.h"
 #include "luma/levels.h"
+#include "luma/stabiliser.h"
 
 namespace zeverive::cli {
 namespace {
@@ -240,6 +241,77 @@ TEST(Levels, TheGainIsExactAtOneAndComesBackAtEveryDepth) {
                 for (int32_t host = luma::code_to_host(scale, 0); host <= luma::code_to_host(scale, max_code); ++host) {
                     const int32_t code = luma::host_change_to_code(scale, original, before, host, max_code);
                     ASSERT_LE(std::abs(luma::code_to_host(scale, code) - host), 1) << host;
+                }
+            }
+        }
+    }
+}
+
+// Noise growing from 3 codes at black to 9 at white, measured between 30
+// and 222.
+const luma::NoiseLevelFunction kGrowingNoise{72.0 / 219, 9 - 16 * 72.0 / 219, 30, 222};
+
+// The stabilising curve and its inverse, on all three of its pieces (a
+// line below the measured brightnesses, the curve, a line above).
+TEST(Levels, TheStabiliserIsInvertedExactlyAndItsBiasIsSmall) {
+    const luma::Stabiliser stabiliser(kGrowingNoise);
+    EXPECT_DOUBLE_EQ(stabiliser.forward(16), 16);
+    double previous = stabiliser.forward(-40);
+    for (double code = -39.75; code <= 300; code += 0.25) {
+        const double value = stabiliser.forward(code);
+        ASSERT_GT(value, previous) << code;
+        previous = value;
+        ASSERT_NEAR(stabiliser.inverse(value), code, 1e-9) << code;
+        // Where the curve bends, noisy samples average below the curve of
+        // their mean; the unbiased inverse adds that back, a fraction of a
+        // code.
+        const double bias = stabiliser.unbiased_inverse(value) - code;
+        ASSERT_GT(bias, 0) << code;
+        ASSERT_LT(bias, 0.3) << code;
+    }
+    // The noise comes out alike: its deviation times the curve's slope.
+    const double middle = std::sqrt(kGrowingNoise.variance(126)) * stabiliser.slope(126);
+    for (double code : {20.0, 60.0, 126.0, 180.0, 230.0})
+        EXPECT_NEAR(std::sqrt(kGrowingNoise.variance(code)) * stabiliser.slope(code), middle, 1e-9) << code;
+}
+
+// Through a stabiliser, at every depth and at gains from 1 to the least:
+// untouched samples come back bit for bit, and a change comes back as the
+// same change of 8-bit code whatever the depth, whether the host's scale
+// names every code (a table) or not (the change added to the original).
+TEST(Levels, AStabilisedMappingComesBackAtEveryDepth) {
+    const luma::Stabiliser stabiliser(kGrowingNoise);
+    for (int32_t gain : {luma::kGainUnity, 333, luma::kMinGain}) {
+        std::vector<int32_t> at_8_bits;
+        for (int depth : kDepths) {
+            SCOPED_TRACE(::testing::Message() << depth << " bits, gain " << gain);
+            const int shift = depth - 8;
+            const PictureFormat format = format_of(depth > 8 ? 65536 : 256, 1, Sampling::kMono, depth);
+            const luma::LevelMapping mapping(format, gain, &stabiliser);
+            Picture every;
+            every.planes[0].resize(static_cast<size_t>(format.width));
+            for (int code = 0; code < format.width; ++code) every.planes[0][static_cast<size_t>(code)] = code;
+            std::vector<YcPixel> host(static_cast<size_t>(format.width));
+            mapping.to_host(samples_of(format, every).data(), host.data());
+            EXPECT_EQ(written(mapping, format, every, host, false).planes[0], every.planes[0]);
+
+            // Codes 16..235 at 8 bits, the same levels at this depth, each
+            // moved by a fixed step on the host's scale.
+            Picture levels;
+            for (int32_t code = 16; code <= 235; ++code) levels.planes[0].push_back(code << shift);
+            const PictureFormat row = format_of(static_cast<int>(levels.planes[0].size()), 1, Sampling::kMono, depth);
+            const luma::LevelMapping row_mapping(row, gain, &stabiliser);
+            std::vector<YcPixel> moved(levels.planes[0].size());
+            row_mapping.to_host(samples_of(row, levels).data(), moved.data());
+            for (YcPixel& pixel : moved) pixel.y = static_cast<int16_t>(pixel.y + 40);
+            const Picture back = written(row_mapping, row, levels, moved, false);
+            for (size_t i = 0; i < back.planes[0].size(); ++i) {
+                const double in_8_bits = back.planes[0][i] / static_cast<double>(1 << shift);
+                if (depth == 8) {
+                    at_8_bits.push_back(back.planes[0][i]);
+                    ASSERT_GT(back.planes[0][i], levels.planes[0][i]) << i;
+                } else {
+                    ASSERT_NEAR(in_8_bits, at_8_bits[i], 1.0) << i;
                 }
             }
         }

@@ -80,11 +80,10 @@ Chosen choose_with(std::vector<const char*> args, double smoothing = 0) {
     Chosen run;
     run.defaults = default_settings(parsed.library->table());
     run.estimates = estimates_noise(options);
-    luma::NoiseEstimate estimate;
-    estimate.sigma = 10;
-    estimate.smoothing = smoothing;
-    run.chosen = choose_settings(options, parsed.library->table(),
-                                 run.estimates ? std::optional<luma::NoiseEstimate>(estimate) : std::nullopt)
+    luma::NoiseModel estimate = luma::white_noise(10);
+    estimate.estimate.smoothing = smoothing;
+    run.chosen = choose_settings(options, parsed.library->table(), PictureFormat{720, 480},
+                                 run.estimates ? std::optional<luma::NoiseModel>(estimate) : std::nullopt)
                      .frame;
     return run;
 }
@@ -165,7 +164,7 @@ TEST(Options, ASliderOptionMeansTheDefaultsForTheRestAtGainOne) {
 TEST(Options, AutomaticOptionsWithSliderOptionsAreRefused) {
     for (const std::vector<const char*>& automatic :
          {std::vector<const char*>{"--sigma", "5"}, {"--amount", "2"}, {"--white"}, {"--preset", "fast"},
-          {"--preset", "default"}}) {
+          {"--preset", "best"}, {"--preset", "default"}}) {
         for (const std::vector<const char*>& manual :
              {std::vector<const char*>{"--nr3", "77"}, {"--no-nr5-rows-x10"}, {"--no-auto"}}) {
             std::vector<const char*> args = automatic;

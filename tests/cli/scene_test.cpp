@@ -149,5 +149,45 @@ TEST(Scenes, EachSceneIsDenoisedForItsOwnNoise) {
     }
 }
 
+// A cut from white noise to noise growing with brightness: only the second
+// scene's levels are stabilised, and under --preset best both scenes get
+// the second pass. Every copy and every worker takes the curve and the
+// pass with the second scene's settings: threads and worker processes give
+// the bytes of one.
+TEST(Scenes, TheStabiliserAndTheSecondPassFollowTheScene) {
+    testing::TempDir dir;
+    testing::Noise noise(5);
+    std::vector<std::vector<uint8_t>> frames;
+    for (int f = 0; f < 6; ++f) frames.push_back(frame_of(landscape, f, 2, noise));
+    for (int f = 0; f < 6; ++f) {
+        std::vector<uint8_t> luma(static_cast<size_t>(kWidth) * kHeight);
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const double level = 24 + 200.0 * x / kWidth + 10 * std::sin((y + 3 * f) / 19.0);
+                const double deviation = std::sqrt(72.0 / 219 * level + 9 - 16 * 72.0 / 219);
+                luma[static_cast<size_t>(y) * kWidth + x] =
+                    static_cast<uint8_t>(std::clamp(std::lround(level + deviation * noise.gaussian()), 0L, 255L));
+            }
+        frames.push_back(std::move(luma));
+    }
+    testing::write_file(dir.path("cut.y4m"), testing::y4m_from_luma(kWidth, kHeight, frames));
+    const testing::RunResult one = testing::zeverive({"--preset", "best", "-j", "1", dir.path("cut.y4m"), dir.path("one.y4m")});
+    ASSERT_EQ(one.status, 0) << one.err;
+    const size_t second = one.err.find("a new scene");
+    ASSERT_NE(second, std::string::npos) << one.err;
+    EXPECT_EQ(one.err.find("levels stabilised"), one.err.find("levels stabilised", second)) << one.err;
+    EXPECT_NE(one.err.find("levels stabilised", second), std::string::npos) << one.err;
+    for (const std::string& plugin : {std::string(), testing::shared_plugin()}) {
+        for (const char* jobs : {"2", "3"}) {
+            std::vector<std::string> args = {"--preset", "best", "-j", jobs, dir.path("cut.y4m"), dir.path("jobs.y4m")};
+            if (!plugin.empty()) args.insert(args.begin(), {"--plugin", plugin});
+            const testing::RunResult run = testing::zeverive(args);
+            ASSERT_EQ(run.status, 0) << run.err;
+            EXPECT_TRUE(testing::read_file(dir.path("jobs.y4m")) == testing::read_file(dir.path("one.y4m")))
+                << "-j " << jobs << (plugin.empty() ? "" : " --plugin");
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zeverive::cli

@@ -1,8 +1,11 @@
 // Frames through several copies of the built-in plug-in in this process:
 // frames in flight on threads, and a large frame's tiles on threads, give
-// the bytes one plug-in gives frame after frame. (The program's own runs
-// with -j compare the files; these make sure the threads, not forked
-// workers standing in for them, did the work.)
+// the bytes one plug-in gives frame after frame, with the plain level
+// mapping and with the work of noise that grows with brightness under
+// --preset best (the bent mapping and the second pass, which each thread
+// does for its own frames). (The program's own runs with -j compare the
+// files; these make sure the threads, not forked workers standing in for
+// them, did the work.)
 
 #include <gtest/gtest.h>
 
@@ -13,6 +16,7 @@
 
 #include "formats/frame_bytes.h"
 #include "host/slider_index.h"
+#include "luma/noise_spectrum.h"
 #include "run/in_process.h"
 #include "run/threaded_frames.h"
 
@@ -64,19 +68,29 @@ FrameSettings mode(const PluginLibrary& library, int32_t value, int32_t gain = l
     return settings;
 }
 
+// The settings with a stabiliser and the second pass besides.
+FrameSettings treated(FrameSettings settings) {
+    settings.stabiliser = luma::Stabiliser(luma::NoiseLevelFunction{72.0 / 219, 9 - 16 * 72.0 / 219, 30, 222});
+    settings.second_pass = luma::block_noise(luma::Correlation{}, luma::Correlation{},
+                                             8 * luma::host_units_per_code(luma::luma_scale(8, settings.gain)));
+    return settings;
+}
+
 TEST(Threads, FramesInFlightOnCopiesGiveTheBytesOfOnePlugin) {
     const PluginLibrary library = PluginLibrary::built_in();
     const PictureFormat format{353, 241, luma::Sampling::k420, 8};
     const FrameWork work{format, false, false};
     const auto frames = noisy_frames(format, 11);
-    for (int32_t m : {2, 3}) {
-        SCOPED_TRACE("mode " + std::to_string(m));
-        const auto one = run_through(*process_here(library, mode(library, m, 700), work), format, frames);
-        ASSERT_NE(one[0], frames[0]);
-        for (int jobs : {2, 3}) {
-            EXPECT_EQ(run_through(*run_threads(library, mode(library, m, 700), jobs, work, "in.y4m"), format, frames),
-                      one)
-                << jobs << " threads";
+    for (bool treat : {false, true}) {
+        for (int32_t m : {2, 3}) {
+            SCOPED_TRACE("mode " + std::to_string(m) + (treat ? ", treated" : ""));
+            const FrameSettings settings = treat ? treated(mode(library, m, 700)) : mode(library, m, 700);
+            const auto one = run_through(*process_here(library, settings, work), format, frames);
+            ASSERT_NE(one[0], frames[0]);
+            for (int jobs : {2, 3}) {
+                const auto threaded = run_threads(library, settings, jobs, work, "in.y4m");
+                EXPECT_EQ(run_through(*threaded, format, frames), one) << jobs << " threads";
+            }
         }
     }
 }
@@ -89,13 +103,16 @@ TEST(Threads, SettingsChangedBetweenFramesReachEveryCopy) {
     const PictureFormat format{353, 241, luma::Sampling::k420, 8};
     const FrameWork work{format, false, false};
     const auto frames = noisy_frames(format, 11);
-    FrameSettings guarded = mode(library, 2, 600);
+    FrameSettings guarded = treated(mode(library, 2, 600));
     guarded.guard_sigma = 2.0;
-    const std::map<size_t, FrameSettings> changes = {{3, mode(library, 3, 800)}, {7, guarded}};
+    const std::map<size_t, FrameSettings> changes = {
+        {3, mode(library, 3, 800)}, {7, guarded}, {9, mode(library, 3, 600)}};
     const auto one = run_through(*process_here(library, mode(library, 2), work), format, frames,
                                  luma::Scan::kProgressive, changes);
     ASSERT_NE(one[2], run_through(*process_here(library, mode(library, 3, 800), work), format, frames)[2]);
     ASSERT_NE(one[4], run_through(*process_here(library, mode(library, 2), work), format, frames)[4]);
+    ASSERT_NE(one[8], run_through(*process_here(library, mode(library, 2, 600), work), format, frames)[8]);
+    ASSERT_EQ(one[10], run_through(*process_here(library, mode(library, 3, 600), work), format, frames)[10]);
     for (int jobs : {2, 3}) {
         EXPECT_EQ(run_through(*run_threads(library, mode(library, 2), jobs, work, "in.y4m"), format, frames,
                               luma::Scan::kProgressive, changes),
@@ -122,11 +139,15 @@ TEST(Threads, TilesOnCopiesGiveTheBytesOfOnePlugin) {
     const PictureFormat format{1733, 901, luma::Sampling::k420, 8};
     const FrameWork work{format, false, false};
     const auto frames = noisy_frames(format, 2);
-    for (luma::Scan scan : {luma::Scan::kProgressive, luma::Scan::kBottomFieldFirst}) {
-        SCOPED_TRACE(luma::scan_name(scan));
-        const auto one = run_through(*process_here(library, mode(library, 2), work), format, frames, scan);
-        EXPECT_EQ(run_through(*process_here(library, mode(library, 2), work, 3), format, frames, scan), one);
-        EXPECT_EQ(run_through(*run_threads(library, mode(library, 2), 2, work, "in.y4m"), format, frames, scan), one);
+    for (bool treat : {false, true}) {
+        const FrameSettings settings = treat ? treated(mode(library, 2)) : mode(library, 2);
+        for (luma::Scan scan : {luma::Scan::kProgressive, luma::Scan::kBottomFieldFirst}) {
+            SCOPED_TRACE(std::string(luma::scan_name(scan)) + (treat ? ", treated" : ""));
+            const auto one = run_through(*process_here(library, settings, work), format, frames, scan);
+            EXPECT_EQ(run_through(*process_here(library, settings, work, 3), format, frames, scan), one);
+            const auto threaded = run_threads(library, settings, 2, work, "in.y4m");
+            EXPECT_EQ(run_through(*threaded, format, frames, scan), one);
+        }
     }
 }
 
