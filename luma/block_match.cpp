@@ -1,6 +1,7 @@
 #include "luma/block_match.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -119,10 +120,16 @@ std::optional<Offset> match_block(const MatchPicture& picture, const MatchPictur
 
     Offset chosen{0, 0};
     best = std::numeric_limits<double>::infinity();
+    // The searches overlap (on a still picture all of them lie around no
+    // motion); a displacement read once cannot win again.
+    std::array<bool, (2 * kFarthest + 1) * (2 * kFarthest + 1)> read{};
     auto search = [&](Offset around, int reach) {
         for (int dy = around.dy - reach; dy <= around.dy + reach; ++dy) {
             for (int dx = around.dx - reach; dx <= around.dx + reach; ++dx) {
                 if (std::abs(dx) > kFarthest || std::abs(dy) > kFarthest) continue;
+                bool& done = read[static_cast<size_t>((dy + kFarthest) * (2 * kFarthest + 1) + dx + kFarthest)];
+                if (done) continue;
+                done = true;
                 const double d = ring_difference(picture, other, left, top, dx, dy);
                 if (d < best) {
                     best = d;

@@ -132,8 +132,8 @@ void NoiseEstimator::add_picture(const LumaPlane& plane, int stream, FlatBlockRe
     ++history.pictures;
 }
 
-void NoiseEstimator::keep(const std::vector<float>& samples, const std::vector<uint8_t>& brightness,
-                          Readings& into, std::vector<bool>* left_out) {
+std::vector<BlockReading> NoiseEstimator::keep(const std::vector<float>& samples, const std::vector<uint8_t>& brightness,
+                                               Readings& into, std::vector<bool>* left_out) {
     const size_t blocks = samples.size() / kNoiseBlockSamples;
     std::vector<BlockReading> readings(blocks);
     std::vector<size_t> order(blocks);
@@ -159,6 +159,7 @@ void NoiseEstimator::keep(const std::vector<float>& samples, const std::vector<u
         ++passed;
     }
     into.untested += blocks - tested;
+    return readings;
 }
 
 void NoiseEstimator::read_picture(const MatchPicture& picture, float lowest, float highest, FlatBlockReader* also) {
@@ -176,13 +177,13 @@ void NoiseEstimator::read_picture(const MatchPicture& picture, float lowest, flo
         }
     }
     std::vector<bool> left_out;
-    keep(blocks, brightness, picture_, also ? &left_out : nullptr);
+    const std::vector<BlockReading> readings = keep(blocks, brightness, picture_, also ? &left_out : nullptr);
     if (!also) return;
     size_t kept = 0;
     for (size_t b = 0; b < places.size(); ++b) {
         if (left_out[b]) continue;
         places[kept] = places[b];
-        places[kept].spread = measure_block(blocks.data() + b * kNoiseBlockSamples).variance;
+        places[kept].spread = readings[b].variance;
         ++kept;
     }
     also->read_frame(places.data(), kept);

@@ -44,6 +44,7 @@
 
 #include "luma/block_match.h"
 #include "luma/flat_blocks.h"
+#include "luma/noise_blocks.h"
 
 namespace zeverive::luma {
 
@@ -138,9 +139,10 @@ private:
 
     // Measures blocks (64 samples each, one after the other) and keeps
     // the quietest of those that look like noise; `left_out`, when given,
-    // marks the blocks left out as structure.
-    static void keep(const std::vector<float>& blocks, const std::vector<uint8_t>& brightness, Readings& into,
-                     std::vector<bool>* left_out = nullptr);
+    // marks the blocks left out as structure. Returns every block's
+    // reading.
+    static std::vector<BlockReading> keep(const std::vector<float>& blocks, const std::vector<uint8_t>& brightness,
+                                          Readings& into, std::vector<bool>* left_out = nullptr);
     NoiseEstimate estimate(const std::array<float, 256>* gain_by_brightness) const;
 
     void read_picture(const MatchPicture& picture, float lowest, float highest, FlatBlockReader* also);

@@ -34,7 +34,7 @@ struct FrameSettings {
     int32_t gain = luma::kGainUnity;  // the level gain, thousandths
     // The noise level (8-bit codes) the guard holds the change to, or
     // nothing for settings given by hand, which are left as they act.
-    std::optional<double> guard_sigma;
+    std::optional<double> guard_sigma = std::nullopt;
     // The bend of the level mapping for noise that grows with brightness.
     std::optional<luma::Stabiliser> stabiliser = std::nullopt;
     // The noise the second pass takes out (--preset best), or none; each
