@@ -50,7 +50,7 @@ start=$(date +%s.%N)
   "$noisy" "$out/coffee-denoised.y4m" 2>&1 | sed 's/^zeverive: //; s/^/  /'
 end=$(date +%s.%N)
 awk -v n="$frames" -v s="$start" -v e="$end" \
-  'BEGIN { t = e - s; printf "  %d frames in %.2f s: %.1f frames per second (whole run, on %d worker processes)\n", n, t, n / t, '"$(nproc)"' }'
+  'BEGIN { t = e - s; printf "  %d frames in %.2f s: %.1f frames per second (whole run, on %d threads)\n", n, t, n / t, '"$(nproc)"' }'
 echo
 
 echo "The estimate it started from (zeverive --estimate), in 8-bit codes:"
