@@ -4,6 +4,9 @@
 #include <cmath>
 #include <vector>
 
+#include "luma/guard_regions.h"
+#include "luma/levels_avx2.h"
+
 namespace zeverive::luma {
 namespace {
 
@@ -13,21 +16,6 @@ constexpr double kLeastLimit = 1.0;
 // Below this spread (codes) a region's change is too small to carry a
 // pattern worth a decision.
 constexpr double kLeastPatterned = 1.0;
-
-struct RegionSums {
-    int64_t count = 0;
-    double sum = 0;
-    double squares = 0;
-    // Products at lags 1, 2 and 4, along rows and along columns, and how
-    // many of each.
-    double along[2][3] = {};
-    int64_t pairs[2][3] = {};
-};
-
-constexpr int kLags[3] = {1, 2, 4};
-// A change is read as at most this many units of at least a sixteenth of
-// a code (128 codes): a region's 256 products still sum within 32 bits.
-constexpr int32_t kLargestChange = 2047;
 
 bool periodic(const RegionSums& s) {
     const double mean = s.sum / static_cast<double>(s.count);
@@ -50,87 +38,42 @@ bool periodic(const RegionSums& s) {
     return false;
 }
 
+// The regions' sums, by the AVX2 loops where they run and the planes of
+// files allow them.
+bool read_changes(const uint8_t* before, ptrdiff_t, const uint8_t* after, ptrdiff_t, int width, int height, int shift,
+                  std::vector<RegionSums>& sums) {
+#if defined(__x86_64__)
+    if (wide_loops_run()) return read_regions_avx2(before, after, width, height, shift, sums);
+#endif
+    return read_regions(before, after, width, height, shift, sums);
+}
+
+bool read_changes(const uint16_t* before, ptrdiff_t, const uint16_t* after, ptrdiff_t, int width, int height,
+                  int shift, std::vector<RegionSums>& sums) {
+#if defined(__x86_64__)
+    if (wide_loops_run()) return read_regions_avx2(before, after, width, height, shift, sums);
+#endif
+    return read_regions(before, after, width, height, shift, sums);
+}
+
+bool read_changes(const int16_t* before, ptrdiff_t before_step, const int16_t* after, ptrdiff_t after_step,
+                  int width, int height, int shift, std::vector<RegionSums>& sums) {
+    return read_regions(before, before_step, after, after_step, width, height, shift, sums);
+}
+
 template <typename Sample>
 int guard(const Sample* before, ptrdiff_t before_step, Sample* after, ptrdiff_t after_step, int width, int height,
           double units_per_code, double sigma) {
     if (width <= 0 || height <= 0) return 0;
-    const int across = (width + kR - 1) / kR;
-    const int down = (height + kR - 1) / kR;
-    std::vector<RegionSums> sums(static_cast<size_t>(across) * down);
+    const int across = regions_across(width);
+    const int down = regions_down(height);
     // Samples finer than a sixteenth of a code are read in sixteenths (14
-    // and 16 bits), and a change is held within kLargestChange of them: a
+    // and 16 bits), and a change is held within 128 codes of them: a
     // region's sums of products then fit 32 bits.
     int shift = 0;
     while ((units_per_code / (1 << shift)) > 16) ++shift;
-    // One band of kR rows of the change at a time, each row followed by
-    // zeros for the lags that reach past the frame's edge.
-    const int stride = width + kLags[2];
-    std::vector<int16_t> band(static_cast<size_t>(kR) * stride, 0);
-    bool changed = false;
-    for (int ry = 0; ry < down; ++ry) {
-        const int rows = std::min(kR, height - ry * kR);
-        for (int y = 0; y < rows; ++y) {
-            const size_t row = static_cast<size_t>(ry * kR + y) * width;
-            int16_t* out = band.data() + static_cast<size_t>(y) * stride;
-            int32_t any = 0;
-            if (before_step == 1 && after_step == 1) {
-                // The planes of files: contiguous, which the compiler widens.
-                const Sample* b = before + row;
-                const Sample* a = after + row;
-                for (int x = 0; x < width; ++x) {
-                    const int32_t d = static_cast<int32_t>(b[x]) - static_cast<int32_t>(a[x]);
-                    out[x] = static_cast<int16_t>(std::clamp(d >> shift, -kLargestChange, kLargestChange));
-                    any |= d;
-                }
-            } else {
-                for (int x = 0; x < width; ++x) {
-                    const int32_t d = static_cast<int32_t>(before[(row + x) * before_step]) -
-                                      static_cast<int32_t>(after[(row + x) * after_step]);
-                    out[x] = static_cast<int16_t>(std::clamp(d >> shift, -kLargestChange, kLargestChange));
-                    any |= d;
-                }
-            }
-            changed |= any != 0;
-        }
-        for (int rx = 0; rx < across; ++rx) {
-            RegionSums& s = sums[static_cast<size_t>(ry) * across + rx];
-            const int x0 = rx * kR;
-            const int count = std::min(kR, width - x0);
-            // Products of 16-bit values summed in 32 bits: the dot products
-            // the compiler widens best.
-            int32_t sum = 0, squares = 0, along[3] = {}, down_column[3] = {};
-            for (int y = 0; y < rows; ++y) {
-                const int16_t* d = band.data() + static_cast<size_t>(y) * stride + x0;
-                for (int x = 0; x < count; ++x) {
-                    sum += d[x];
-                    squares += d[x] * d[x];
-                }
-                // The correlations from every other row are plenty.
-                if (y % 2) continue;
-                for (int k = 0; k < 3; ++k) {
-                    const int16_t* right = d + kLags[k];
-                    int32_t products = 0;
-                    for (int x = 0; x < count; ++x) products += d[x] * right[x];
-                    along[k] += products;
-                    if (y + kLags[k] >= rows) continue;
-                    const int16_t* below = d + static_cast<size_t>(kLags[k]) * stride;
-                    products = 0;
-                    for (int x = 0; x < count; ++x) products += d[x] * below[x];
-                    down_column[k] += products;
-                }
-            }
-            s.count = static_cast<int64_t>(rows) * count;
-            s.sum = sum;
-            s.squares = squares;
-            for (int k = 0; k < 3; ++k) {
-                s.along[0][k] = along[k];
-                const int64_t even_rows = (rows + 1) / 2;
-                s.pairs[0][k] = even_rows * std::max(0, std::min(count, width - kLags[k] - x0));
-                s.along[1][k] = down_column[k];
-                s.pairs[1][k] = static_cast<int64_t>((std::max(0, rows - kLags[k]) + 1) / 2) * count;
-            }
-        }
-    }
+    std::vector<RegionSums> sums;
+    const bool changed = read_changes(before, before_step, after, after_step, width, height, shift, sums);
     if (!changed) return 0;
 
     const double unit = units_per_code / (1 << shift);

@@ -26,9 +26,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "luma/guard_regions.h"
+
 namespace zeverive::luma {
 
-constexpr int kGuardRegion = 16;
 constexpr double kMostRemoved = 1.6;
 constexpr double kMostPeriodic = 0.7;
 

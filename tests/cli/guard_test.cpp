@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "host/records.h"
+#include "luma/guard_regions.h"
+#include "luma/levels_avx2.h"
 #include "luma/removal_guard.h"
 #include "test_support.h"
 
@@ -124,6 +128,60 @@ TEST(Guard, EverySampleLayoutIsReadAtItsScale) {
     for (int32_t& v : scaled_host.before) v *= 16;
     EXPECT_NEAR(removed_at_centre(scaled10, ten, 4.0), luma::kMostRemoved * kSigma, 0.6);
     EXPECT_NEAR(removed_at_centre(scaled_host, host, 16.0), luma::kMostRemoved * kSigma, 0.6);
+}
+
+// The AVX2 loops read every region as the plain ones do, to the bit: random
+// changes small and large (clipped at 128 codes among them), none at all,
+// 8 and 16 bits at each shift, on planes whose sides are no multiple of a
+// region as well as SD and an HD band.
+TEST(Guard, TheWideLoopsReadEveryRegionAsThePlainOnes) {
+#if !defined(__x86_64__)
+    GTEST_SKIP() << "no AVX2 loops in this build";
+#else
+    if (!luma::wide_loops_run()) GTEST_SKIP() << "this processor does not run the AVX2 loops";
+    std::mt19937 random(5);
+    const auto same = [](const std::vector<luma::RegionSums>& plain, const std::vector<luma::RegionSums>& wide) {
+        ASSERT_EQ(plain.size(), wide.size());
+        for (size_t i = 0; i < plain.size(); ++i) {
+            const luma::RegionSums &p = plain[i], &w = wide[i];
+            ASSERT_EQ(p.count, w.count) << "region " << i;
+            ASSERT_EQ(p.sum, w.sum) << "region " << i;
+            ASSERT_EQ(p.squares, w.squares) << "region " << i;
+            for (int axis = 0; axis < 2; ++axis)
+                for (int k = 0; k < 3; ++k) {
+                    ASSERT_EQ(p.along[axis][k], w.along[axis][k]) << "region " << i << " axis " << axis << " lag " << k;
+                    ASSERT_EQ(p.pairs[axis][k], w.pairs[axis][k]) << "region " << i << " axis " << axis << " lag " << k;
+                }
+        }
+    };
+    const int sizes[][2] = {{720, 480}, {1920, 40}, {37, 21}, {16, 16}, {1, 3}, {5, 1}};
+    for (const auto& size : sizes) {
+        const int width = size[0], height = size[1];
+        const size_t n = static_cast<size_t>(width) * height;
+        for (int spread : {0, 3, 60, 65535}) {
+            SCOPED_TRACE(::testing::Message() << width << "x" << height << ", changes up to " << spread);
+            std::uniform_int_distribution<int> change(-spread, spread);
+            std::vector<uint8_t> before8(n), after8(n);
+            std::vector<uint16_t> before16(n), after16(n);
+            for (size_t i = 0; i < n; ++i) {
+                before16[i] = static_cast<uint16_t>(random());
+                after16[i] = static_cast<uint16_t>(std::clamp(before16[i] + change(random), 0, 65535));
+                before8[i] = static_cast<uint8_t>(before16[i] >> 8);
+                after8[i] = static_cast<uint8_t>(std::clamp(before8[i] + change(random) / 64, 0, 255));
+            }
+            std::vector<luma::RegionSums> plain, wide;
+            ASSERT_EQ(luma::read_regions(before8.data(), after8.data(), width, height, 0, plain),
+                      luma::read_regions_avx2(before8.data(), after8.data(), width, height, 0, wide));
+            same(plain, wide);
+            for (int shift : {0, 2, 4}) {
+                ASSERT_EQ(luma::read_regions(before16.data(), after16.data(), width, height, shift, plain),
+                          luma::read_regions_avx2(before16.data(), after16.data(), width, height, shift, wide))
+                    << "shift " << shift;
+                same(plain, wide);
+            }
+        }
+    }
+#endif
 }
 
 }  // namespace
