@@ -5,10 +5,13 @@
 #include <cstdlib>
 #include <limits>
 
+#include "luma/levels_avx2.h"
+#include "luma/scene_cells.h"
+
 namespace zeverive::luma {
 namespace {
 
-constexpr int kCell = 8;
+constexpr int kCell = kSceneCell;
 // Cells of 16x16 the means are shifted each way when two pictures are
 // compared: motion of up to 32 samples between pictures.
 constexpr int kShiftCells = 2;
@@ -47,6 +50,11 @@ Features features_of(const LumaPlane& plane) {
     // each cell, from the first and third of its four pairs of rows (half
     // its samples are plenty for either figure).
     std::vector<float> sum(static_cast<size_t>(width)), band(sum.size()), lowest(sum.size()), highest(sum.size());
+#if defined(__x86_64__)
+    const auto add_rows = wide_loops_run() ? add_cell_rows_avx2 : add_cell_rows;
+#else
+    const auto add_rows = add_cell_rows;
+#endif
     for (int cy = 0; cy < height; ++cy) {
         std::fill(sum.begin(), sum.end(), 0.0f);
         std::fill(band.begin(), band.end(), 0.0f);
@@ -54,17 +62,7 @@ Features features_of(const LumaPlane& plane) {
         std::fill(highest.begin(), highest.end(), -std::numeric_limits<float>::infinity());
         for (int y = 0; y < kCell; y += 4) {
             const float* row = plane.samples + static_cast<size_t>(top + cy * kCell + y) * plane.width + left;
-            const float* next = row + plane.width;
-            for (int cx = 0; cx < width; ++cx) {
-                const float* r = row + cx * kCell;
-                const float* n = next + cx * kCell;
-                for (int x = 0; x < kCell; x += 2) {
-                    sum[cx] += r[x] + r[x + 1] + n[x] + n[x + 1];
-                    band[cx] += std::fabs(r[x] - r[x + 1] - n[x] + n[x + 1]);
-                    lowest[cx] = std::min(lowest[cx], std::min(std::min(r[x], r[x + 1]), std::min(n[x], n[x + 1])));
-                    highest[cx] = std::max(highest[cx], std::max(std::max(r[x], r[x + 1]), std::max(n[x], n[x + 1])));
-                }
-            }
+            add_rows(row, row + plane.width, width, sum.data(), band.data(), lowest.data(), highest.data());
         }
         for (int cx = 0; cx < width; ++cx) {
             f.means[static_cast<size_t>(cy) * width + cx] = sum[cx] / (kCell * kCell / 2);

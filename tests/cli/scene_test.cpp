@@ -7,9 +7,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <regex>
 #include <vector>
 
+#include "luma/levels_avx2.h"
+#include "luma/scene_cells.h"
 #include "luma/scene_tracker.h"
 #include "test_support.h"
 
@@ -44,6 +48,48 @@ luma::ScenePlacement place(luma::SceneTracker& tracker, const std::vector<uint8_
 
 // A clip that cuts from one picture to another and back: the return is
 // the first scene again, and so is the picture after a single flash.
+// The AVX2 loop reads the tracker's cells as the plain one does, to the
+// bit: rows of whole groups of eight cells and a rest, codes as files give
+// them and host levels with fractions, zeros of both signs.
+TEST(Scenes, TheWideLoopReadsEveryCellAsThePlainOne) {
+#if !defined(__x86_64__)
+    GTEST_SKIP() << "no AVX2 loops in this build";
+#else
+    if (!luma::wide_loops_run()) GTEST_SKIP() << "this processor does not run the AVX2 loops";
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> level(-300.0f, 300.0f);
+    std::uniform_int_distribution<int> code(0, 255);
+    for (int cells : {1, 7, 8, 9, 23, 90, 240}) {
+        const size_t samples = static_cast<size_t>(cells) * luma::kSceneCell;
+        for (int kind = 0; kind < 3; ++kind) {
+            SCOPED_TRACE(::testing::Message() << cells << " cells, kind " << kind);
+            std::vector<float> rows(4 * samples);
+            for (float& v : rows) v = kind == 0 ? static_cast<float>(code(random)) : kind == 1 ? level(random) : 0.0f;
+            if (kind == 2)
+                for (size_t i = 0; i < rows.size(); i += 3) rows[i] = -0.0f;
+            std::vector<float> figures[2][4];
+            for (auto& run : figures) {
+                for (auto& figure : run) figure.assign(static_cast<size_t>(cells), 0.0f);
+                run[2].assign(static_cast<size_t>(cells), 1e9f);
+                run[3].assign(static_cast<size_t>(cells), -1e9f);
+            }
+            for (int pair = 0; pair < 2; ++pair) {
+                const float* row = rows.data() + 2 * pair * samples;
+                luma::add_cell_rows(row, row + samples, cells, figures[0][0].data(), figures[0][1].data(),
+                                    figures[0][2].data(), figures[0][3].data());
+                luma::add_cell_rows_avx2(row, row + samples, cells, figures[1][0].data(), figures[1][1].data(),
+                                         figures[1][2].data(), figures[1][3].data());
+            }
+            for (int figure = 0; figure < 4; ++figure)
+                for (int cx = 0; cx < cells; ++cx)
+                    ASSERT_EQ(std::memcmp(&figures[0][figure][cx], &figures[1][figure][cx], sizeof(float)), 0)
+                        << "figure " << figure << ", cell " << cx << ": " << figures[0][figure][cx] << " against "
+                        << figures[1][figure][cx];
+        }
+    }
+#endif
+}
+
 TEST(Scenes, CutsStartScenesAndCuttingBackReturnsToOne) {
     testing::Noise noise(1);
     luma::SceneTracker tracker;
