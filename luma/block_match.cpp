@@ -6,18 +6,20 @@
 #include <cstdlib>
 #include <limits>
 
+#include "luma/levels_avx2.h"
+#include "luma/match_sums.h"
+
 namespace zeverive::luma {
 namespace {
 
-constexpr int kCoarse = 4;           // samples per coarse cell, each way
-constexpr int kCoarseReach = 4;      // coarse cells searched each way: 16 samples
-constexpr int kCoarseWindow = 4;     // coarse cells compared each way, centred on the block
-constexpr int kFineReach = 2;        // samples searched each way around the coarse choice (half a cell)
-constexpr int kRingOuter = 16;       // the ring: 16x16 centred on the 8x8 block ...
-constexpr int kRingInner = 10;       // ... less the 10x10 around it
+constexpr int kCoarse = 4;                  // samples per coarse cell, each way
+constexpr int kCoarseReach = 4;             // coarse cells searched each way: 16 samples
+constexpr int kCoarseWindow = kMatchWindow;  // coarse cells compared each way, centred on the block
+constexpr int kFineReach = 2;               // samples searched each way around the coarse choice (half a cell)
+// The ring (luma/match_sums.h): 16x16 centred on the 8x8 block, less the
+// 10x10 around it.
 constexpr int kRingOffset = (kRingOuter - 8) / 2;
 constexpr int kInnerOffset = (kRingInner - 8) / 2;
-constexpr int kRingSamples = kRingOuter * kRingOuter - kRingInner * kRingInner;
 
 constexpr int kFarthest = kCoarse * kCoarseReach + kFineReach;
 static_assert(kMatchMargin >= kRingOffset + kFarthest + 1,
@@ -26,33 +28,18 @@ static_assert(kMatchMargin >= kRingOffset + kFarthest + 1,
 // for texture the first order reads short.
 constexpr double kLargestFraction = 0.75;
 
-double coarse_difference(const MatchPicture& a, const MatchPicture& b, int cx, int cy, int dx, int dy) {
-    double sum = 0;
-    for (int y = 0; y < kCoarseWindow; ++y) {
-        const float* ra = a.coarse_row(cy + y) + cx;
-        const float* rb = b.coarse_row(cy + y + dy) + cx + dx;
-        for (int x = 0; x < kCoarseWindow; ++x) sum += std::fabs(ra[x] - rb[x]);
-    }
-    return sum;
-}
+// The sums of absolute differences, four displacements at once: by the
+// AVX2 loops where they run.
+struct MatchSums {
+    void (*ring)(const float*, ptrdiff_t, const float*, ptrdiff_t, double*);
+    void (*window)(const float*, ptrdiff_t, const float*, ptrdiff_t, double*);
+};
 
-double ring_difference(const MatchPicture& a, const MatchPicture& b, int left, int top, int dx, int dy) {
-    const int x0 = left - kRingOffset;
-    const int y0 = top - kRingOffset;
-    const int inner_first = kRingOffset - kInnerOffset;
-    const int inner_last = inner_first + kRingInner;
-    double sum = 0;
-    for (int y = 0; y < kRingOuter; ++y) {
-        const float* ra = a.row(y0 + y) + x0;
-        const float* rb = b.row(y0 + y + dy) + x0 + dx;
-        if (y < inner_first || y >= inner_last) {
-            for (int x = 0; x < kRingOuter; ++x) sum += std::fabs(ra[x] - rb[x]);
-        } else {
-            for (int x = 0; x < inner_first; ++x) sum += std::fabs(ra[x] - rb[x]);
-            for (int x = inner_last; x < kRingOuter; ++x) sum += std::fabs(ra[x] - rb[x]);
-        }
-    }
-    return sum;
+MatchSums match_sums() {
+#if defined(__x86_64__)
+    if (wide_loops_run()) return {ring_sums_avx2, window_sums_avx2};
+#endif
+    return {ring_sums, window_sums};
 }
 
 // Calls visit(x, y) for every sample of the ring around the block at
@@ -105,11 +92,23 @@ std::optional<Offset> match_block(const MatchPicture& picture, const MatchPictur
     const int cy = (top + 4) / kCoarse - kCoarseWindow / 2;
     int best_cx = 0, best_cy = 0;
     double best = std::numeric_limits<double>::infinity();
+    const MatchSums sums = match_sums();
+    const ptrdiff_t coarse_stride = picture.coarse_row(1) - picture.coarse_row(0);
+    const ptrdiff_t other_coarse_stride = other.coarse_row(1) - other.coarse_row(0);
     for (int dy = -kCoarseReach; dy <= kCoarseReach; ++dy) {
         if (cy + dy < 0 || cy + dy + kCoarseWindow > other.coarse_height()) continue;
+        // Four displacements at a time, the last four again for the rest:
+        // the margin keeps each within the coarse picture.
+        double row[2 * kCoarseReach + 1];
+        for (int first = -kCoarseReach;; first += 4) {
+            first = std::min(first, kCoarseReach - 3);
+            sums.window(picture.coarse_row(cy) + cx, coarse_stride, other.coarse_row(cy + dy) + cx + first,
+                        other_coarse_stride, &row[first + kCoarseReach]);
+            if (first == kCoarseReach - 3) break;
+        }
         for (int dx = -kCoarseReach; dx <= kCoarseReach; ++dx) {
             if (cx + dx < 0 || cx + dx + kCoarseWindow > other.coarse_width()) continue;
-            const double d = coarse_difference(picture, other, cx, cy, dx, dy);
+            const double d = row[dx + kCoarseReach];
             if (d < best) {
                 best = d;
                 best_cx = dx;
@@ -122,15 +121,34 @@ std::optional<Offset> match_block(const MatchPicture& picture, const MatchPictur
     best = std::numeric_limits<double>::infinity();
     // The searches overlap (on a still picture all of them lie around no
     // motion); a displacement read once cannot win again.
-    std::array<bool, (2 * kFarthest + 1) * (2 * kFarthest + 1)> read{};
+    // The rings' sums come four displacements along a row at a time (the
+    // last four of the row where fewer are left), kept for the searches
+    // after.
+    constexpr int kSide = 2 * kFarthest + 1;
+    std::array<bool, kSide * kSide> read{}, summed{};
+    std::array<double, kSide * kSide> ring;
+    const ptrdiff_t stride = picture.row(1) - picture.row(0);
+    const ptrdiff_t other_stride = other.row(1) - other.row(0);
+    const float* ring_corner = picture.row(top - kRingOffset) + left - kRingOffset;
+    const auto ring_at = [&](int dx, int dy) {
+        const size_t at = static_cast<size_t>((dy + kFarthest) * kSide + dx + kFarthest);
+        if (!summed[at]) {
+            const int first = std::min(dx, kFarthest - 3);
+            const size_t from = at - static_cast<size_t>(dx - first);
+            sums.ring(ring_corner, stride, other.row(top - kRingOffset + dy) + left - kRingOffset + first,
+                      other_stride, &ring[from]);
+            for (size_t i = from; i < from + 4; ++i) summed[i] = true;
+        }
+        return ring[at];
+    };
     auto search = [&](Offset around, int reach) {
         for (int dy = around.dy - reach; dy <= around.dy + reach; ++dy) {
             for (int dx = around.dx - reach; dx <= around.dx + reach; ++dx) {
                 if (std::abs(dx) > kFarthest || std::abs(dy) > kFarthest) continue;
-                bool& done = read[static_cast<size_t>((dy + kFarthest) * (2 * kFarthest + 1) + dx + kFarthest)];
+                bool& done = read[static_cast<size_t>((dy + kFarthest) * kSide + dx + kFarthest)];
                 if (done) continue;
                 done = true;
-                const double d = ring_difference(picture, other, left, top, dx, dy);
+                const double d = ring_at(dx, dy);
                 if (d < best) {
                     best = d;
                     chosen = {dx, dy, 0};

@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
+#include <random>
 #include <vector>
 
+#include "luma/levels_avx2.h"
+#include "luma/match_sums.h"
 #include "luma/noise_estimator.h"
 #include "test_support.h"
 
@@ -72,6 +76,36 @@ luma::NoiseEstimate estimate_of(const std::vector<std::vector<float>>& frames) {
     luma::NoiseEstimator estimator;
     for (const std::vector<float>& frame : frames) estimator.add_picture({frame.data(), kWidth, kHeight, 0, 255});
     return estimator.estimate();
+}
+
+// The block matcher's AVX2 sums give the plain ones' bits, lane by lane:
+// codes as files give them and levels with fractions, at many places of
+// two pictures whose rows lie apart by different strides.
+TEST(NoiseEstimate, TheWideSumsOfTheMatchAreThePlainOnes) {
+#if !defined(__x86_64__)
+    GTEST_SKIP() << "no AVX2 loops in this build";
+#else
+    if (!luma::wide_loops_run()) GTEST_SKIP() << "this processor does not run the AVX2 loops";
+    std::mt19937 random(7);
+    constexpr int kStrideA = 61, kStrideB = 77, kRows = 40;
+    std::vector<float> a(kStrideA * kRows), b(kStrideB * kRows);
+    for (bool codes : {true, false}) {
+        std::uniform_real_distribution<float> level(-40.0f, 300.0f);
+        for (float& v : a) v = codes ? std::round(level(random)) : level(random);
+        for (float& v : b) v = codes ? std::round(level(random)) : level(random);
+        for (int place = 0; place < 200; ++place) {
+            const float* pa = &a[(place % 20) * kStrideA + place % 40];
+            const float* pb = &b[(place % 23) * kStrideB + place % 41];
+            double plain[4], wide[4];
+            luma::ring_sums(pa, kStrideA, pb, kStrideB, plain);
+            luma::ring_sums_avx2(pa, kStrideA, pb, kStrideB, wide);
+            ASSERT_EQ(std::memcmp(plain, wide, sizeof plain), 0) << "ring at place " << place;
+            luma::window_sums(pa, kStrideA, pb, kStrideB, plain);
+            luma::window_sums_avx2(pa, kStrideA, pb, kStrideB, wide);
+            ASSERT_EQ(std::memcmp(plain, wide, sizeof plain), 0) << "window at place " << place;
+        }
+    }
+#endif
 }
 
 TEST(NoiseEstimate, ReadsKnownNoiseWithinATenthWhiteOrSmoothedFlatOrTextured) {
