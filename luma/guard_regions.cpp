@@ -12,6 +12,31 @@ constexpr int kR = kGuardRegion;
 // a code (128 codes): a region's 256 products still sum within 32 bits.
 constexpr int32_t kLargestChange = 2047;
 
+// One row of the change, clipped; whether any sample changed at all.
+template <ptrdiff_t kBeforeStep, ptrdiff_t kAfterStep, typename Sample>
+ZEVERIVE_KERNEL_BODY int32_t change_row(const Sample* before, const Sample* after, int width, int shift,
+                                        int16_t* out) {
+    int32_t any = 0;
+    for (int x = 0; x < width; ++x) {
+        const int32_t d = static_cast<int32_t>(before[x * kBeforeStep]) - static_cast<int32_t>(after[x * kAfterStep]);
+        out[x] = static_cast<int16_t>(std::clamp(d >> shift, -kLargestChange, kLargestChange));
+        any |= d;
+    }
+    return any;
+}
+
+template <typename Sample>
+ZEVERIVE_KERNEL_BODY int32_t change_row(const Sample* before, ptrdiff_t before_step, const Sample* after,
+                                        ptrdiff_t after_step, int width, int shift, int16_t* out) {
+    int32_t any = 0;
+    for (int x = 0; x < width; ++x) {
+        const int32_t d = static_cast<int32_t>(before[x * before_step]) - static_cast<int32_t>(after[x * after_step]);
+        out[x] = static_cast<int16_t>(std::clamp(d >> shift, -kLargestChange, kLargestChange));
+        any |= d;
+    }
+    return any;
+}
+
 // One band of kR rows of the change at a time in `band` (kR rows of
 // width + 4, the last four zero for the lags that reach past the frame's
 // edge), then its regions' sums.
@@ -26,25 +51,21 @@ ZEVERIVE_KERNEL_BODY bool read_regions_body(const Sample* before, ptrdiff_t befo
     for (int ry = 0; ry < down; ++ry) {
         const int rows = std::min(kR, height - ry * kR);
         for (int y = 0; y < rows; ++y) {
-            const size_t row = static_cast<size_t>(ry * kR + y) * width;
             int16_t* out = band + static_cast<size_t>(y) * stride;
-            int32_t any = 0;
+            const size_t first = static_cast<size_t>(ry * kR + y) * width;
+            // The layouts the guard is given, with their steps known to the
+            // compiler: planes of files, and a plane against host pixels'
+            // Y (every third sample) or host pixels against host pixels.
+            int32_t any;
             if (before_step == 1 && after_step == 1) {
-                // The planes of files: contiguous, which the compiler widens.
-                const Sample* b = before + row;
-                const Sample* a = after + row;
-                for (int x = 0; x < width; ++x) {
-                    const int32_t d = static_cast<int32_t>(b[x]) - static_cast<int32_t>(a[x]);
-                    out[x] = static_cast<int16_t>(std::clamp(d >> shift, -kLargestChange, kLargestChange));
-                    any |= d;
-                }
+                any = change_row<1, 1>(before + first, after + first, width, shift, out);
+            } else if (before_step == 1 && after_step == 3) {
+                any = change_row<1, 3>(before + first, after + 3 * first, width, shift, out);
+            } else if (before_step == 3 && after_step == 3) {
+                any = change_row<3, 3>(before + 3 * first, after + 3 * first, width, shift, out);
             } else {
-                for (int x = 0; x < width; ++x) {
-                    const int32_t d = static_cast<int32_t>(before[(row + x) * before_step]) -
-                                      static_cast<int32_t>(after[(row + x) * after_step]);
-                    out[x] = static_cast<int16_t>(std::clamp(d >> shift, -kLargestChange, kLargestChange));
-                    any |= d;
-                }
+                any = change_row(before + first * before_step, before_step, after + first * after_step, after_step,
+                                 width, shift, out);
             }
             changed |= any != 0;
         }
@@ -130,6 +151,14 @@ ZEVERIVE_TARGET_AVX2 bool read_regions_avx2(const uint16_t* before, const uint16
                                             int shift, std::vector<RegionSums>& sums) {
     std::vector<int16_t> band = band_for(width, height, sums);
     return read_regions_body(before, 1, after, 1, width, height, shift, band.data(), sums.data());
+}
+
+ZEVERIVE_TARGET_AVX2 bool read_regions_avx2(const int16_t* before, ptrdiff_t before_step, const int16_t* after,
+                                            ptrdiff_t after_step, int width, int height, int shift,
+                                            std::vector<RegionSums>& sums) {
+    std::vector<int16_t> band = band_for(width, height, sums);
+    return read_regions_body(before, before_step, after, after_step, width, height, shift, band.data(),
+                             sums.data());
 }
 
 #endif

@@ -2,8 +2,8 @@
 // the change (before less after) in units of at least a sixteenth of a
 // code, and per region of kGuardRegion x kGuardRegion its count, sum, sum
 // of squares and products at lags 1, 2 and 4 along rows and down columns
-// (from every other row). The plain loops, and on x86-64 AVX2 twins for
-// the planes of files: integer sums, so every figure the same.
+// (from every other row). The plain loops, and on x86-64 AVX2 twins:
+// integer sums, so every figure the same.
 #pragma once
 
 #include <cstddef>
@@ -48,6 +48,8 @@ bool read_regions_avx2(const uint8_t* before, const uint8_t* after, int width, i
                        std::vector<RegionSums>& sums);
 bool read_regions_avx2(const uint16_t* before, const uint16_t* after, int width, int height, int shift,
                        std::vector<RegionSums>& sums);
+bool read_regions_avx2(const int16_t* before, ptrdiff_t before_step, const int16_t* after, ptrdiff_t after_step,
+                       int width, int height, int shift, std::vector<RegionSums>& sums);
 #endif
 
 }  // namespace zeverive::luma

@@ -38,8 +38,7 @@ bool periodic(const RegionSums& s) {
     return false;
 }
 
-// The regions' sums, by the AVX2 loops where they run and the planes of
-// files allow them.
+// The regions' sums, by the AVX2 loops where they run.
 bool read_changes(const uint8_t* before, ptrdiff_t, const uint8_t* after, ptrdiff_t, int width, int height, int shift,
                   std::vector<RegionSums>& sums) {
 #if defined(__x86_64__)
@@ -58,6 +57,9 @@ bool read_changes(const uint16_t* before, ptrdiff_t, const uint16_t* after, ptrd
 
 bool read_changes(const int16_t* before, ptrdiff_t before_step, const int16_t* after, ptrdiff_t after_step,
                   int width, int height, int shift, std::vector<RegionSums>& sums) {
+#if defined(__x86_64__)
+    if (wide_loops_run()) return read_regions_avx2(before, before_step, after, after_step, width, height, shift, sums);
+#endif
     return read_regions(before, before_step, after, after_step, width, height, shift, sums);
 }
 

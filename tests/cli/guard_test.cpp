@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "host/records.h"
@@ -132,7 +133,7 @@ TEST(Guard, EverySampleLayoutIsReadAtItsScale) {
 
 // The AVX2 loops read every region as the plain ones do, to the bit: random
 // changes small and large (clipped at 128 codes among them), none at all,
-// 8 and 16 bits at each shift, on planes whose sides are no multiple of a
+// 8 and 16 bits at each shift, host samples in every layout, on planes whose sides are no multiple of a
 // region as well as SD and an HD band.
 TEST(Guard, TheWideLoopsReadEveryRegionAsThePlainOnes) {
 #if !defined(__x86_64__)
@@ -177,6 +178,19 @@ TEST(Guard, TheWideLoopsReadEveryRegionAsThePlainOnes) {
                 ASSERT_EQ(luma::read_regions(before16.data(), after16.data(), width, height, shift, plain),
                           luma::read_regions_avx2(before16.data(), after16.data(), width, height, shift, wide))
                     << "shift " << shift;
+                same(plain, wide);
+            }
+            // Host samples: a plane, or every third (the Y of host pixels),
+            // or every second, against each other.
+            std::vector<int16_t> host(3 * n);
+            for (size_t i = 0; i < host.size(); ++i) host[i] = static_cast<int16_t>(before16[i % n] + i / n);
+            const int16_t* plane = reinterpret_cast<const int16_t*>(after16.data());
+            for (const auto& steps : {std::pair<int, int>{1, 3}, {3, 3}, {3, 1}, {2, 1}}) {
+                const int16_t* b = steps.first == 1 ? plane : host.data();
+                const int16_t* a = steps.second == 1 ? plane : host.data() + 1;
+                ASSERT_EQ(luma::read_regions(b, steps.first, a, steps.second, width, height, 4, plain),
+                          luma::read_regions_avx2(b, steps.first, a, steps.second, width, height, 4, wide))
+                    << "steps " << steps.first << ", " << steps.second;
                 same(plain, wide);
             }
         }
