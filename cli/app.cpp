@@ -128,20 +128,26 @@ SceneSettings checked_settings(const Options& options, const FilterTable& table,
         share = kUncheckedShare;
         return choose_settings(options, table, format, start.model, share);
     }
-    std::vector<float> luma;
-    std::optional<SceneSettings> best;
-    double nearest = -kLeastNearer * check.input_distance();
+    std::vector<SceneSettings> trials;
+    std::vector<FrameSettings> frames;
     for (double trial_share : kTrialShares) {
-        SceneSettings trial = choose_settings(options, table, format, start.model, trial_share);
-        const uint8_t* result = processor.trial(trial.frame, scan);
+        trials.push_back(choose_settings(options, table, format, start.model, trial_share));
+        frames.push_back(trials.back().frame);
+    }
+    std::vector<float> luma;
+    std::optional<size_t> best;
+    double nearest = -kLeastNearer * check.input_distance();
+    processor.trials(frames, scan, [&](size_t trial, const uint8_t* result) {
         const double change = check.change_from_input(luma_in_codes(format, result, luma, start.check_picture));
         if (change < nearest) {
             nearest = change;
-            best = std::move(trial);
-            share = trial_share;
+            best = trial;
         }
+    });
+    if (best) {
+        share = kTrialShares[*best];
+        return trials[*best];
     }
-    if (best) return *best;
     share = 0;
     return choose_settings(options, table, format, start.model, 0.0);
 }

@@ -190,18 +190,22 @@ public:
         ++generation_;
     }
 
-    // On the worker that takes the next frame, in its slot.
-    const uint8_t* trial(const FrameSettings& settings, luma::Scan scan) override {
+    // One after the other, on the worker that takes the next frame, in its
+    // slot.
+    void trials(const std::vector<FrameSettings>& settings, luma::Scan scan, const TrialResult& result) override {
         Worker& worker = workers_[next_worker_];
         const uint8_t slot = worker.next_slot;
         // The worker is sent the run's settings again with its next frame.
         worker.generation = -1;
-        if (!send_to(worker, {MessageKind::kSettings}, settings_record(settings)) ||
-            !send_to(worker, {MessageKind::kProcess, slot, false, scan}))
-            lost(worker, next_number_);
-        const std::optional<Received> done = receive_from(worker);
-        if (!done || done->message.kind != MessageKind::kDone || done->message.slot != slot) lost(worker, next_number_);
-        return layout_.output(worker.shared.data(), slot);
+        for (size_t i = 0; i < settings.size(); ++i) {
+            if (!send_to(worker, {MessageKind::kSettings}, settings_record(settings[i])) ||
+                !send_to(worker, {MessageKind::kProcess, slot, false, scan}))
+                lost(worker, next_number_);
+            const std::optional<Received> done = receive_from(worker);
+            if (!done || done->message.kind != MessageKind::kDone || done->message.slot != slot)
+                lost(worker, next_number_);
+            result(i, layout_.output(worker.shared.data(), slot));
+        }
     }
 
     void submit(int64_t frame_number, bool keep_host, luma::Scan scan) override {

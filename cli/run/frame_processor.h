@@ -10,8 +10,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/records.h"
 #include "plugin/frame_runner.h"
@@ -47,11 +49,13 @@ public:
     virtual void submit(int64_t frame_number, bool keep_host, luma::Scan scan) = 0;
     // Settings for the frames submitted from now on (a new scene's).
     virtual void change_settings(const FrameSettings& settings) = 0;
-    // Runs the frame read into next_frame() with `settings` and gives its
-    // samples as they would be written, readable until the next call; the
-    // frame stays to be submitted, in the settings last changed to. Only
-    // with no frame in flight.
-    virtual const uint8_t* trial(const FrameSettings& settings, luma::Scan scan) = 0;
+    // Runs the frame read into next_frame() once with each of `settings`
+    // and hands `result` each run's samples as they would be written, in
+    // the order of `settings` (readable during that call only); the frame
+    // stays to be submitted, in the settings last changed to. Only with no
+    // frame in flight. Several threads run the trials at once.
+    using TrialResult = std::function<void(size_t trial, const uint8_t* samples)>;
+    virtual void trials(const std::vector<FrameSettings>& settings, luma::Scan scan, const TrialResult& result) = 0;
     // The oldest frame submitted; readable until the next call to
     // next_frame().
     virtual ProcessedFrame take() = 0;

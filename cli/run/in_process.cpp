@@ -48,11 +48,13 @@ public:
         settings_ = settings;
     }
 
-    const uint8_t* trial(const FrameSettings& settings, luma::Scan scan) override {
-        runner_->change(settings);
-        runner_->run(input(), scan, host(), output(), false);
+    void trials(const std::vector<FrameSettings>& settings, luma::Scan scan, const TrialResult& result) override {
+        for (size_t i = 0; i < settings.size(); ++i) {
+            runner_->change(settings[i]);
+            runner_->run(input(), scan, host(), output(), false);
+            result(i, output());
+        }
         runner_->change(settings_);
-        return output();
     }
 
     ProcessedFrame take() override {

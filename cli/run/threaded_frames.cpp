@@ -1,5 +1,6 @@
 #include "run/threaded_frames.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -68,7 +69,7 @@ public:
         next_slot_ = (next_slot_ + 1) % slots_.size();
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            slots_[slot] = Slot{frame_number, keep_host, scan, settings_, false, nullptr};
+            slots_[slot] = Slot{frame_number, keep_host, scan, settings_, false, nullptr, slot};
             queue_.push_back(slot);
         }
         pending_.push_back(slot);
@@ -79,14 +80,30 @@ public:
         settings_ = std::make_shared<const FrameSettings>(settings);
     }
 
-    // On the first thread's runner, from this thread: with no frame in
-    // flight every thread waits for work and none touches it.
-    const uint8_t* trial(const FrameSettings& settings, luma::Scan scan) override {
-        FrameRunner& runner = runners_.front();
-        runner.change(settings);
-        runner.run(input(next_slot_), scan, host(next_slot_), output(next_slot_), false);
-        runner.change(*applied_.front());
-        return output(next_slot_);
+    // On the threads, as many at once as there are slots: with no frame in
+    // flight every slot is free, and each trial reads the next frame's
+    // input and writes a slot's host frame and output of its own. A thread
+    // changes back to the run's settings with its next frame.
+    void trials(const std::vector<FrameSettings>& settings, luma::Scan scan, const TrialResult& result) override {
+        for (size_t first = 0; first < settings.size(); first += slots_.size()) {
+            const size_t count = std::min(slots_.size(), settings.size() - first);
+            const auto slot_of = [&](size_t i) { return (next_slot_ + i) % slots_.size(); };
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                for (size_t i = 0; i < count; ++i) {
+                    slots_[slot_of(i)] = Slot{-1, false, scan, std::make_shared<const FrameSettings>(settings[first + i]),
+                                              false, nullptr, next_slot_};
+                    queue_.push_back(slot_of(i));
+                }
+            }
+            work_waiting_.notify_all();
+            std::unique_lock<std::mutex> lock(mutex_);
+            for (size_t i = 0; i < count; ++i) frame_done_.wait(lock, [&] { return slots_[slot_of(i)].done; });
+            for (size_t i = 0; i < count; ++i)
+                if (slots_[slot_of(i)].error) std::rethrow_exception(slots_[slot_of(i)].error);
+            lock.unlock();
+            for (size_t i = 0; i < count; ++i) result(first + i, output(slot_of(i)));
+        }
     }
 
     ProcessedFrame take() override {
@@ -121,6 +138,7 @@ private:
         std::shared_ptr<const FrameSettings> settings;
         bool done;
         std::exception_ptr error;
+        size_t input;  // the slot whose input it reads: its own, or for a trial the next frame's
     };
 
     size_t slot_bytes() const { return 2 * samples_ + host_bytes_; }
@@ -131,7 +149,7 @@ private:
     void work_on(size_t thread) {
         FrameRunner& runner = runners_[thread];
         for (;;) {
-            size_t slot;
+            size_t slot, from;
             bool keep_host;
             luma::Scan scan;
             std::shared_ptr<const FrameSettings> settings;
@@ -141,6 +159,7 @@ private:
                 if (queue_.empty()) return;
                 slot = queue_.front();
                 queue_.pop_front();
+                from = slots_[slot].input;
                 keep_host = slots_[slot].keep_host;
                 scan = slots_[slot].scan;
                 settings = slots_[slot].settings;
@@ -151,7 +170,7 @@ private:
                     runner.change(*settings);
                     applied_[thread] = std::move(settings);
                 }
-                runner.run(input(slot), scan, host(slot), output(slot), keep_host);
+                runner.run(input(from), scan, host(slot), output(slot), keep_host);
             } catch (...) {
                 error = std::current_exception();
             }

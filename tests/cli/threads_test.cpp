@@ -120,16 +120,31 @@ TEST(Threads, SettingsChangedBetweenFramesReachEveryCopy) {
             << jobs << " threads";
     }
 
-    // A trial, with no frame in flight, gives its own settings' result and
-    // leaves the thread that ran it in the run's settings.
+    // Trials, with no frame in flight, give each its own settings' result,
+    // in order, however many threads run them and however many more trials
+    // than slots there are, and leave every thread in the run's settings.
     const size_t bytes = frame_bytes(format);
-    const std::vector<uint8_t> in_mode_3 =
-        run_through(*process_here(library, mode(library, 3, 800), work), format, {frames[5]})[0];
-    const std::unique_ptr<FrameProcessor> thread = run_threads(library, mode(library, 2), 1, work, "in.y4m");
-    std::memcpy(thread->next_frame(), frames[5].data(), bytes);
-    const uint8_t* tried = thread->trial(mode(library, 3, 800), luma::Scan::kProgressive);
-    EXPECT_TRUE(std::equal(in_mode_3.begin(), in_mode_3.end(), tried));
-    EXPECT_EQ(run_through(*thread, format, {frames[0]})[0], one[0]);
+    const std::vector<FrameSettings> tried = {mode(library, 3, 800), mode(library, 1), mode(library, 2, 600),
+                                              mode(library, 3, 600), mode(library, 0), mode(library, 3, 800)};
+    std::vector<std::vector<uint8_t>> alone;
+    for (const FrameSettings& settings : tried)
+        alone.push_back(run_through(*process_here(library, settings, work), format, {frames[5]})[0]);
+    ASSERT_NE(alone[0], alone[1]);
+    const std::vector<uint8_t> in_mode_2 =
+        run_through(*process_here(library, mode(library, 2), work), format, {frames[5]})[0];
+    for (int jobs : {1, 2, 3}) {
+        const std::unique_ptr<FrameProcessor> threads = run_threads(library, mode(library, 2), jobs, work, "in.y4m");
+        std::memcpy(threads->next_frame(), frames[5].data(), bytes);
+        size_t next = 0;
+        threads->trials(tried, luma::Scan::kProgressive, [&](size_t trial, const uint8_t* samples) {
+            EXPECT_EQ(trial, next++);
+            EXPECT_TRUE(std::equal(alone[trial].begin(), alone[trial].end(), samples)) << "trial " << trial;
+        });
+        EXPECT_EQ(next, tried.size());
+        EXPECT_EQ(run_through(*threads, format, {frames[5], frames[0], frames[1], frames[2]}),
+                  (std::vector<std::vector<uint8_t>>{in_mode_2, one[0], one[1], one[2]}))
+            << jobs << " threads";
+    }
 }
 
 // The frame as 3 x 2 tiles, or as two fields of 3 x 1 tiles each, read
