@@ -7,10 +7,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <functional>
+#include <random>
 #include <stdexcept>
 #include <string>
 
+#include "luma/levels_avx2.h"
+#include "luma/tile_blend.h"
 #include "luma/tiling.h"
 #include "luma/noise_estimator.h"
 #include "settings/scene_reader.h"
@@ -95,7 +99,10 @@ TEST(Tiling, EachTileIsAFreshCopyOfTheOriginalWithinTheLimit) {
         ++tile;
         EXPECT_EQ(info.width, across.length);
         EXPECT_EQ(info.height, down.length);
-        EXPECT_EQ(info.row_pitch, info.width);
+        // Rows a little apart, where a pitch of the width would put them
+        // (nearly) a multiple of 4 KiB apart.
+        EXPECT_GE(info.row_pitch, info.width);
+        EXPECT_LT(info.row_pitch, info.width + 64);
         // A tile shows the input, never a neighbour's result (which would
         // be -1 in the overlap).
         for (int y = 0; y < info.height; ++y) {
@@ -106,7 +113,8 @@ TEST(Tiling, EachTileIsAFreshCopyOfTheOriginalWithinTheLimit) {
                 ASSERT_EQ(pixel.cb, expected.cb);
             }
         }
-        for (int i = 0; i < info.width * info.height; ++i) info.frame_pixels[i].y = -1;
+        for (int y = 0; y < info.height; ++y)
+            for (int x = 0; x < info.width; ++x) info.frame_pixels[y * info.row_pitch + x].y = -1;
     }, buffers);
     EXPECT_EQ(tile, 3u * 2u);
     // Every tile said -1 everywhere, so the blend is -1 everywhere, and the
@@ -282,6 +290,49 @@ TEST(Tiling, BlendsExactlyAsSumsOverTheWholeFrameWouldOnAnyNumberOfThreads) {
             }
         }
     }
+}
+
+// The blend's AVX2 loops give the plain ones' bits: sums started and
+// added to, over runs of pixels from whole groups of four and eight to a
+// rest, and sums that land on halves, on both sides of zero.
+TEST(Tiling, TheWideBlendLoopsGiveThePlainOnesBits) {
+#if !defined(__x86_64__)
+    GTEST_SKIP() << "no AVX2 loops in this build";
+#else
+    if (!luma::wide_loops_run()) GTEST_SKIP() << "this processor does not run the AVX2 loops";
+    std::mt19937 random(13);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    // Two passes of weights up to a half keep every sum within the samples'
+    // range, as the blend's weights, which add up to one, do.
+    std::uniform_real_distribution<double> weight(0.0, 0.5);
+    constexpr int kPixels = 83;
+    std::vector<YcPixel> result(kPixels);
+    std::vector<double> weights(kPixels + 5);
+    for (int round = 0; round < 20; ++round) {
+        for (YcPixel& pixel : result)
+            pixel = {static_cast<int16_t>(sample(random)), static_cast<int16_t>(sample(random) / 8),
+                     static_cast<int16_t>(round % 2 ? 0 : sample(random))};
+        for (double& w : weights) w = round % 4 == 0 ? 0.5 : weight(random);
+        const double row_weight = round % 4 == 0 ? 1.0 : 2 * weight(random);
+        const int from = round % 7, to = kPixels - round % 5;
+        std::vector<double> plain(3 * kPixels, 0.25), wide = plain;
+        for (bool first : {true, false}) {
+            luma::blend_row(plain.data(), weights.data(), -3, row_weight, result.data(), from, to, first);
+            luma::blend_row_avx2(wide.data(), weights.data(), -3, row_weight, result.data(), from, to, first);
+            ASSERT_EQ(std::memcmp(plain.data(), wide.data(), plain.size() * sizeof(double)), 0) << "round " << round;
+            std::vector<YcPixel> stored_plain(kPixels), stored_wide(kPixels);
+            for (int count : {kPixels, kPixels - from, 1}) {
+                luma::store_sums(plain.data(), stored_plain.data(), count);
+                luma::store_sums_avx2(plain.data(), stored_wide.data(), count);
+                for (int x = 0; x < count; ++x) {
+                    ASSERT_EQ(stored_plain[x].y, stored_wide[x].y) << "round " << round << ", pixel " << x;
+                    ASSERT_EQ(stored_plain[x].cb, stored_wide[x].cb) << "round " << round << ", pixel " << x;
+                    ASSERT_EQ(stored_plain[x].cr, stored_wide[x].cr) << "round " << round << ", pixel " << x;
+                }
+            }
+        }
+    }
+#endif
 }
 
 TEST(Tiling, AFrameThatFitsIsProcessedInPlaceAsOneFrame) {
