@@ -61,13 +61,17 @@ void gradient(const MatchPicture& picture, int x, int y, double& gx, double& gy)
 
 }  // namespace
 
-MatchPicture::MatchPicture(const float* samples, int width, int height)
+MatchPicture::MatchPicture(const float* samples, int width, int height) : MatchPicture(samples, width, height, width) {}
+
+MatchPicture::MatchPicture(const float* samples, int width, int height, ptrdiff_t stride)
     : width_(width),
       height_(height),
-      samples_(samples, samples + static_cast<size_t>(width) * height),
+      samples_(static_cast<size_t>(width) * height),
       coarse_width_(width / kCoarse),
       coarse_height_(height / kCoarse),
       coarse_(static_cast<size_t>(coarse_width_) * coarse_height_) {
+    for (int y = 0; y < height; ++y)
+        std::copy_n(samples + y * stride, width, samples_.data() + static_cast<size_t>(y) * width);
     for (int cy = 0; cy < coarse_height_; ++cy) {
         for (int cx = 0; cx < coarse_width_; ++cx) {
             float sum = 0;

@@ -10,6 +10,7 @@
 // a full-size search refines it by up to 3.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -20,6 +21,8 @@ class MatchPicture {
 public:
     MatchPicture() = default;
     MatchPicture(const float* samples, int width, int height);
+    // Rows `stride` samples apart.
+    MatchPicture(const float* samples, int width, int height, ptrdiff_t stride);
 
     int width() const { return width_; }
     int height() const { return height_; }

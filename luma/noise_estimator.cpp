@@ -98,11 +98,8 @@ Window noise_window(int width, int height) {
 
 MatchPicture window_picture(const LumaPlane& plane) {
     const Window window = noise_window(plane.width, plane.height);
-    std::vector<float> samples(static_cast<size_t>(window.width) * window.height);
-    for (int y = 0; y < window.height; ++y)
-        std::copy_n(plane.samples + static_cast<size_t>(window.top + y) * plane.width + window.left, window.width,
-                    samples.data() + static_cast<size_t>(y) * window.width);
-    return MatchPicture(samples.data(), window.width, window.height);
+    return MatchPicture(plane.samples + static_cast<size_t>(window.top) * plane.width + window.left, window.width,
+                        window.height, plane.width);
 }
 
 const char* basis_text(NoiseBasis basis) {
@@ -163,9 +160,15 @@ std::vector<BlockReading> NoiseEstimator::keep(const std::vector<float>& samples
 }
 
 void NoiseEstimator::read_picture(const MatchPicture& picture, float lowest, float highest, FlatBlockReader* also) {
+    // Room for every block at once: growing by doubling would hold up to
+    // twice the picture at the end.
+    const size_t most = static_cast<size_t>(picture.width() / kNoiseBlock) * (picture.height() / kNoiseBlock);
     std::vector<float> blocks;
+    blocks.reserve(most * kNoiseBlockSamples);
     std::vector<uint8_t> brightness;
+    brightness.reserve(most);
     std::vector<FlatBlock> places;
+    if (also) places.reserve(most);
     float block[kNoiseBlockSamples];
     for (int top = 0; top + kNoiseBlock <= picture.height(); top += kNoiseBlock) {
         for (int left = 0; left + kNoiseBlock <= picture.width(); left += kNoiseBlock) {
@@ -203,6 +206,11 @@ void NoiseEstimator::read_change(const MatchPicture& centre, const MatchPicture&
     const int room = centre.width() - 2 * kMatchMargin - kNoiseBlock;
     const int step = centre.width() * centre.height() < kSmallPicture ? kNoiseBlock : kChangeStep;
     const int columns = room >= 0 ? room / step + 1 : 0;
+    const int rows = centre.height() >= 2 * kMatchMargin + kNoiseBlock
+                         ? (centre.height() - 2 * kMatchMargin - kNoiseBlock) / step + 1
+                         : 0;
+    blocks.reserve(static_cast<size_t>(rows) * columns * kNoiseBlockSamples);
+    brightness.reserve(static_cast<size_t>(rows) * columns);
     GridMatcher forward(centre, next, columns);
     std::optional<GridMatcher> backward;
     if (before) backward.emplace(centre, *before, columns);

@@ -142,6 +142,12 @@ bool SceneReader::read(uint8_t* bytes, std::string& frame_parameters, SceneFrame
         const auto open = open_.find(frame.scene);
         scene.start = SceneStart{frame.number, open->second.estimator.estimate(),
                                  model_of(open->second.estimator, open->second.profile), nullptr};
+        if (whole_input_ == WholeInput::kKept) {
+            whole_.merge(open->second.estimator);
+            whole_profile_.merge(open->second.profile);
+        }
+        // The estimate's pictures go before the check reads two more.
+        open_.erase(open);
         // The first frame's first picture, against the same picture of a
         // later frame of the scene. A repeated frame is no second look at
         // the scene.
@@ -161,11 +167,6 @@ bool SceneReader::read(uint8_t* bytes, std::string& frame_parameters, SceneFrame
             }
             break;
         }
-        if (whole_input_ == WholeInput::kKept) {
-            whole_.merge(open->second.estimator);
-            whole_profile_.merge(open->second.profile);
-        }
-        open_.erase(open);
     }
     std::copy_n(frame.bytes->data(), reader_.frame_bytes(), bytes);
     frame_parameters = std::move(frame.parameters);
