@@ -149,6 +149,10 @@ void Instance::choose_settings(const std::vector<float>& codes) {
 }
 
 void Instance::update(const uint32_t* in, uint32_t* out) {
+    // The frame's conversions and the guard share the threads the tiles
+    // take.
+    const int threads = threads_ > 0 ? threads_ : luma::available_processors();
+    colour_.set_lanes(threads);
     colour_.read(in, host_.size(), weights_);
     choose_settings(colour_.codes());
     const bool automatic = auto_settings_;
@@ -163,7 +167,6 @@ void Instance::update(const uint32_t* in, uint32_t* out) {
     size_t tiles = 1;
     for (const luma::FramePicture& picture : frame_pictures)
         tiles = std::max(tiles, luma::tile_count(width_, picture.rows, kMaxLineLength, luma::kTileOverlap));
-    const int threads = threads_ > 0 ? threads_ : luma::available_processors();
     std::vector<BorrowedState> states = borrow_states(static_cast<int>(std::min<size_t>(tiles, threads)));
     for (BorrowedState& state : states) state.apply(filter_);
     // Each picture is a picture of its own to the second pass too.
@@ -178,7 +181,8 @@ void Instance::update(const uint32_t* in, uint32_t* out) {
     }
     if (guard_sigma_) {
         const double host_per_code = static_cast<double>(luma::kHostSpan) * gain_ / (luma::kGainUnity * 219.0);
-        luma::guard_change(colour_.before().data(), 1, &host_[0].y, 3, width_, height_, host_per_code, *guard_sigma_);
+        luma::guard_change(colour_.before().data(), 1, &host_[0].y, 3, width_, height_, host_per_code, *guard_sigma_,
+                           threads);
     }
     if (stabilised) colour_.to_rgba(in, host_.data(), stabilised_code_, out);
     else colour_.to_rgba(in, host_.data(), scale, sliders_[kSliderDisplay] != 0, out);

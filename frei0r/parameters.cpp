@@ -52,8 +52,8 @@ Texts make_texts() {
                                            " by name, default " + luma::kPresetNames[0].name + ")";
     texts.names[kThreadsParameter] = "tile-threads";
     texts.explanations[kThreadsParameter] =
-        "threads for the tiles of a frame larger than 832x832, 0 for every processor; the result is the same for "
-        "any number (0.." + std::to_string(kMostThreads) + " from 0..1, default 0)";
+        "threads for the tiles of a frame larger than 832x832 and for each frame's conversions, 0 for every "
+        "processor; the result is the same for any number (0.." + std::to_string(kMostThreads) + " from 0..1, default 0)";
     texts.names[kAmountParameter] = "amount";
     texts.explanations[kAmountParameter] =
         "with auto: settings for this many times the noise, 0.25 to 4 as 4^(2x-1) (0.5: as estimated; 0.25: half; "

@@ -31,9 +31,14 @@ LumaWeights luma_weights(int height);
 // The video-range code of a pixel's Y', rounded.
 int32_t video_luma(const uint8_t* rgba, LumaWeights weights);
 
-// One frame's conversion, keeping what the way back needs.
+// One frame's conversion, keeping what the way back needs; each step's
+// pixels shared among up to lanes() threads, with the same result for any
+// number.
 class RgbLuma {
 public:
+    void set_lanes(int lanes) { lanes_ = lanes; }
+    int lanes() const { return lanes_; }
+
     // Takes the video-range codes of a frame of RGBA words.
     void read(const uint32_t* rgba, size_t pixels, LumaWeights weights);
     // The codes, as the noise estimate reads them.
@@ -54,6 +59,7 @@ public:
     void to_rgba(const uint32_t* in, const YcPixel* host, const std::vector<double>& code_by_host, uint32_t* out) const;
 
 private:
+    int lanes_ = 1;
     std::vector<float> codes_;
     std::vector<int16_t> before_;  // the host values the plug-in was given
 };

@@ -6,6 +6,7 @@
 
 #include "luma/guard_regions.h"
 #include "luma/levels_avx2.h"
+#include "luma/shared_work.h"
 
 namespace zeverive::luma {
 namespace {
@@ -63,9 +64,30 @@ bool read_changes(const int16_t* before, ptrdiff_t before_step, const int16_t* a
     return read_regions(before, before_step, after, after_step, width, height, shift, sums);
 }
 
+// The sums of every region, the rows of regions shared among `lanes`
+// threads: each reads a strip of whole regions on its own, and the strips'
+// sums follow each other as the whole plane's would.
+template <typename Sample>
+bool read_strips(const Sample* before, ptrdiff_t before_step, const Sample* after, ptrdiff_t after_step, int width,
+                 int height, int shift, int lanes, std::vector<RegionSums>& sums) {
+    const size_t down = static_cast<size_t>(regions_down(height));
+    std::vector<std::vector<RegionSums>> strips(static_cast<size_t>(std::max(lanes, 1)));
+    std::vector<char> changed(strips.size(), 0);
+    share_work(lanes, down, 1, [&](size_t part, size_t from, size_t to) {
+        const int first = static_cast<int>(from) * kR;
+        const int rows = std::min(height, static_cast<int>(to) * kR) - first;
+        const size_t offset = static_cast<size_t>(first) * width;
+        changed[part] = read_changes(before + offset * before_step, before_step, after + offset * after_step,
+                                     after_step, width, rows, shift, strips[part]);
+    });
+    sums = std::move(strips[0]);
+    for (size_t i = 1; i < strips.size(); ++i) sums.insert(sums.end(), strips[i].begin(), strips[i].end());
+    return std::find(changed.begin(), changed.end(), 1) != changed.end();
+}
+
 template <typename Sample>
 int guard(const Sample* before, ptrdiff_t before_step, Sample* after, ptrdiff_t after_step, int width, int height,
-          double units_per_code, double sigma) {
+          double units_per_code, double sigma, int lanes = 1) {
     if (width <= 0 || height <= 0) return 0;
     const int across = regions_across(width);
     const int down = regions_down(height);
@@ -75,7 +97,7 @@ int guard(const Sample* before, ptrdiff_t before_step, Sample* after, ptrdiff_t 
     int shift = 0;
     while ((units_per_code / (1 << shift)) > 16) ++shift;
     std::vector<RegionSums> sums;
-    const bool changed = read_changes(before, before_step, after, after_step, width, height, shift, sums);
+    const bool changed = read_strips(before, before_step, after, after_step, width, height, shift, lanes, sums);
     if (!changed) return 0;
 
     const double unit = units_per_code / (1 << shift);
@@ -135,8 +157,8 @@ int guard_change(const uint16_t* before, uint16_t* after, int width, int height,
 }
 
 int guard_change(const int16_t* before, ptrdiff_t before_step, int16_t* after, ptrdiff_t after_step, int width,
-                 int height, double units_per_code, double sigma) {
-    return guard(before, before_step, after, after_step, width, height, units_per_code, sigma);
+                 int height, double units_per_code, double sigma, int lanes) {
+    return guard(before, before_step, after, after_step, width, height, units_per_code, sigma, lanes);
 }
 
 }  // namespace zeverive::luma

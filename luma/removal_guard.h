@@ -44,8 +44,8 @@ int guard_change(const uint8_t* before, uint8_t* after, int width, int height, d
 int guard_change(const uint16_t* before, uint16_t* after, int width, int height, double units_per_code,
                  double sigma);
 // Host samples, each side with its own step (3 for the Y of YcPixels, 1
-// for a plane).
+// for a plane); the frame's regions read by up to `lanes` threads.
 int guard_change(const int16_t* before, ptrdiff_t before_step, int16_t* after, ptrdiff_t after_step, int width,
-                 int height, double units_per_code, double sigma);
+                 int height, double units_per_code, double sigma, int lanes = 1);
 
 }  // namespace zeverive::luma

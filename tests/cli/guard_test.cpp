@@ -131,6 +131,26 @@ TEST(Guard, EverySampleLayoutIsReadAtItsScale) {
     EXPECT_NEAR(removed_at_centre(scaled_host, host, 16.0), luma::kMostRemoved * kSigma, 0.6);
 }
 
+// Host frames read by several threads, each a strip of regions, come out
+// as read by one: the square's regions back off the same, whether a strip
+// ends inside the square or not, on a height no multiple of a region.
+TEST(Guard, StripsOnThreadsGuardAsOneThreadDoes) {
+    for (auto pattern : {checkerboard, far_above}) {
+        const Change c = make_change(pattern);
+        const int height = kHeight - 5;
+        std::vector<int16_t> before(c.before.begin(), c.before.end());
+        std::vector<int16_t> one(c.after.begin(), c.after.end());
+        const int regions = luma::guard_change(before.data(), 1, one.data(), 1, kWidth, height, 1.0, kSigma);
+        ASSERT_GT(regions, 0);
+        for (int lanes : {2, 3, 4}) {
+            std::vector<int16_t> many(c.after.begin(), c.after.end());
+            EXPECT_EQ(luma::guard_change(before.data(), 1, many.data(), 1, kWidth, height, 1.0, kSigma, lanes), regions)
+                << lanes << " threads";
+            EXPECT_EQ(many, one) << lanes << " threads";
+        }
+    }
+}
+
 // The AVX2 loops read every region as the plain ones do, to the bit: random
 // changes small and large (clipped at 128 codes among them), none at all,
 // 8 and 16 bits at each shift, host samples in every layout, on planes whose sides are no multiple of a
