@@ -305,7 +305,8 @@ int run(const Options& options, const PluginLibrary& library) {
     SceneSettings current = choose_settings(options, library.table(), format, std::nullopt);
     if (options.auto_settings && !read_ahead && !options.quiet) std::cerr << scene_report(options, current, std::nullopt);
     std::optional<SceneReader> scenes;
-    if (read_ahead) scenes.emplace(*reader, read_ahead, options.fields);
+    // The estimate reads on two threads where the run has them.
+    if (read_ahead) scenes.emplace(*reader, read_ahead, options.fields, WholeInput::kDropped, tile_threads ? options.jobs : jobs);
     // Each scene's settings, kept for a clip that cuts back to it: the
     // tracker returns only to its few latest scenes, so the least lately
     // used beyond twice as many go.

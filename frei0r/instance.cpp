@@ -104,7 +104,7 @@ void Instance::choose_settings(const std::vector<float>& codes) {
         picture = frame_pictures.begin();
         luma::for_each_picture(codes.data(), width_, frame_pictures, field_codes_, [&](const float* samples, int rows) {
             const luma::LumaPlane plane{samples, width_, rows, kLowestCode, kHighestCode};
-            scene.estimator.add_picture(plane, static_cast<int>((picture++)->parity), &scene.profile);
+            scene.estimator.add_picture(plane, static_cast<int>((picture++)->parity), &scene.profile, threads_in_use());
         });
         ++scene.frames_read;
         scene.model = luma::model_noise(scene.estimator, scene.profile);
@@ -148,10 +148,12 @@ void Instance::choose_settings(const std::vector<float>& codes) {
     stabilised_for_.emplace(level, gain_);
 }
 
+int Instance::threads_in_use() const {
+    return threads_ > 0 ? threads_ : luma::available_processors();
+}
+
 void Instance::update(const uint32_t* in, uint32_t* out) {
-    // The frame's conversions and the guard share the threads the tiles
-    // take.
-    const int threads = threads_ > 0 ? threads_ : luma::available_processors();
+    const int threads = threads_in_use();
     colour_.set_lanes(threads);
     colour_.read(in, host_.size(), weights_);
     choose_settings(colour_.codes());

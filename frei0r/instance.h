@@ -40,6 +40,9 @@ public:
     size_t frame_bytes() const { return host_.size() * sizeof(uint32_t); }
 
 private:
+    // The threads a frame's work is shared among: the tiles, the
+    // conversions, the guard and the estimate.
+    int threads_in_use() const;
     // What the filter keeps of a scene: its estimate, from its first
     // frames as they come.
     struct Scene {

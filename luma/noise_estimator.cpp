@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "luma/noise_blocks.h"
+#include "luma/shared_work.h"
 
 namespace zeverive::luma {
 namespace {
@@ -112,17 +113,26 @@ const char* basis_text(NoiseBasis basis) {
     return "";
 }
 
-void NoiseEstimator::add_picture(const LumaPlane& plane, int stream, FlatBlockReader* also) {
+void NoiseEstimator::add_picture(const LumaPlane& plane, int stream, FlatBlockReader* also, int lanes) {
     ++pictures_;
     MatchPicture picture = window_picture(plane);
 
     Stream& history = streams_[stream];
     if (history.pictures > 0 && picture.same_as(history.last)) return;
-    if (history.pictures < kSpreadPictures) read_picture(picture, plane.lowest, plane.highest, also);
-    if (history.pictures == 1) {
-        read_change(history.last, picture, nullptr, plane.lowest, plane.highest);
-    } else if (history.pictures >= 2 && history.pictures < kChangePictures) {
-        read_change(history.last, picture, &history.before, plane.lowest, plane.highest);
+    // The two readings fill readings of their own (picture_, and between_
+    // or around_), so they may run at once.
+    const bool spread = history.pictures < kSpreadPictures;
+    const bool change = history.pictures >= 1 && history.pictures < kChangePictures;
+    const auto read_spread = [&] { read_picture(picture, plane.lowest, plane.highest, also); };
+    const auto read_change_of = [&] {
+        read_change(history.last, picture, history.pictures >= 2 ? &history.before : nullptr, plane.lowest,
+                    plane.highest);
+    };
+    if (spread && change && lanes > 1) {
+        share_work(2, 2, 1, [&](size_t part, size_t, size_t) { part == 0 ? read_change_of() : read_spread(); });
+    } else {
+        if (spread) read_spread();
+        if (change) read_change_of();
     }
     history.before = std::move(history.last);
     history.last = std::move(picture);

@@ -112,8 +112,10 @@ public:
     // noise. A picture identical to the previous one of its stream is a
     // repeat and adds nothing. Large pictures are read in their
     // noise_window. `also`, when given, reads the picture's blocks that
-    // are not left out as structure (flat_blocks.h).
-    void add_picture(const LumaPlane& picture, int stream = 0, FlatBlockReader* also = nullptr);
+    // are not left out as structure (flat_blocks.h). With `lanes` above 1
+    // the picture's own blocks and its change from the picture before are
+    // read on two threads at once (the same figures).
+    void add_picture(const LumaPlane& picture, int stream = 0, FlatBlockReader* also = nullptr, int lanes = 1);
     NoiseEstimate estimate() const;
     // The noise as it would read after a mapping of the levels that
     // stretches every block by the gain for its brightness (its mean, as

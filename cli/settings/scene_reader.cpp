@@ -57,8 +57,12 @@ int read_ahead_frames(const PictureFormat& format) {
     return static_cast<int>(std::clamp<size_t>(frames, 2, kMostReadAhead));
 }
 
-SceneReader::SceneReader(VideoReader& reader, int read_ahead, FieldChoice fields, WholeInput whole)
-    : reader_(reader), read_ahead_(static_cast<size_t>(std::max(2, read_ahead))), fields_(fields), whole_input_(whole) {}
+SceneReader::SceneReader(VideoReader& reader, int read_ahead, FieldChoice fields, WholeInput whole, int lanes)
+    : reader_(reader),
+      read_ahead_(static_cast<size_t>(std::max(2, read_ahead))),
+      fields_(fields),
+      whole_input_(whole),
+      lanes_(lanes) {}
 
 luma::FramePictures SceneReader::pictures_of(const Frame& frame) const {
     return luma::FramePictures(frame.scan, reader_.format().height);
@@ -112,7 +116,7 @@ void SceneReader::place(Frame& frame) {
     if (open == open_.end() || open->second.frames >= luma::kNoiseSamplePictures) return;
     for (const luma::FramePicture& picture : pictures_of(frame)) {
         open->second.estimator.add_picture(luma_in_codes(reader_.format(), frame.bytes->data(), luma_, picture),
-                                           static_cast<int>(picture.parity), &open->second.profile);
+                                           static_cast<int>(picture.parity), &open->second.profile, lanes_);
     }
     ++open->second.frames;
 }

@@ -70,8 +70,9 @@ enum class WholeInput { kDropped, kKept };
 
 class SceneReader {
 public:
+    // `lanes`: the threads the estimate may read a picture on.
     SceneReader(VideoReader& reader, int read_ahead, FieldChoice fields = FieldChoice::kAsTheStreamSays,
-                WholeInput whole = WholeInput::kDropped);
+                WholeInput whole = WholeInput::kDropped, int lanes = 1);
 
     // The next frame's samples (frame_bytes() bytes) and marker-line
     // parameters, as VideoReader::read gives them, and its scene. False at
@@ -109,6 +110,7 @@ private:
     size_t read_ahead_;
     FieldChoice fields_;
     WholeInput whole_input_;
+    int lanes_;
     bool ended_ = false;
     int64_t next_number_ = 0;
     std::deque<Frame> ahead_;

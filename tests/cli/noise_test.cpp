@@ -72,10 +72,29 @@ std::vector<std::vector<float>> clip(const Picture& picture, Grain grain, double
     return out;
 }
 
-luma::NoiseEstimate estimate_of(const std::vector<std::vector<float>>& frames) {
+luma::NoiseEstimate estimate_of(const std::vector<std::vector<float>>& frames, int lanes = 1) {
     luma::NoiseEstimator estimator;
-    for (const std::vector<float>& frame : frames) estimator.add_picture({frame.data(), kWidth, kHeight, 0, 255});
+    for (const std::vector<float>& frame : frames)
+        estimator.add_picture({frame.data(), kWidth, kHeight, 0, 255}, 0, nullptr, lanes);
     return estimator.estimate();
+}
+
+// A picture's spread and its change from the one before read on two
+// threads at once give every figure one thread gives.
+TEST(NoiseEstimate, ReadingOnTwoThreadsGivesTheSameFigures) {
+    for (const Grain grain : {Grain::kWhite, Grain::kSmoothed}) {
+        const std::vector<std::vector<float>> frames = clip(textured, grain, 4);
+        const luma::NoiseEstimate one = estimate_of(frames), two = estimate_of(frames, 2);
+        EXPECT_EQ(one.sigma, two.sigma);
+        EXPECT_EQ(one.smoothing, two.smoothing);
+        EXPECT_EQ(one.basis, two.basis);
+        EXPECT_EQ(one.picture_sigma, two.picture_sigma);
+        EXPECT_EQ(one.frames_sigma, two.frames_sigma);
+        EXPECT_EQ(one.blocks, two.blocks);
+        EXPECT_EQ(one.structure, two.structure);
+        EXPECT_EQ(one.pictures, two.pictures);
+        EXPECT_GT(one.frames_sigma, 0);
+    }
 }
 
 // The block matcher's AVX2 sums give the plain ones' bits, lane by lane:
