@@ -4,15 +4,25 @@
 #include <array>
 #include <cmath>
 
+#include "luma/levels_avx2.h"
+#include "luma/surface_fit.h"
+
 namespace zeverive::luma {
 namespace {
+
+// By the AVX2 loop where it runs.
+double cubic_residual(const float* samples, double* r) {
+#if defined(__x86_64__)
+    if (wide_loops_run()) return surface_residual_avx2(samples, r);
+#endif
+    return surface_residual(samples, r);
+}
 
 constexpr int kB = kNoiseBlock;
 constexpr int kN = kNoiseBlockSamples;
 // A cubic surface has ten terms; they take ten of the block's 64 degrees
 // of freedom. A plane would leave the gentle curves of real pictures in
 // the residual.
-constexpr int kSurfaceTerms = 10;
 constexpr double kResidualFreedom = kN - kSurfaceTerms;
 
 // Below this spread (codes squared) a block is flat: rounding to codes is
@@ -47,38 +57,6 @@ constexpr double kRobustRoom = 2.5;
 // the cap.
 constexpr double kFineAtCap = 0.8;
 
-struct Surface {
-    // Ten orthonormal terms x^i y^j (i + j <= 3) over the block, from
-    // polynomials orthogonal over the offsets -3.5 .. 3.5.
-    std::array<std::array<double, kN>, kSurfaceTerms> terms;
-};
-
-Surface make_surface() {
-    double values[4][kB];
-    for (int i = 0; i < kB; ++i) {
-        const double x = i - 3.5;
-        // 5.25 and 9.25: the mean of x^2, and sum x^4 / sum x^2, over the offsets.
-        values[0][i] = 1.0;
-        values[1][i] = x;
-        values[2][i] = x * x - 5.25;
-        values[3][i] = x * x * x - 9.25 * x;
-    }
-    Surface s{};
-    int term = 0;
-    for (int i = 0; i <= 3; ++i) {
-        for (int j = 0; i + j <= 3; ++j, ++term) {
-            double norm = 0;
-            for (int y = 0; y < kB; ++y)
-                for (int x = 0; x < kB; ++x) norm += std::pow(values[i][x] * values[j][y], 2);
-            norm = std::sqrt(norm);
-            for (int y = 0; y < kB; ++y)
-                for (int x = 0; x < kB; ++x) s.terms[term][y * kB + x] = values[i][x] * values[j][y] / norm;
-        }
-    }
-    return s;
-}
-
-const Surface kSurface = make_surface();
 
 // Within-group sum of squares over the total, the sorted values split at
 // their `splits` widest gaps.
@@ -141,24 +119,11 @@ bool has_period_or_direction(const std::array<double, kN>& r, double energy) {
 }
 
 
-// The samples less their best fitting cubic surface, and its energy.
-double residual(const float* samples, std::array<double, kN>& r) {
-    for (int i = 0; i < kN; ++i) r[i] = samples[i];
-    for (const auto& term : kSurface.terms) {
-        double projection = 0;
-        for (int i = 0; i < kN; ++i) projection += term[i] * samples[i];
-        for (int i = 0; i < kN; ++i) r[i] -= projection * term[i];
-    }
-    double energy = 0;
-    for (double v : r) energy += v * v;
-    return energy;
-}
-
 }  // namespace
 
 BlockReading measure_block(const float* samples) {
     std::array<double, kN> r;
-    double variance = residual(samples, r) / kResidualFreedom;
+    double variance = cubic_residual(samples, r.data()) / kResidualFreedom;
 
     double fine = 0;
     for (int y = 0; y < kB; y += 2) {
@@ -189,7 +154,7 @@ BlockReading measure_block(const float* samples) {
 
 bool looks_like_noise(const float* samples) {
     std::array<double, kN> r;
-    const double energy = residual(samples, r);
+    const double energy = cubic_residual(samples, r.data());
     if (energy / kResidualFreedom <= kFlat) return true;
     if (has_period_or_direction(r, energy)) return false;
     std::array<double, kN> sorted = r;
