@@ -15,6 +15,7 @@
 #include "luma/levels_avx2.h"
 #include "luma/match_sums.h"
 #include "luma/noise_estimator.h"
+#include "luma/surface_fit.h"
 #include "test_support.h"
 
 namespace zeverive::cli {
@@ -95,6 +96,27 @@ TEST(NoiseEstimate, ReadingOnTwoThreadsGivesTheSameFigures) {
         EXPECT_EQ(one.pictures, two.pictures);
         EXPECT_GT(one.frames_sigma, 0);
     }
+}
+
+// The cubic fit's AVX2 loop leaves the plain one's residual and energy to
+// the bit, on blocks of codes and of levels with fractions.
+TEST(NoiseEstimate, TheWideFitLeavesThePlainResidual) {
+#if !defined(__x86_64__)
+    GTEST_SKIP() << "no AVX2 loops in this build";
+#else
+    if (!luma::wide_loops_run()) GTEST_SKIP() << "this processor does not run the AVX2 loops";
+    std::mt19937 random(17);
+    std::uniform_real_distribution<float> level(-50.0f, 300.0f);
+    float block[luma::kNoiseBlockSamples];
+    double plain[luma::kNoiseBlockSamples], wide[luma::kNoiseBlockSamples];
+    for (int round = 0; round < 200; ++round) {
+        for (float& v : block) v = round % 2 ? std::round(level(random)) : level(random);
+        const double plain_energy = luma::surface_residual(block, plain);
+        const double wide_energy = luma::surface_residual_avx2(block, wide);
+        ASSERT_EQ(std::memcmp(&plain_energy, &wide_energy, sizeof(double)), 0) << "round " << round;
+        ASSERT_EQ(std::memcmp(plain, wide, sizeof plain), 0) << "round " << round;
+    }
+#endif
 }
 
 // The block matcher's AVX2 sums give the plain ones' bits, lane by lane:
