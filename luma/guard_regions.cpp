@@ -12,25 +12,25 @@ constexpr int kR = kGuardRegion;
 // a code (128 codes): a region's 256 products still sum within 32 bits.
 constexpr int32_t kLargestChange = 2047;
 
+// Steps from one sample to the next, known to the compiler ...
+template <ptrdiff_t kBefore, ptrdiff_t kAfter>
+struct FixedSteps {
+    static constexpr ptrdiff_t before = kBefore;
+    static constexpr ptrdiff_t after = kAfter;
+};
+// ... or not.
+struct GivenSteps {
+    ptrdiff_t before;
+    ptrdiff_t after;
+};
+
 // One row of the change, clipped; whether any sample changed at all.
-template <ptrdiff_t kBeforeStep, ptrdiff_t kAfterStep, typename Sample>
-ZEVERIVE_KERNEL_BODY int32_t change_row(const Sample* before, const Sample* after, int width, int shift,
+template <typename Steps, typename Sample>
+ZEVERIVE_KERNEL_BODY int32_t change_row(const Sample* before, const Sample* after, Steps steps, int width, int shift,
                                         int16_t* out) {
     int32_t any = 0;
     for (int x = 0; x < width; ++x) {
-        const int32_t d = static_cast<int32_t>(before[x * kBeforeStep]) - static_cast<int32_t>(after[x * kAfterStep]);
-        out[x] = static_cast<int16_t>(std::clamp(d >> shift, -kLargestChange, kLargestChange));
-        any |= d;
-    }
-    return any;
-}
-
-template <typename Sample>
-ZEVERIVE_KERNEL_BODY int32_t change_row(const Sample* before, ptrdiff_t before_step, const Sample* after,
-                                        ptrdiff_t after_step, int width, int shift, int16_t* out) {
-    int32_t any = 0;
-    for (int x = 0; x < width; ++x) {
-        const int32_t d = static_cast<int32_t>(before[x * before_step]) - static_cast<int32_t>(after[x * after_step]);
+        const int32_t d = static_cast<int32_t>(before[x * steps.before]) - static_cast<int32_t>(after[x * steps.after]);
         out[x] = static_cast<int16_t>(std::clamp(d >> shift, -kLargestChange, kLargestChange));
         any |= d;
     }
@@ -57,15 +57,16 @@ ZEVERIVE_KERNEL_BODY bool read_regions_body(const Sample* before, ptrdiff_t befo
             // compiler: planes of files, and a plane against host pixels'
             // Y (every third sample) or host pixels against host pixels.
             int32_t any;
+            const Sample* b = before + first * before_step;
+            const Sample* a = after + first * after_step;
             if (before_step == 1 && after_step == 1) {
-                any = change_row<1, 1>(before + first, after + first, width, shift, out);
+                any = change_row(b, a, FixedSteps<1, 1>{}, width, shift, out);
             } else if (before_step == 1 && after_step == 3) {
-                any = change_row<1, 3>(before + first, after + 3 * first, width, shift, out);
+                any = change_row(b, a, FixedSteps<1, 3>{}, width, shift, out);
             } else if (before_step == 3 && after_step == 3) {
-                any = change_row<3, 3>(before + 3 * first, after + 3 * first, width, shift, out);
+                any = change_row(b, a, FixedSteps<3, 3>{}, width, shift, out);
             } else {
-                any = change_row(before + first * before_step, before_step, after + first * after_step, after_step,
-                                 width, shift, out);
+                any = change_row(b, a, GivenSteps{before_step, after_step}, width, shift, out);
             }
             changed |= any != 0;
         }

@@ -13,7 +13,6 @@
 
 #include "host/records.h"
 #include "luma/guard_regions.h"
-#include "luma/levels_avx2.h"
 #include "luma/removal_guard.h"
 #include "test_support.h"
 
@@ -155,11 +154,9 @@ TEST(Guard, StripsOnThreadsGuardAsOneThreadDoes) {
 // changes small and large (clipped at 128 codes among them), none at all,
 // 8 and 16 bits at each shift, host samples in every layout, on planes whose sides are no multiple of a
 // region as well as SD and an HD band.
+#if defined(__x86_64__)
 TEST(Guard, TheWideLoopsReadEveryRegionAsThePlainOnes) {
-#if !defined(__x86_64__)
-    GTEST_SKIP() << "no AVX2 loops in this build";
-#else
-    if (!luma::wide_loops_run()) GTEST_SKIP() << "this processor does not run the AVX2 loops";
+    SKIP_WITHOUT_WIDE_LOOPS();
     std::mt19937 random(5);
     const auto same = [](const std::vector<luma::RegionSums>& plain, const std::vector<luma::RegionSums>& wide) {
         ASSERT_EQ(plain.size(), wide.size());
@@ -215,8 +212,8 @@ TEST(Guard, TheWideLoopsReadEveryRegionAsThePlainOnes) {
             }
         }
     }
-#endif
 }
+#endif
 
 }  // namespace
 }  // namespace zeverive::cli

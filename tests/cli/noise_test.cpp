@@ -12,7 +12,6 @@
 #include <random>
 #include <vector>
 
-#include "luma/levels_avx2.h"
 #include "luma/match_sums.h"
 #include "luma/noise_estimator.h"
 #include "luma/surface_fit.h"
@@ -100,11 +99,9 @@ TEST(NoiseEstimate, ReadingOnTwoThreadsGivesTheSameFigures) {
 
 // The cubic fit's AVX2 loop leaves the plain one's residual and energy to
 // the bit, on blocks of codes and of levels with fractions.
+#if defined(__x86_64__)
 TEST(NoiseEstimate, TheWideFitLeavesThePlainResidual) {
-#if !defined(__x86_64__)
-    GTEST_SKIP() << "no AVX2 loops in this build";
-#else
-    if (!luma::wide_loops_run()) GTEST_SKIP() << "this processor does not run the AVX2 loops";
+    SKIP_WITHOUT_WIDE_LOOPS();
     std::mt19937 random(17);
     std::uniform_real_distribution<float> level(-50.0f, 300.0f);
     float block[luma::kNoiseBlockSamples];
@@ -116,17 +113,15 @@ TEST(NoiseEstimate, TheWideFitLeavesThePlainResidual) {
         ASSERT_EQ(std::memcmp(&plain_energy, &wide_energy, sizeof(double)), 0) << "round " << round;
         ASSERT_EQ(std::memcmp(plain, wide, sizeof plain), 0) << "round " << round;
     }
-#endif
 }
+#endif
 
 // The block matcher's AVX2 sums give the plain ones' bits, lane by lane:
 // codes as files give them and levels with fractions, at many places of
 // two pictures whose rows lie apart by different strides.
+#if defined(__x86_64__)
 TEST(NoiseEstimate, TheWideSumsOfTheMatchAreThePlainOnes) {
-#if !defined(__x86_64__)
-    GTEST_SKIP() << "no AVX2 loops in this build";
-#else
-    if (!luma::wide_loops_run()) GTEST_SKIP() << "this processor does not run the AVX2 loops";
+    SKIP_WITHOUT_WIDE_LOOPS();
     std::mt19937 random(7);
     constexpr int kStrideA = 61, kStrideB = 77, kRows = 40;
     std::vector<float> a(kStrideA * kRows), b(kStrideB * kRows);
@@ -146,8 +141,8 @@ TEST(NoiseEstimate, TheWideSumsOfTheMatchAreThePlainOnes) {
             ASSERT_EQ(std::memcmp(plain, wide, sizeof plain), 0) << "window at place " << place;
         }
     }
-#endif
 }
+#endif
 
 TEST(NoiseEstimate, ReadsKnownNoiseWithinATenthWhiteOrSmoothedFlatOrTextured) {
     for (const auto& [name, picture] : {std::pair<const char*, Picture>{"flat", ramp}, {"textured", textured}}) {

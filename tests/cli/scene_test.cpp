@@ -12,7 +12,6 @@
 #include <regex>
 #include <vector>
 
-#include "luma/levels_avx2.h"
 #include "luma/scene_cells.h"
 #include "luma/scene_tracker.h"
 #include "test_support.h"
@@ -51,11 +50,9 @@ luma::ScenePlacement place(luma::SceneTracker& tracker, const std::vector<uint8_
 // The AVX2 loop reads the tracker's cells as the plain one does, to the
 // bit: rows of whole groups of eight cells and a rest, codes as files give
 // them and host levels with fractions, zeros of both signs.
+#if defined(__x86_64__)
 TEST(Scenes, TheWideLoopReadsEveryCellAsThePlainOne) {
-#if !defined(__x86_64__)
-    GTEST_SKIP() << "no AVX2 loops in this build";
-#else
-    if (!luma::wide_loops_run()) GTEST_SKIP() << "this processor does not run the AVX2 loops";
+    SKIP_WITHOUT_WIDE_LOOPS();
     std::mt19937 random(3);
     std::uniform_real_distribution<float> level(-300.0f, 300.0f);
     std::uniform_int_distribution<int> code(0, 255);
@@ -87,8 +84,8 @@ TEST(Scenes, TheWideLoopReadsEveryCellAsThePlainOne) {
                         << figures[1][figure][cx];
         }
     }
-#endif
 }
+#endif
 
 TEST(Scenes, CutsStartScenesAndCuttingBackReturnsToOne) {
     testing::Noise noise(1);

@@ -10,6 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "luma/levels_avx2.h"
+
+// In a test of the AVX2 loops (built on x86-64 only): skips the rest where
+// the processor does not run them, which the report shows as skipped.
+#define SKIP_WITHOUT_WIDE_LOOPS()                 \
+    if (!::zeverive::luma::wide_loops_run()) \
+    GTEST_SKIP() << "this processor does not run the AVX2 loops"
+
 namespace zeverive::cli::testing {
 
 // A fresh directory, removed with everything in it at the end of the test.

@@ -13,7 +13,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "luma/levels_avx2.h"
 #include "luma/tile_blend.h"
 #include "luma/tiling.h"
 #include "luma/noise_estimator.h"
@@ -295,11 +294,9 @@ TEST(Tiling, BlendsExactlyAsSumsOverTheWholeFrameWouldOnAnyNumberOfThreads) {
 // The blend's AVX2 loops give the plain ones' bits: sums started and
 // added to, over runs of pixels from whole groups of four and eight to a
 // rest, and sums that land on halves, on both sides of zero.
+#if defined(__x86_64__)
 TEST(Tiling, TheWideBlendLoopsGiveThePlainOnesBits) {
-#if !defined(__x86_64__)
-    GTEST_SKIP() << "no AVX2 loops in this build";
-#else
-    if (!luma::wide_loops_run()) GTEST_SKIP() << "this processor does not run the AVX2 loops";
+    SKIP_WITHOUT_WIDE_LOOPS();
     std::mt19937 random(13);
     std::uniform_int_distribution<int> sample(-32768, 32767);
     // Two passes of weights up to a half keep every sum within the samples'
@@ -332,8 +329,8 @@ TEST(Tiling, TheWideBlendLoopsGiveThePlainOnesBits) {
             }
         }
     }
-#endif
 }
+#endif
 
 TEST(Tiling, AFrameThatFitsIsProcessedInPlaceAsOneFrame) {
     std::vector<YcPixel> frame = gradient_frame(832, 832);
