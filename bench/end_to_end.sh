@@ -25,6 +25,9 @@
 # once weighs a quarter as much); 1920x1080, 30 frames, and 3840x2160, 10
 # frames, both with --tile.
 #
+# Needs ffmpeg, python3-scipy (for the clips) and GNU time
+# (scripts/install-deps.sh --bench).
+#
 # usage: bench/end_to_end.sh [ROUNDS]   (default 5)
 # Environment: ZEVERIVE (otherwise built in build/bench), FREI0R_PATH
 # (the directory of the frei0r filter; otherwise that build's frei0r/),
