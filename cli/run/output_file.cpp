@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -33,6 +34,23 @@ volatile sig_atomic_t temporary_in_use[kMaxTemporaries];
 // Forked workers inherit the handler; only the process that made the
 // files removes them.
 pid_t owner_pid = 0;
+// A stop (SIGINT, SIGTERM, SIGHUP) that comes, on any thread, between a
+// temporary's creation and its registration would leave the file behind:
+// it waits, and is raised again once the file is registered.
+std::atomic<int> naming_temporary{0};
+std::atomic<int> waiting_stop{0};
+
+// While one lives, a temporary is being named and a stop waits.
+class NamingTemporary {
+public:
+    NamingTemporary() { naming_temporary.store(1); }
+    ~NamingTemporary() {
+        naming_temporary.store(0);
+        if (const int stop = waiting_stop.exchange(0)) raise(stop);
+    }
+    NamingTemporary(const NamingTemporary&) = delete;
+    NamingTemporary& operator=(const NamingTemporary&) = delete;
+};
 
 void register_temporary(int directory, const std::string& name) {
     if (name.size() >= kMaxName) return;
@@ -53,11 +71,18 @@ void unregister_temporary(int directory, const std::string& name) {
 }
 
 void on_fatal_signal(int signal_number) {
+    const bool stop = signal_number == SIGINT || signal_number == SIGTERM || signal_number == SIGHUP;
+    if (stop && getpid() == owner_pid) {
+        // Stored before the test, as the namer clears its flag before it
+        // looks: one of the two always sees the other.
+        waiting_stop.store(signal_number);
+        if (naming_temporary.load()) return;
+    }
     if (getpid() == owner_pid) {
         for (int i = 0; i < kMaxTemporaries; ++i) {
             if (temporary_in_use[i]) unlinkat(temporary_directories[i], temporaries[i], 0);
         }
-        if (signal_number != SIGINT && signal_number != SIGTERM && signal_number != SIGHUP) {
+        if (!stop) {
             static const char message[] = "zeverive: crashed; no output was written\n";
             ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
             (void)ignored;
@@ -323,6 +348,7 @@ void OutputFile::open_temporary(bool replaces) {
     }
     if (fd_ >= 0) ::close(fd_);
     const std::string pattern = temporary_pattern(directory_, base_);
+    const NamingTemporary naming;
     for (int tries = 0; tries < 100; ++tries) {
         const std::string name = fill_pattern(pattern);
         // Private until it is complete; a new file gets the usual
@@ -381,6 +407,7 @@ void OutputFile::link_into_place() {
     // in that moment does a name exist that a kill could leave behind.
     const std::string proc_path = "/proc/self/fd/" + std::to_string(fd_);
     const std::string pattern = temporary_pattern(directory_, base_);
+    const NamingTemporary naming;
     for (;;) {
         temporary_ = fill_pattern(pattern);
         if (linkat(AT_FDCWD, proc_path.c_str(), directory_, temporary_.c_str(), AT_SYMLINK_FOLLOW) == 0) break;

@@ -1,12 +1,17 @@
 // Loaded with LD_PRELOAD, stands in for a file system without nameless
 // files: every open with O_TMPFILE fails as it does there, so the program
-// takes its named temporaries.
+// takes its named temporaries. Where ZEVERIVE_TEST_STOP names a signal,
+// the process sends it to itself the moment such a temporary is created,
+// as a stop from outside could come.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -17,7 +22,10 @@ int open_without_tmpfile(int directory, const char* path, int flags, va_list arg
         errno = EOPNOTSUPP;
         return -1;
     }
-    return static_cast<int>(syscall(SYS_openat, directory, path, flags, mode));
+    const int fd = static_cast<int>(syscall(SYS_openat, directory, path, flags, mode));
+    const char* stop = std::getenv("ZEVERIVE_TEST_STOP");
+    if (fd >= 0 && stop && (flags & O_EXCL) && std::strstr(path, ".partial-")) kill(getpid(), std::atoi(stop));
+    return fd;
 }
 
 }  // namespace

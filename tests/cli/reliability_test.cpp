@@ -248,7 +248,7 @@ TEST(Outputs, ANamedTemporaryStaysWithItsDirectoryWhenThatIsRenamed) {
         run.write(input.substr(0, header));
         // The output is open once its temporary is there.
         bool named = false;
-        for (int tries = 0; tries < 500 && !named; ++tries) {
+        for (int tries = 0; tries < 3000 && !named; ++tries) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             for (const auto& entry : std::filesystem::directory_iterator(dir.path("sub")))
                 named |= entry.path().filename().string().rfind(".out.y4m.partial-", 0) == 0;
@@ -342,7 +342,7 @@ TEST(Interruption, AKilledRunLeavesNoTemporaryBehind) {
         const size_t first_frame = input.find("FRAME", input.find("FRAME") + 1);
         ASSERT_EQ(write(feed[1], input.data(), first_frame), static_cast<ssize_t>(first_frame));
         bool open_output = false;
-        for (int tries = 0; tries < 500 && !open_output; ++tries) {
+        for (int tries = 0; tries < 3000 && !open_output; ++tries) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             std::error_code error;
             for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
@@ -356,6 +356,22 @@ TEST(Interruption, AKilledRunLeavesNoTemporaryBehind) {
         close(feed[1]);
         EXPECT_TRUE(WIFSIGNALED(status));
         EXPECT_TRUE(dir.files().empty()) << jobs << ": " << dir.files().front();
+    }
+}
+
+// A stop that comes the moment the named temporary exists, before the
+// program has noted it for removal, still takes it away.
+TEST(Interruption, AStopAsTheTemporaryIsCreatedLeavesNothing) {
+    TempDir dir;
+    write_file(dir.path("in.y4m"), make_y4m(clip_shape("420jpeg", 24, 16)));
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP}) {
+        RunSettings stopped;
+        stopped.env = {{"LD_PRELOAD", NO_TMPFILE_PRELOAD},
+                       {"ASAN_OPTIONS", "verify_asan_link_order=0"},
+                       {"ZEVERIVE_TEST_STOP", std::to_string(stop)}};
+        const RunResult result = zeverive({"--no-auto", "-q", dir.path("in.y4m"), dir.path("out.y4m")}, stopped);
+        EXPECT_EQ(result.status, 128 + stop);
+        EXPECT_EQ(dir.files(), std::vector<std::string>{"in.y4m"}) << stop;
     }
 }
 
